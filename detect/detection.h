@@ -1,0 +1,15 @@
+// The per-frame detection driver and the marker history.
+#pragma once
+#include <cstdint>
+#include "detect/marker_record.h"
+
+namespace zelk {
+
+constexpr int HISTORY_CAPACITY = 30;
+
+// Detects and steadies the frame's markers. Sets *markerCount to 0 first; on success
+// points *markerList at the module's marker list and returns 0, else returns -1.
+int detectMarkers(const FrameImage* frame, int threshold, MarkerRecord** markerList,
+                  int32_t* markerCount);
+
+}  // namespace zelk

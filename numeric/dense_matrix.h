@@ -1,0 +1,42 @@
+// Small heap matrices and vectors of doubles, row-major.
+#pragma once
+#include <cstdint>
+
+namespace zelk {
+
+struct DenseMatrix {
+    double* data;  // rows x cols, element (i, j) at i * cols + j
+    int32_t rows;
+    int32_t cols;
+};
+
+struct DenseVector {
+    double* data;
+    int32_t length;
+};
+
+constexpr int INVERT_MAX_DIMENSION = 50;
+constexpr double SINGULAR_EPSILON = 1.0e-10;
+
+// New rows x cols matrix with uninitialised elements, or null.
+DenseMatrix* createMatrix(int32_t rows, int32_t cols);
+// Releases the elements and the record. Returns 0.
+int destroyMatrix(DenseMatrix* m);
+// New matrix holding a copy of source, or null.
+DenseMatrix* cloneMatrix(const DenseMatrix* source);
+// Copies source into destination; -1 when their sizes differ.
+int copyMatrixInto(DenseMatrix* destination, const DenseMatrix* source);
+// destination = a * b; -1 on a size mismatch (nothing written).
+int multiplyMatrices(DenseMatrix* destination, const DenseMatrix* a, const DenseMatrix* b);
+// Replaces a square matrix by its inverse; -1 when singular.
+int invertMatrixInPlace(DenseMatrix* m);
+// Inverts the n x n block with the given row stride in place; null on failure.
+double* gaussJordanInvert(double* a, int n, int stride);
+// New vector with uninitialised elements, or null.
+DenseVector* createVector(int32_t length);
+// Releases the elements and the record. Returns 0.
+int destroyVector(DenseVector* v);
+// Sum of a[i] * b[i].
+double dotProduct(const DenseVector* a, const DenseVector* b);
+
+}  // namespace zelk

@@ -1,0 +1,14 @@
+// Pose estimation driver: a marker's camera-from-marker transform.
+#pragma once
+#include "detect/marker_record.h"
+
+namespace zelk {
+
+constexpr int POSE_MAX_POINTS = 500;
+
+// Fills pose (3 x 4, rotation | translation in the unit of width) for a square model of
+// the given width centred at centre. Returns the fit error, or -1.0 (pose untouched).
+double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], double width,
+                          double pose[3][4]);
+
+}  // namespace zelk
