@@ -1,0 +1,97 @@
+// The plug-in's lifecycle exports and the frame pump: open the camera, pump one frame
+// per Zelk_Update through detection, report the video size, close the camera.
+//
+// Safety decisions beyond the plain call sequence:
+// - A HostString whose character pointer is null counts as no string: the default
+//   file name is used, as for a null HostString.
+// - Zelk_Init accepts only a video size of 1 ... LABEL_IMAGE_CAPACITY pixels with
+//   both sides positive; anything else returns -2 before the camera file is read and
+//   leaves the stored size as it was. This keeps every frame within the labelling
+//   buffers and every size exact in HostFixed.
+// - A camera file whose record has a width below 1 cannot be scaled (the ratio
+//   would be infinite): Zelk_Init returns -3 and the current camera stays unchanged.
+// - currentFrame is cleared whenever the frame buffer stops being ours to read: when
+//   the device is closed (failed detection, Zelk_Quit) and when Zelk_Init stores a new
+//   video size. Zelk_getBmap therefore never reads a released or wrongly sized buffer.
+// - After -2 or -3 the device stays open, as the host script expects to call Zelk_Quit.
+#include "plugin/frame_pump.h"
+
+#include "camera/camera_params.h"
+#include "camera/scaling.h"
+#include "detect/detection.h"
+#include "detect/labelling.h"
+#include "platform/videocapture/videocapture.h"
+#include "plugin/exports.h"
+#include "plugin/host_records.h"
+
+namespace zelk {
+
+static int32_t videoWidth;
+static int32_t videoHeight;
+static CameraParams scaledCamera;
+static const FrameImage* currentFrame;
+static MarkerRecord* markerList;
+static int32_t markerCount;
+
+void currentFrameState(const FrameImage** frame, int32_t* width, int32_t* height) {
+    *frame = currentFrame;
+    *width = videoWidth;
+    *height = videoHeight;
+}
+
+void currentMarkers(const MarkerRecord** list, int32_t* count) {
+    *list = markerList;
+    *count = markerCount;
+}
+
+// The string's characters, or the fallback for a missing string.
+static const char* hostStringOr(const HostString* string, const char* fallback) {
+    const char* chars = string ? hostStringChars(string) : nullptr;
+    return chars ? chars : fallback;
+}
+
+static bool videoSizeFits(int width, int height) {
+    return width > 0 && height > 0 && static_cast<int64_t>(width) * height <= LABEL_IMAGE_CAPACITY;
+}
+
+static int closeVideo() {
+    videoCapStop();
+    currentFrame = nullptr;
+    return videoClose();
+}
+
+}  // namespace zelk
+
+using namespace zelk;
+
+ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
+    if (videoOpen(hostStringOr(videoConfig, "Data\\WDM_camera_flipV.xml")) < 0) return -1;
+
+    int width = 0, height = 0;
+    if (videoInqSize(&width, &height) < 0 || !videoSizeFits(width, height)) return -2;
+    videoWidth = width;
+    videoHeight = height;
+    currentFrame = nullptr;
+
+    CameraParams record;
+    if (loadCameraParams(hostStringOr(cameraFile, "Data/camera_para.dat"), 1, &record) < 0) return -3;
+    if (record.imageWidth < 1) return -3;
+    scaleCameraParams(&record, videoWidth, videoHeight, &scaledCamera);
+    setCurrentCamera(&scaledCamera);
+    printCameraParams(&scaledCamera);
+    videoCapStart();
+    return 0;
+}
+
+ZELK_API int32_t Zelk_Update(int32_t threshold) {
+    currentFrame = videoGetImage();
+    if (!currentFrame) return 0;
+    if (detectMarkers(currentFrame, threshold, &markerList, &markerCount) < 0) return closeVideo();
+    return videoCapNext();
+}
+
+ZELK_API int32_t Zelk_Quit(void) { return closeVideo(); }
+
+ZELK_API int32_t Zelk_getWidth(void) { return hostFixedFromInt(videoWidth); }
+
+ZELK_API int32_t Zelk_getHeight(void) { return hostFixedFromInt(videoHeight); }

@@ -1,0 +1,249 @@
+#include "plugin/frame_pump.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "camera/camera_params.h"
+#include "tests/plugin/host_record_buffer.h"
+#include "tests/support/camera_file.h"
+#include "tests/support/fake_video.h"
+#include "tests/support/paths.h"
+
+using Calls = std::vector<std::string>;
+
+namespace {
+
+// A calibration told apart from sampleCamera() by its unscaled third row.
+zelk::CameraParams givenCamera() {
+    zelk::CameraParams camera = sampleCamera();
+    camera.projection[2][3] = 42.0;
+    return camera;
+}
+
+class FramePump : public testing::Test {
+protected:
+    void SetUp() override {
+        fakeVideo.reset();
+        cameraPath = scratchPath("camera.dat");
+        writeBytes(cameraPath, cameraFileBytes({givenCamera()}));
+    }
+    void TearDown() override {
+        std::remove(cameraPath.c_str());
+        fakeVideo.reset();
+    }
+    // Zelk_Init with the printout captured into `printed` and the call log restarted.
+    int init(HostString* video, HostString* camera) {
+        fakeVideo.calls.clear();
+        testing::internal::CaptureStdout();
+        const int result = Zelk_Init(video, camera);
+        std::fflush(stdout);
+        printed = testing::internal::GetCapturedStdout();
+        return result;
+    }
+    int initGiven() {
+        TestHostString video("video.xml"), camera(cameraPath.c_str());
+        return init(video.get(), camera.get());
+    }
+    static const zelk::FrameImage* frame() {
+        const zelk::FrameImage* frame;
+        int32_t width, height;
+        zelk::currentFrameState(&frame, &width, &height);
+        return frame;
+    }
+    std::string cameraPath;
+    std::string printed;
+};
+
+TEST_F(FramePump, InitOpensScalesAndStartsCapture) {
+    fakeVideo.width = 1280;
+    fakeVideo.height = 720;
+    ASSERT_EQ(initGiven(), 0);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoOpen", "videoInqSize", "videoCapStart"}));
+    EXPECT_EQ(fakeVideo.openedConfig, "video.xml");
+    EXPECT_EQ(Zelk_getWidth(), 1280 * 1024);
+    EXPECT_EQ(Zelk_getHeight(), 720 * 1024);
+
+    const zelk::CameraParams* camera = zelk::currentCamera();
+    EXPECT_EQ(camera->imageWidth, 1280);
+    EXPECT_EQ(camera->imageHeight, 720);
+    EXPECT_DOUBLE_EQ(camera->projection[0][0], 2 * givenCamera().projection[0][0]);
+    EXPECT_EQ(camera->projection[2][3], 42.0);
+    int32_t width, height;
+    zelk::currentDetectSize(&width, &height);
+    EXPECT_EQ(width, 1280);
+    EXPECT_EQ(height, 720);
+
+    EXPECT_EQ(printed.rfind("--------------------------------------\nSIZE = 1280, 720\n", 0), 0u) << printed;
+    EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 7);
+}
+
+enum class Arg { Null, NullChars, Given };
+
+class DefaultPaths : public FramePump, public testing::WithParamInterface<std::tuple<Arg, Arg>> {};
+
+// Each argument falls back to its own default, whatever the other one is.
+TEST_P(DefaultPaths, EachArgumentByItself) {
+    namespace fs = std::filesystem;
+    const fs::path home = fs::current_path();
+    const fs::path folder = scratchPath("cwd");
+    fs::create_directories(folder / "Data");
+    writeBytes((folder / "Data" / "camera_para.dat").string(), cameraFileBytes({sampleCamera()}));
+    fs::current_path(folder);
+
+    const auto [videoArg, cameraArg] = GetParam();
+    TestHostString videoGiven("video.xml"), videoNull(nullptr), camera(cameraPath.c_str()), cameraNull(nullptr);
+    HostString* video = videoArg == Arg::Given ? videoGiven.get() : videoArg == Arg::NullChars ? videoNull.get() : nullptr;
+    HostString* cam = cameraArg == Arg::Given ? camera.get() : cameraArg == Arg::NullChars ? cameraNull.get() : nullptr;
+    const int result = init(video, cam);
+    fs::current_path(home);
+    fs::remove_all(folder);
+
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(fakeVideo.openedConfig, videoArg == Arg::Given ? "video.xml" : "Data\\WDM_camera_flipV.xml");
+    EXPECT_EQ(zelk::currentCamera()->projection[2][3], cameraArg == Arg::Given ? 42.0 : 0.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arguments, DefaultPaths,
+                         testing::Combine(testing::Values(Arg::Null, Arg::NullChars, Arg::Given),
+                                          testing::Values(Arg::Null, Arg::NullChars, Arg::Given)));
+
+struct InitFailure {
+    const char* name;
+    int openResult, inqSizeResult, width, height;
+    int cameraBytes;  // -1: no camera file
+    int cameraWidth;
+    int expected;
+};
+
+class InitFailures : public FramePump, public testing::WithParamInterface<InitFailure> {};
+
+// A failed Init closes nothing, prints nothing and keeps the current camera; the video
+// size changes only once it has been read and accepted.
+TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
+    fakeVideo.width = 320;
+    fakeVideo.height = 240;
+    ASSERT_EQ(initGiven(), 0);
+    const zelk::CameraParams before = *zelk::currentCamera();
+
+    const InitFailure c = GetParam();
+    fakeVideo.openResult = c.openResult;
+    fakeVideo.inqSizeResult = c.inqSizeResult;
+    fakeVideo.width = c.width;
+    fakeVideo.height = c.height;
+    zelk::CameraParams camera = givenCamera();
+    camera.imageWidth = c.cameraWidth;
+    std::vector<unsigned char> bytes = cameraFileBytes({camera});
+    std::remove(cameraPath.c_str());
+    if (c.cameraBytes >= 0) {
+        bytes.resize(c.cameraBytes);
+        writeBytes(cameraPath, bytes);
+    }
+
+    EXPECT_EQ(initGiven(), c.expected);
+    const Calls expectedCalls = c.expected == -1 ? Calls{"videoOpen"} : Calls{"videoOpen", "videoInqSize"};
+    EXPECT_EQ(fakeVideo.calls, expectedCalls);
+    EXPECT_EQ(printed, "");
+    EXPECT_TRUE(sameCamera(*zelk::currentCamera(), before));
+    EXPECT_EQ(Zelk_getWidth(), (c.expected == -3 ? c.width : 320) * 1024);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InitFailures,
+    testing::Values(InitFailure{"OpenFails", -1, 0, 640, 480, 136, 640, -1},
+                    InitFailure{"SizeFails", 0, -1, 640, 480, 136, 640, -2},
+                    InitFailure{"ZeroWidth", 0, 0, 0, 480, 136, 640, -2},
+                    InitFailure{"ZeroHeight", 0, 0, 640, 0, 136, 640, -2},
+                    InitFailure{"NegativeWidth", 0, 0, -640, 480, 136, 640, -2},
+                    InitFailure{"OverLabellingCapacity", 0, 0, 1025, 1024, 136, 640, -2},
+                    InitFailure{"ProductOverflows", 0, 0, INT_MAX, INT_MAX, 136, 640, -2},
+                    InitFailure{"NoCameraFile", 0, 0, 640, 480, -1, 640, -3},
+                    InitFailure{"CameraFileShort", 0, 0, 640, 480, 135, 640, -3},
+                    InitFailure{"CameraWidthZero", 0, 0, 640, 480, 136, 0, -3}),
+    [](const testing::TestParamInfo<InitFailure>& info) { return info.param.name; });
+
+TEST_F(FramePump, VideoSizesUpToTheLabellingCapacityAreAccepted) {
+    fakeVideo.width = 1048576;
+    fakeVideo.height = 1;
+    ASSERT_EQ(initGiven(), 0);
+    EXPECT_EQ(Zelk_getWidth(), 1 << 30);
+    fakeVideo.width = fakeVideo.height = 1024;
+    EXPECT_EQ(initGiven(), 0);
+}
+
+TEST_F(FramePump, UpdateWithoutFrameReturnsZeroAndClearsTheFrame) {
+    ASSERT_EQ(initGiven(), 0);
+    std::vector<unsigned char> pixels(640 * 480 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    ASSERT_EQ(frame(), pixels.data());
+
+    fakeVideo.nextFrame = nullptr;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(fakeVideo.calls, Calls{"videoGetImage"});
+    EXPECT_EQ(frame(), nullptr);
+}
+
+class UpdateThreshold : public FramePump, public testing::WithParamInterface<int32_t> {};
+
+// The threshold is a plain integer passed on as it is; no value makes the pump refuse
+// or rescale it.
+TEST_P(UpdateThreshold, FrameIsDetectedAndHandedBack) {
+    ASSERT_EQ(initGiven(), 0);
+    std::vector<unsigned char> pixels(640 * 480 * 4, 200);
+    fakeVideo.nextFrame = pixels.data();
+    fakeVideo.capNextResult = 5;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(GetParam()), 5);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoCapNext"}));
+    EXPECT_EQ(frame(), pixels.data());
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UpdateThreshold, testing::Values(100, 0, -1, 255, INT32_MAX, INT32_MIN));
+
+// Replaced once the real detector lands: the stand-in finds no markers.
+TEST_F(FramePump, UpdateLeavesMarkerCountZero) {
+    ASSERT_EQ(initGiven(), 0);
+    std::vector<unsigned char> pixels(640 * 480 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    const zelk::MarkerRecord* list;
+    int32_t count = -1;
+    zelk::currentMarkers(&list, &count);
+    EXPECT_EQ(count, 0);
+}
+
+// Closing the device releases its frame buffer, so the frame is forgotten.
+TEST_F(FramePump, QuitStopsClosesAndForgetsTheFrame) {
+    ASSERT_EQ(initGiven(), 0);
+    std::vector<unsigned char> pixels(640 * 480 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    fakeVideo.closeResult = -4;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Quit(), -4);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoCapStop", "videoClose"}));
+    EXPECT_EQ(frame(), nullptr);
+    EXPECT_EQ(Zelk_getWidth(), 640 * 1024);  // the rest of the state stays
+}
+
+TEST_F(FramePump, InitForgetsTheFrameOfTheEarlierSession) {
+    ASSERT_EQ(initGiven(), 0);
+    std::vector<unsigned char> pixels(640 * 480 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    fakeVideo.width = 1024;
+    fakeVideo.height = 768;
+    ASSERT_EQ(initGiven(), 0);
+    EXPECT_EQ(frame(), nullptr);
+}
+
+}  // namespace
