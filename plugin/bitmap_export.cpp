@@ -1,0 +1,47 @@
+// Copies the newest camera frame into the texture of a host bitmap, pixel for pixel.
+//
+// The copy is skipped, leaving the texture untouched, when there is no frame, no
+// bitmap or texture, the texture's level 0 is smaller than the video, the lock fails,
+// or the locked rows are shorter than a frame row. Only a successful lock is undone.
+// Byte 3 of each texel is the host's and is never written.
+#include <cstring>
+
+#include "platform/d3d9.h"
+#include "plugin/exports.h"
+#include "plugin/frame_pump.h"
+#include "plugin/host_records.h"
+
+namespace zelk {
+
+static bool textureHolds(IDirect3DTexture9* texture, int32_t width, int32_t height) {
+    D3DSURFACE_DESC desc;
+    if (texture->GetLevelDesc(0, &desc) != D3D_OK) return false;
+    return desc.Width >= static_cast<UINT>(width) && desc.Height >= static_cast<UINT>(height);
+}
+
+static void copyFrame(const FrameImage* frame, int32_t width, int32_t height, unsigned char* bits, int pitch) {
+    for (int32_t y = 0; y < height; ++y) {
+        const unsigned char* source = frame + static_cast<size_t>(y) * width * 4;
+        unsigned char* destination = bits + static_cast<size_t>(y) * pitch;
+        for (int32_t x = 0; x < width; ++x) std::memcpy(destination + x * 4, source + x * 4, 3);
+    }
+}
+
+}  // namespace zelk
+
+using namespace zelk;
+
+ZELK_API void Zelk_getBmap(HostBitmap* bitmap) {
+    const FrameImage* frame;
+    int32_t width, height;
+    currentFrameState(&frame, &width, &height);
+    if (!frame || !bitmap) return;
+    IDirect3DTexture9* texture = hostBitmapTexture(bitmap);
+    if (!texture || !textureHolds(texture, width, height)) return;
+
+    D3DLOCKED_RECT locked;
+    if (texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD) != D3D_OK) return;
+    if (locked.pBits && locked.Pitch >= static_cast<int64_t>(width) * 4)
+        copyFrame(frame, width, height, static_cast<unsigned char*>(locked.pBits), locked.Pitch);
+    texture->UnlockRect(0);
+}
