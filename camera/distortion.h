@@ -3,9 +3,13 @@
 
 namespace zelk {
 
-// Ideal to observed coordinates with the 4 distortion factors. Returns 0.
+// Both return 0, or -1 when a pointer is null (nothing written) or the result is
+// not finite (a scale factor of 0, a vanishing Newton denominator, NaN input);
+// the non-finite values are still written.
+
+// Ideal to observed coordinates with the 4 distortion factors.
 int idealToObserved(const double factors[4], double ix, double iy, double* ox, double* oy);
-// Observed to ideal coordinates, three Newton steps. Returns 0.
+// Observed to ideal coordinates, three Newton steps.
 int observedToIdeal(const double factors[4], double ox, double oy, double* ix, double* iy);
 
 }  // namespace zelk

@@ -18,6 +18,9 @@ struct DenseVector {
 constexpr int INVERT_MAX_DIMENSION = 50;
 constexpr double SINGULAR_EPSILON = 1.0e-10;
 
+// Records with negative sizes or null elements, and null records, are refused
+// by every operation (null, -1 or NaN); sizes of 0 are valid.
+
 // New rows x cols matrix with uninitialised elements, or null.
 DenseMatrix* createMatrix(int32_t rows, int32_t cols);
 // Releases the elements and the record. Returns 0.
@@ -26,17 +29,19 @@ int destroyMatrix(DenseMatrix* m);
 DenseMatrix* cloneMatrix(const DenseMatrix* source);
 // Copies source into destination; -1 when their sizes differ.
 int copyMatrixInto(DenseMatrix* destination, const DenseMatrix* source);
-// destination = a * b; -1 on a size mismatch (nothing written).
+// destination = a * b; -1 on a size mismatch or when destination is an operand (nothing written).
 int multiplyMatrices(DenseMatrix* destination, const DenseMatrix* a, const DenseMatrix* b);
-// Replaces a square matrix by its inverse; -1 when singular.
+// Replaces a square matrix by its inverse; -1 when not square, singular or not finite.
 int invertMatrixInPlace(DenseMatrix* m);
-// Inverts the n x n block with the given row stride in place; null on failure.
+// Inverts the n x n block with the given row stride in place; null on failure
+// (n outside 1 .. INVERT_MAX_DIMENSION, stride < n, a pivot <= SINGULAR_EPSILON;
+// an infinite or NaN element fails with the block untouched).
 double* gaussJordanInvert(double* a, int n, int stride);
 // New vector with uninitialised elements, or null.
 DenseVector* createVector(int32_t length);
 // Releases the elements and the record. Returns 0.
 int destroyVector(DenseVector* v);
-// Sum of a[i] * b[i].
+// Sum of a[i] * b[i]; NaN when the lengths differ.
 double dotProduct(const DenseVector* a, const DenseVector* b);
 
 }  // namespace zelk

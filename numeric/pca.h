@@ -1,4 +1,10 @@
 // Principal component analysis of a point set, one point per row.
+//
+// computePca takes n points of m coordinates with n >= m >= 2 (fewer points
+// than coordinates are refused with -1); axes is m x m, ratios and mean have
+// length m. Axes whose eigenvalue is below 1e-16 are all zeros with ratio 0, so
+// equal points give mean = the point, zero axes, all ratios 0 and result 0.
+// Points with an infinite or NaN coordinate, or whose spread overflows, give -1.
 #pragma once
 #include "numeric/dense_matrix.h"
 

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "camera/distortion.h"
+
+using namespace zelk;
+
+namespace {
+const double CAMERA[4] = {318.5, 263.5, 26.2, 1.0127};
+}
+
+TEST(Distortion, KnownPointBothWays) {
+    double ox = 0, oy = 0;
+    ASSERT_EQ(idealToObserved(CAMERA, 400, 300, &ox, &oy), 0);
+    EXPECT_NEAR(ox, 400.8582001106686, 1e-10);
+    EXPECT_NEAR(oy, 300.384347288827, 1e-10);
+    double ix = 0, iy = 0;
+    ASSERT_EQ(observedToIdeal(CAMERA, ox, oy, &ix, &iy), 0);
+    EXPECT_NEAR(ix, 400, 1e-9);
+    EXPECT_NEAR(iy, 300, 1e-9);
+}
+
+TEST(Distortion, CentreMapsToItself) {
+    double x = -1, y = -1;
+    ASSERT_EQ(idealToObserved(CAMERA, CAMERA[0], CAMERA[1], &x, &y), 0);
+    EXPECT_EQ(x, CAMERA[0]);
+    EXPECT_EQ(y, CAMERA[1]);
+    ASSERT_EQ(observedToIdeal(CAMERA, CAMERA[0], CAMERA[1], &x, &y), 0);
+    EXPECT_EQ(x, CAMERA[0]);
+    EXPECT_EQ(y, CAMERA[1]);
+}
+
+struct ScaleCase {
+    double scale;
+    double observedFactor;  // observed offset / ideal offset
+};
+
+class DistortionScaleTest : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(DistortionScaleTest, WithoutRadialTermOffsetsScale) {
+    const double factors[4] = {100, 50, 0, GetParam().scale};
+    const double f = GetParam().observedFactor;
+    double ox = 0, oy = 0, ix = 0, iy = 0;
+    ASSERT_EQ(idealToObserved(factors, 130, 10, &ox, &oy), 0);
+    EXPECT_DOUBLE_EQ(ox, 100 + 30 * f);
+    EXPECT_DOUBLE_EQ(oy, 50 - 40 * f);
+    ASSERT_EQ(observedToIdeal(factors, 130, 10, &ix, &iy), 0);
+    EXPECT_DOUBLE_EQ(ix, 100 + 30 / f);
+    EXPECT_DOUBLE_EQ(iy, 50 - 40 / f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, DistortionScaleTest, testing::Values(ScaleCase{1, 1}, ScaleCase{2, 2}));
+
+TEST(Distortion, ScaleZeroOrNullIsAFailure) {
+    const double flat[4] = {100, 50, 26.2, 0};
+    double x = 0, y = 0;
+    EXPECT_EQ(observedToIdeal(flat, 130, 10, &x, &y), -1);
+    EXPECT_FALSE(std::isfinite(x));
+    // Ideal to observed collapses every point onto the centre: a finite answer.
+    EXPECT_EQ(idealToObserved(flat, 130, 10, &x, &y), 0);
+    EXPECT_EQ(x, 100);
+    EXPECT_EQ(idealToObserved(CAMERA, NAN, 10, &x, &y), -1);
+    EXPECT_EQ(idealToObserved(nullptr, 1, 1, &x, &y), -1);
+    EXPECT_EQ(observedToIdeal(CAMERA, 1, 1, nullptr, &y), -1);
+}
