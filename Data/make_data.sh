@@ -78,3 +78,6 @@ for name in letter arrow blocks; do
   "$zelk" pattern "$designs/$name.ppm" --border no -o "Data/patterns/$name.pat"
   "$zelk" marker "Data/patterns/$name.pat" -o "Data/markers/$name.png"
 done
+
+"$zelk" camera write -o Data/camera_para.dat --width 640 --height 480 --fx 700 --fy 700 \
+  --cx 319.5 --cy 239.5 --distortion 319.5 239.5 30.0 1.0
