@@ -58,6 +58,9 @@ TEST(DenseMatrix, MultiplyComputesTheProduct) {
 struct ProductShape {
     int destRows, destCols, aRows, aCols, bRows, bCols;
 };
+void PrintTo(const ProductShape& s, std::ostream* os) {
+    *os << s.destRows << "x" << s.destCols << " = " << s.aRows << "x" << s.aCols << " * " << s.bRows << "x" << s.bCols;
+}
 
 class MultiplyShapeTest : public testing::TestWithParam<ProductShape> {};
 
@@ -92,6 +95,7 @@ struct InverseCase {
     std::vector<double> input;
     std::vector<double> inverse;  // empty: inversion fails
 };
+void PrintTo(const InverseCase& c, std::ostream* os) { *os << c.name; }
 
 class InverseTest : public testing::TestWithParam<InverseCase> {};
 

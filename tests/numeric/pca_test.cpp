@@ -38,6 +38,7 @@ struct ExactCase {
     std::vector<double> ratios;
     std::vector<double> mean;
 };
+void PrintTo(const ExactCase& c, std::ostream* os) { *os << c.name; }
 
 class PcaExactTest : public testing::TestWithParam<ExactCase> {};
 
