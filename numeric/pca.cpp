@@ -13,7 +13,7 @@ constexpr double CONVERGENCE_FACTOR = 1e-6;  // off-diagonal size, relative to i
 constexpr int MAX_SWEEPS = 100;              // QR sweeps per eigenvalue before accepting it as is
 constexpr double TINY = 1e-16;               // rotation cut-off and smallest eigenvalue kept
 
-double* rowOf(DenseMatrix* m, int32_t i) {
+double* rowOf(const DenseMatrix* m, int32_t i) {
     return m->data + static_cast<int64_t>(i) * m->cols;
 }
 
@@ -139,11 +139,11 @@ DenseMatrix* spreadMatrix(const DenseMatrix* y) {
         for (int32_t j = i; j < m; j++) {
             double sum = 0.0;
             for (int32_t r = 0; r < n; r++) {
-                const double* row = y->data + static_cast<int64_t>(r) * m;
+                const double* row = rowOf(y, r);
                 sum += row[i] * row[j];
             }
-            s->data[i * m + j] = sum;
-            s->data[j * m + i] = sum;
+            rowOf(s, i)[j] = sum;
+            rowOf(s, j)[i] = sum;
         }
     }
     return s;
