@@ -1,0 +1,250 @@
+// Square candidates. A region of plausible size is outlined with a clockwise
+// neighbour-following tracer, the outline is re-anchored at the point farthest from
+// where the trace began, and it is accepted when recursive chord splitting finds
+// exactly four corners. Candidates centred inside a larger one are dropped.
+#include "detect/candidates.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "camera/camera_params.h"
+
+namespace zelk {
+
+static SquareCandidate candidateList[CANDIDATE_CAPACITY];
+static int32_t scratchX[CONTOUR_CAPACITY], scratchY[CONTOUR_CAPACITY];
+
+// Directions clockwise on screen, starting upwards.
+static const int32_t stepX[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+static const int32_t stepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+
+// A trace that reaches this many entries without closing fails: at most 9,998 distinct
+// points, leaving room for the closing entry and the copy appended by the re-anchoring.
+constexpr int32_t TRACE_LIMIT = 9999;
+
+static int64_t squaredDistance(const SquareCandidate* slot, int32_t i, int32_t j) {
+    const int64_t dx = int64_t(slot->contourX[i]) - slot->contourX[j];
+    const int64_t dy = int64_t(slot->contourY[i]) - slot->contourY[j];
+    return dx * dx + dy * dy;
+}
+
+// The index in first ... last farthest from entry 0; the first of equal maxima wins,
+// and 0 when no point is farther than distance 0.
+static int32_t farthestFromStart(const SquareCandidate* slot, int32_t first, int32_t last) {
+    int32_t best = 0;
+    int64_t bestDistance = 0;
+    for (int32_t i = first; i <= last; ++i) {
+        const int64_t d = squaredDistance(slot, i, 0);
+        if (d > bestDistance) {
+            bestDistance = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_t region,
+                 const RegionBounds* bounds, SquareCandidate* slot) {
+    int32_t width, height;
+    currentDetectSize(&width, &height);
+    int32_t* cx = slot->contourX;
+    int32_t* cy = slot->contourY;
+    slot->contourLength = 0;
+
+    // Every labelled pixel lies inside the border ring, so its eight neighbours are
+    // in the image; only the start search has to keep to the image itself.
+    int32_t startX = -1;
+    const int32_t y0 = bounds->yMin;
+    if (labelImageFits(width, height) && y0 >= 0 && y0 < height) {
+        const LabelPixel* row = labelImage + y0 * width;
+        for (int32_t x = bounds->xMin < 0 ? 0 : bounds->xMin; x <= bounds->xMax && x < width; ++x) {
+            if (row[x] > 0 && labelTable[row[x] - 1] == region) {
+                startX = x;
+                break;
+            }
+        }
+    }
+    if (startX < 0) {
+        std::printf("??? 1\n");
+        return -1;
+    }
+
+    cx[0] = startX;
+    cy[0] = y0;
+    int32_t length = 1;
+    int32_t d = 5;
+    for (;;) {
+        const int32_t x = cx[length - 1], y = cy[length - 1];
+        d = (d + 5) % 8;  // three steps back, counter-clockwise, from the last move
+        int32_t tries = 0;
+        while (tries < 8 && labelImage[(y + stepY[d]) * width + x + stepX[d]] == 0) {
+            d = (d + 1) % 8;
+            ++tries;
+        }
+        if (tries == 8) {
+            slot->contourLength = length;
+            std::printf("??? 2\n");
+            return -1;
+        }
+        cx[length] = x + stepX[d];
+        cy[length] = y + stepY[d];
+        if (cx[length] == cx[0] && cy[length] == cy[0]) break;
+        if (++length == TRACE_LIMIT) {
+            slot->contourLength = length;
+            std::printf("??? 3\n");
+            return -1;
+        }
+    }
+
+    // Re-anchor at the point farthest from the start, then close the outline.
+    const int32_t q = farthestFromStart(slot, 1, length - 1);
+    std::memcpy(scratchX, cx, q * sizeof(int32_t));
+    std::memcpy(scratchY, cy, q * sizeof(int32_t));
+    std::memmove(cx, cx + q, (length - q) * sizeof(int32_t));
+    std::memmove(cy, cy + q, (length - q) * sizeof(int32_t));
+    std::memcpy(cx + length - q, scratchX, q * sizeof(int32_t));
+    std::memcpy(cy + length - q, scratchY, q * sizeof(int32_t));
+    cx[length] = cx[0];
+    cy[length] = cy[0];
+    slot->contourLength = length + 1;
+    return 0;
+}
+
+// pending: the callers above that found a vertex but have not appended it yet. Each of
+// them appends one if the whole split succeeds, so once the list plus the pending ones
+// would pass SPLIT_LIST_CAPACITY the split is bound to fail; failing at once keeps the
+// recursion shallow and the list in bounds.
+static int splitRecursive(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed,
+                          double threshold, int32_t* list, int32_t* count, int32_t pending) {
+    const int64_t a = int64_t(contourY[ed]) - contourY[st];
+    const int64_t b = int64_t(contourX[st]) - contourX[ed];
+    const int64_t c = int64_t(contourX[ed]) * contourY[st] - int64_t(contourY[ed]) * contourX[st];
+    const double da = double(a), db = double(b), dc = double(c);
+
+    int32_t farthest = -1;
+    double largest = 0.0;
+    for (int32_t i = st + 1; i < ed; ++i) {
+        const double value = da * contourX[i] + db * contourY[i] + dc;
+        if (value * value > largest) {
+            largest = value * value;
+            farthest = i;
+        }
+    }
+    if (farthest < 0) return 0;
+    // A chord of length zero (both ends on one pixel) puts every other point infinitely far.
+    const double chord = da * da + db * db;
+    const double distance = chord > 0.0 ? largest / chord : std::numeric_limits<double>::infinity();
+    if (!(distance > threshold)) return 0;
+
+    if (*count + pending + 1 > SPLIT_LIST_CAPACITY) return -1;
+    if (splitRecursive(contourX, contourY, st, farthest, threshold, list, count, pending + 1) < 0)
+        return -1;
+    list[(*count)++] = farthest;
+    return splitRecursive(contourX, contourY, farthest, ed, threshold, list, count, pending);
+}
+
+int splitSegment(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed,
+                 double threshold, int32_t* list, int32_t* count) {
+    if (st < 0 || ed >= CONTOUR_CAPACITY || *count < 0 || *count > SPLIT_LIST_CAPACITY) return -1;
+    return splitRecursive(contourX, contourY, st, ed, threshold, list, count, 0);
+}
+
+// Splits st ... ed and reports whether it found exactly one vertex, stored in *vertex.
+static bool splitsOnce(const SquareCandidate* slot, int32_t st, int32_t ed, double threshold,
+                       int32_t* vertex) {
+    int32_t list[SPLIT_LIST_CAPACITY];
+    int32_t count = 0;
+    if (splitSegment(slot->contourX, slot->contourY, st, ed, threshold, list, &count) < 0 || count != 1)
+        return false;
+    *vertex = list[0];
+    return true;
+}
+
+int findVertices(int32_t area, SquareCandidate* slot, double factor) {
+    const int32_t n = slot->contourLength;
+    if (n < 2 || n > CONTOUR_CAPACITY) return -1;
+    const int32_t f = farthestFromStart(slot, 1, n - 2);
+    const double threshold = area / 0.75 * 0.01 * factor;
+
+    int32_t first[SPLIT_LIST_CAPACITY], second[SPLIT_LIST_CAPACITY];
+    int32_t firstCount = 0, secondCount = 0;
+    if (splitSegment(slot->contourX, slot->contourY, 0, f, threshold, first, &firstCount) < 0 ||
+        splitSegment(slot->contourX, slot->contourY, f, n - 1, threshold, second, &secondCount) < 0)
+        return -1;
+
+    int32_t* v = slot->vertexIndex;
+    v[0] = 0;
+    if (firstCount == 1 && secondCount == 1) {
+        v[1] = first[0];
+        v[2] = f;
+        v[3] = second[0];
+    } else if (firstCount > 1 && secondCount == 0) {
+        // Entry 0 and f are neighbouring corners: the first half holds the other two.
+        const int32_t m = f / 2;
+        if (!splitsOnce(slot, 0, m, threshold, &v[1]) || !splitsOnce(slot, m, f, threshold, &v[2]))
+            return -1;
+        v[3] = f;
+    } else if (firstCount == 0 && secondCount > 1) {
+        const int32_t m = (f + n - 1) / 2;
+        v[1] = f;
+        if (!splitsOnce(slot, f, m, threshold, &v[2]) || !splitsOnce(slot, m, n - 1, threshold, &v[3]))
+            return -1;
+    } else {
+        return -1;
+    }
+    v[4] = n - 1;
+    return 0;
+}
+
+// Marks (pixelArea 0) every candidate whose centre lies within half the square root of
+// a larger candidate's area from that one's centre, then closes the gaps.
+static int32_t suppressDuplicates(int32_t count) {
+    for (int32_t j = 0; j < count; ++j) {
+        for (int32_t k = j + 1; k < count; ++k) {
+            SquareCandidate& cj = candidateList[j];
+            SquareCandidate& ck = candidateList[k];
+            const double dx = cj.centre[0] - ck.centre[0];
+            const double dy = cj.centre[1] - ck.centre[1];
+            const double d2 = dx * dx + dy * dy;
+            if (cj.pixelArea > ck.pixelArea) {
+                if (cj.pixelArea / 4 > d2) ck.pixelArea = 0;
+            } else if (ck.pixelArea / 4 > d2) {
+                cj.pixelArea = 0;
+            }
+        }
+    }
+    int32_t kept = 0;
+    for (int32_t j = 0; j < count; ++j) {
+        if (candidateList[j].pixelArea == 0) continue;
+        if (kept != j) candidateList[kept] = candidateList[j];
+        ++kept;
+    }
+    return kept;
+}
+
+const SquareCandidate* extractCandidates(const LabelPixel* labelImage, int32_t regionCount,
+                                         const int32_t* labelTable, const int32_t* regionArea,
+                                         const RegionCentroid* regionCentroid,
+                                         const RegionBounds* regionBounds, int32_t maxArea,
+                                         int32_t minArea, double factor, int32_t* candidateCount) {
+    int32_t width, height;
+    currentDetectSize(&width, &height);
+    int32_t count = 0;
+    for (int32_t k = 0; labelImage && k < regionCount && count < CANDIDATE_CAPACITY; ++k) {
+        if (regionArea[k] < minArea || regionArea[k] > maxArea) continue;
+        const RegionBounds& b = regionBounds[k];
+        if (b.xMin == 1 || b.xMax == width - 2 || b.yMin == 1 || b.yMax == height - 2) continue;
+        SquareCandidate* slot = &candidateList[count];
+        if (traceContour(labelImage, labelTable, k + 1, &b, slot) < 0) continue;
+        if (findVertices(regionArea[k], slot, factor) < 0) continue;
+        slot->pixelArea = regionArea[k];
+        slot->centre[0] = regionCentroid[k].x;
+        slot->centre[1] = regionCentroid[k].y;
+        ++count;
+    }
+    *candidateCount = suppressDuplicates(count);
+    return candidateList;
+}
+
+}  // namespace zelk

@@ -1,0 +1,375 @@
+#include "detect/labelling.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "tests/support/frames.h"
+
+using namespace zelk;
+
+namespace {
+
+struct Labelling {
+    const LabelPixel* image = nullptr;
+    int32_t count = -1;
+    const int32_t* area = nullptr;
+    const RegionCentroid* centroid = nullptr;
+    const RegionBounds* bounds = nullptr;
+    const int32_t* table = nullptr;
+};
+
+Labelling label(const TestFrame& frame, int threshold) {
+    useFrameSize(frame);
+    Labelling l;
+    l.image = labelFrame(frame.data(), threshold, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
+    return l;
+}
+
+// The plain definition: dark interior pixels grouped by 8-connected flood fill, regions
+// numbered in raster order of their first pixels.
+struct Region {
+    int32_t area = 0;
+    int64_t sumX = 0, sumY = 0;
+    int32_t xMin, xMax, yMin, yMax;
+};
+struct FloodFill {
+    std::vector<int32_t> regionOf;  // per pixel, 0 = none
+    std::vector<Region> regions;
+};
+
+bool isDark(const TestFrame& f, int x, int y, int threshold) {
+    const uint8_t* p = f.data() + (size_t(y) * f.width + x) * 4;
+    return p[0] + p[1] + p[2] <= 3 * threshold;
+}
+
+FloodFill floodFill(const TestFrame& f, int threshold) {
+    const int w = f.width, h = f.height;
+    FloodFill out;
+    out.regionOf.assign(size_t(w) * h, 0);
+    std::vector<int> stack;
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1; x < w - 1; ++x) {
+            if (out.regionOf[y * w + x] || !isDark(f, x, y, threshold)) continue;
+            const int32_t id = int32_t(out.regions.size()) + 1;
+            Region r{0, 0, 0, x, x, y, y};
+            out.regionOf[y * w + x] = id;
+            stack.push_back(y * w + x);
+            while (!stack.empty()) {
+                const int i = stack.back();
+                stack.pop_back();
+                const int px = i % w, py = i / w;
+                r.area++;
+                r.sumX += px;
+                r.sumY += py;
+                r.xMin = std::min(r.xMin, px);
+                r.xMax = std::max(r.xMax, px);
+                r.yMin = std::min(r.yMin, py);
+                r.yMax = std::max(r.yMax, py);
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = px + dx, ny = py + dy;
+                        if (nx < 1 || ny < 1 || nx > w - 2 || ny > h - 2) continue;
+                        if (out.regionOf[ny * w + nx] || !isDark(f, nx, ny, threshold)) continue;
+                        out.regionOf[ny * w + nx] = id;
+                        stack.push_back(ny * w + nx);
+                    }
+            }
+            out.regions.push_back(r);
+        }
+    return out;
+}
+
+// The labelling as first designed: every merge rewrites the whole table. Kept as the
+// reference the fast version must match bit for bit.
+struct Reference {
+    bool ok = false;
+    std::vector<LabelPixel> image;
+    std::vector<int32_t> table;  // raw label -> region number, n entries
+    std::vector<int32_t> area;
+    std::vector<RegionCentroid> centroid;
+    std::vector<RegionBounds> bounds;
+};
+
+Reference referenceLabelling(const TestFrame& f, int threshold) {
+    const int w = f.width, h = f.height;
+    Reference ref;
+    ref.image.assign(size_t(w) * h, 0);
+    std::vector<int32_t>& table = ref.table;
+    struct Stats {
+        int32_t area;
+        int64_t sumX, sumY;
+        int32_t xMin, xMax, yMin, yMax;
+    };
+    std::vector<Stats> stats;
+    auto at = [&](int x, int y) -> LabelPixel& { return ref.image[size_t(y) * w + x]; };
+    for (int y = 1; y < h - 1; ++y)
+        for (int x = 1; x < w - 1; ++x) {
+            if (!isDark(f, x, y, threshold)) continue;
+            const int32_t u = at(x, y - 1), ur = at(x + 1, y - 1), ul = at(x - 1, y - 1), l = at(x - 1, y);
+            auto merge = [&](int32_t A, int32_t B) {
+                const int32_t a = table[A - 1], b = table[B - 1];
+                const int32_t keep = std::min(a, b), drop = std::max(a, b);
+                if (a != b)
+                    for (int32_t& e : table) {
+                        if (e == drop) e = keep;
+                    }
+                return keep;
+            };
+            int32_t lab;
+            if (u) {
+                lab = u;
+                stats[lab - 1].yMax = y;
+            } else if (ur && ul) {
+                lab = merge(ur, ul);
+                stats[lab - 1].yMax = y;
+            } else if (ur && l) {
+                lab = merge(ur, l);
+            } else if (ur) {
+                lab = ur;
+                stats[lab - 1].xMin = std::min(stats[lab - 1].xMin, x);
+                stats[lab - 1].yMax = y;
+            } else if (ul) {
+                lab = ul;
+                stats[lab - 1].xMax = std::max(stats[lab - 1].xMax, x);
+                stats[lab - 1].yMax = y;
+            } else if (l) {
+                lab = l;
+                stats[lab - 1].xMax = std::max(stats[lab - 1].xMax, x);
+            } else {
+                if (table.size() == size_t(RAW_LABEL_CAPACITY)) return ref;
+                table.push_back(int32_t(table.size()) + 1);
+                stats.push_back({0, 0, 0, x, x, y, y});
+                lab = int32_t(table.size());
+            }
+            stats[lab - 1].area++;
+            stats[lab - 1].sumX += x;
+            stats[lab - 1].sumY += y;
+            at(x, y) = LabelPixel(lab);
+        }
+    int32_t next = 1;
+    for (size_t r = 1; r <= table.size(); ++r)
+        table[r - 1] = table[r - 1] == int32_t(r) ? next++ : table[table[r - 1] - 1];
+    const int32_t n = next - 1;
+    ref.area.assign(n, 0);
+    ref.centroid.assign(n, {0.0, 0.0});
+    ref.bounds.assign(n, {w, 0, h, 0});
+    for (size_t r = 0; r < table.size(); ++r) {
+        const int k = table[r] - 1;
+        ref.area[k] += stats[r].area;
+        ref.centroid[k].x += double(stats[r].sumX);
+        ref.centroid[k].y += double(stats[r].sumY);
+        ref.bounds[k].xMin = std::min(ref.bounds[k].xMin, stats[r].xMin);
+        ref.bounds[k].xMax = std::max(ref.bounds[k].xMax, stats[r].xMax);
+        ref.bounds[k].yMin = std::min(ref.bounds[k].yMin, stats[r].yMin);
+        ref.bounds[k].yMax = std::max(ref.bounds[k].yMax, stats[r].yMax);
+    }
+    for (int k = 0; k < n; ++k) {
+        ref.centroid[k].x /= ref.area[k];
+        ref.centroid[k].y /= ref.area[k];
+    }
+    ref.ok = true;
+    return ref;
+}
+
+// Three bytes that sum to exactly `sum` (0 ... 765), spread at random.
+void setSum(TestFrame& f, int x, int y, int sum, std::mt19937& rng) {
+    const int b0 = std::uniform_int_distribution<int>(std::max(0, sum - 510), std::min(255, sum))(rng);
+    const int rest = sum - b0;
+    const int b1 = std::uniform_int_distribution<int>(std::max(0, rest - 255), std::min(255, rest))(rng);
+    f.set(x, y, Bgra{uint8_t(b0), uint8_t(b1), uint8_t(rest - b1), uint8_t(rng())});
+}
+
+// Dark pixels sum to exactly 3 x threshold, bright ones to one more. Structured frames add
+// random bars and blobs over the noise, so that regions merge in many places.
+TestFrame randomFrame(int w, int h, double density, bool structured, int threshold, std::mt19937& rng) {
+    TestFrame f = blankFrame(w, h);
+    std::vector<uint8_t> dark(size_t(w) * h);
+    std::bernoulli_distribution noise(density);
+    for (auto& d : dark) d = noise(rng);
+    if (structured) {
+        const int shapes = 1 + w * h / 400;
+        for (int s = 0; s < shapes; ++s) {
+            const int cx = int(rng() % w), cy = int(rng() % h), r = 1 + int(rng() % 6);
+            const bool bar = rng() % 2;
+            for (int y = std::max(0, cy - r); y < std::min(h, cy + r + 1); ++y)
+                for (int x = std::max(0, cx - r); x < std::min(w, cx + r + 1); ++x)
+                    if (bar ? (x == cx || y == cy) : (x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r)
+                        dark[size_t(y) * w + x] = 1;
+        }
+    }
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) setSum(f, x, y, 3 * threshold + (dark[size_t(y) * w + x] ? 0 : 1), rng);
+    return f;
+}
+
+struct RandomCase {
+    int width, height;
+    double density;
+    bool structured;
+};
+
+class LabellingOracle : public ::testing::TestWithParam<RandomCase> {};
+
+TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
+    const RandomCase c = GetParam();
+    std::mt19937 rng(unsigned(c.width * 7919 + c.height * 104729 + int(c.density * 1000) + c.structured));
+    for (int round = 0; round < 6; ++round) {
+        const int threshold = std::uniform_int_distribution<int>(0, 254)(rng);
+        const TestFrame f = randomFrame(c.width, c.height, c.density, c.structured, threshold, rng);
+        const Labelling l = label(f, threshold);
+        ASSERT_NE(l.image, nullptr);
+
+        const FloodFill oracle = floodFill(f, threshold);
+        ASSERT_EQ(l.count, int32_t(oracle.regions.size()));
+        for (int32_t k = 0; k < l.count; ++k) {
+            const Region& r = oracle.regions[k];
+            ASSERT_EQ(l.area[k], r.area) << "region " << k + 1;
+            EXPECT_EQ(l.centroid[k].x, double(r.sumX) / r.area);
+            EXPECT_EQ(l.centroid[k].y, double(r.sumY) / r.area);
+            EXPECT_EQ(l.bounds[k].xMin, r.xMin);
+            EXPECT_EQ(l.bounds[k].xMax, r.xMax);
+            EXPECT_EQ(l.bounds[k].yMin, r.yMin);
+            EXPECT_EQ(l.bounds[k].yMax, r.yMax);
+        }
+        for (size_t i = 0; i < oracle.regionOf.size(); ++i) {
+            if (!oracle.regionOf[i]) {
+                ASSERT_EQ(l.image[i], 0) << "pixel " << i;
+            } else {
+                ASSERT_GT(l.image[i], 0) << "pixel " << i;
+                ASSERT_EQ(l.table[l.image[i] - 1], oracle.regionOf[i]) << "pixel " << i;
+            }
+        }
+
+        const Reference ref = referenceLabelling(f, threshold);
+        ASSERT_TRUE(ref.ok);
+        ASSERT_TRUE(std::equal(ref.image.begin(), ref.image.end(), l.image));
+        if (l.count > 0) {
+            ASSERT_TRUE(std::equal(ref.table.begin(), ref.table.end(), l.table));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, LabellingOracle,
+    ::testing::Values(RandomCase{3, 3, 0.5, false}, RandomCase{3, 9, 0.7, false}, RandomCase{9, 3, 0.7, false},
+                      RandomCase{4, 4, 0.9, false}, RandomCase{13, 7, 0.5, false}, RandomCase{64, 48, 0.05, false},
+                      RandomCase{64, 48, 0.3, false}, RandomCase{64, 48, 0.5, false}, RandomCase{64, 48, 0.7, false},
+                      RandomCase{64, 48, 0.95, false}, RandomCase{201, 77, 0.02, true},
+                      RandomCase{201, 77, 0.2, true}, RandomCase{160, 120, 0.45, true},
+                      RandomCase{160, 120, 0.6, true}));
+
+TEST(Labelling, BrightFrameHasNoRegionsAndDarkFrameOne) {
+    const TestFrame bright = blankFrame(20, 10);
+    const Labelling b = label(bright, 100);
+    ASSERT_NE(b.image, nullptr);
+    EXPECT_EQ(b.count, 0);
+    EXPECT_TRUE(std::all_of(b.image, b.image + 200, [](LabelPixel p) { return p == 0; }));
+
+    const Labelling d = label(blankFrame(20, 10, kBlack), 0);
+    ASSERT_NE(d.image, nullptr);
+    ASSERT_EQ(d.count, 1);
+    EXPECT_EQ(d.area[0], 18 * 8);
+    EXPECT_EQ(d.centroid[0].x, 9.5);
+    EXPECT_EQ(d.centroid[0].y, 4.5);
+    EXPECT_EQ(d.bounds[0].xMin, 1);
+    EXPECT_EQ(d.bounds[0].xMax, 18);
+    EXPECT_EQ(d.bounds[0].yMin, 1);
+    EXPECT_EQ(d.bounds[0].yMax, 8);
+    for (int x = 0; x < 20; ++x) EXPECT_EQ(d.image[x] | d.image[9 * 20 + x], 0);
+    for (int y = 0; y < 10; ++y) EXPECT_EQ(d.image[y * 20] | d.image[y * 20 + 19], 0);
+}
+
+TEST(Labelling, ThresholdOutsideTheByteRangeIsClamped) {
+    TestFrame f = blankFrame(5, 5, Bgra{255, 255, 254, 0});
+    f.set(2, 2, kBlack);
+    EXPECT_EQ(label(f, -1).count, 0);
+    EXPECT_EQ(label(f, -2000000000).count, 0);
+    EXPECT_EQ(label(f, 0).count, 1);
+    EXPECT_EQ(label(f, 254).count, 1);
+    EXPECT_EQ(label(f, 255).count, 1);
+    EXPECT_EQ(label(f, 2000000000).count, 1);
+    EXPECT_EQ(label(f, 2000000000).area[0], 9);
+}
+
+TEST(Labelling, UShapeIsOneRegionNumberedByItsFirstArm) {
+    TestFrame f = blankFrame(30, 20);
+    fillRect(f, 10, 3, 11, 12, kBlack);  // right arm, met first
+    fillRect(f, 3, 5, 4, 12, kBlack);    // left arm, starts lower
+    fillRect(f, 3, 13, 11, 14, kBlack);  // the bottom joins them
+    fillRect(f, 20, 4, 22, 6, kBlack);   // a separate blob whose first pixel comes between
+    const Labelling l = label(f, 50);
+    ASSERT_EQ(l.count, 2);
+    EXPECT_EQ(l.area[0], 2 * 10 + 2 * 8 + 9 * 2);
+    EXPECT_EQ(l.bounds[0].xMin, 3);
+    EXPECT_EQ(l.bounds[0].yMin, 3);
+    EXPECT_EQ(l.area[1], 9);
+    EXPECT_EQ(l.table[l.image[5 * 30 + 3] - 1], 1);  // left arm maps to region 1
+}
+
+TEST(Labelling, RefusesSizesOutsideTheLabelImage) {
+    const TestFrame f = blankFrame(1024, 1025, kBlack);
+    struct Size {
+        int w, h;
+        bool fits;
+    };
+    for (const Size s : {Size{2, 5, false}, Size{5, 2, false}, Size{0, 0, false}, Size{-3, -4, false},
+                         Size{1024, 1025, false}, Size{1048577, 1, false}, Size{3, 3, true},
+                         Size{1024, 1024, true}, Size{349525, 3, true}}) {
+        SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
+        EXPECT_EQ(labelImageFits(s.w, s.h), s.fits);
+        TestFrame sized;
+        sized.width = s.w;
+        sized.height = s.h;
+        useFrameSize(sized);
+        Labelling l;
+        l.image = labelFrame(f.data(), 10, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
+        EXPECT_EQ(l.image != nullptr, s.fits);
+        if (s.fits) {
+            ASSERT_EQ(l.count, 1);
+            EXPECT_EQ(l.area[0], (s.w - 2) * (s.h - 2));
+        } else {
+            EXPECT_EQ(l.count, 0);
+        }
+    }
+    useFrameSize(f);
+    int32_t count = -1;
+    const int32_t* area;
+    const RegionCentroid* centroid;
+    const RegionBounds* bounds;
+    const int32_t* table;
+    EXPECT_EQ(labelFrame(nullptr, 10, &count, &area, &centroid, &bounds, &table), nullptr);
+}
+
+TEST(Labelling, WideFrameSumsDoNotOverflow) {
+    const TestFrame f = blankFrame(349525, 3, kBlack);
+    const Labelling l = label(f, 0);
+    ASSERT_EQ(l.count, 1);
+    EXPECT_EQ(l.centroid[0].x, 349524 / 2.0);
+    EXPECT_EQ(l.centroid[0].y, 1.0);
+}
+
+// Isolated dots on every other row and column, each its own raw label.
+TestFrame dotLattice(int columns, int rows, int extra) {
+    TestFrame f = blankFrame(2 * columns + 1, 2 * rows + 1 + (extra ? 2 : 0));
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i) f.set(2 * i + 1, 2 * j + 1, kBlack);
+    for (int i = 0; i < extra; ++i) f.set(2 * i + 1, 2 * rows + 1, kBlack);
+    return f;
+}
+
+TEST(Labelling, AllRawLabelsFitAndOneMoreFails) {
+    const Labelling full = label(dotLattice(256, 128, 0), 10);
+    ASSERT_NE(full.image, nullptr);
+    EXPECT_EQ(full.count, RAW_LABEL_CAPACITY);
+    EXPECT_EQ(full.image[255 * 513 + 511], RAW_LABEL_CAPACITY);
+    EXPECT_EQ(full.table[RAW_LABEL_CAPACITY - 1], RAW_LABEL_CAPACITY);
+
+    const Labelling over = label(dotLattice(256, 128, 1), 10);
+    EXPECT_EQ(over.image, nullptr);
+    EXPECT_EQ(over.count, 0);
+}
+
+}  // namespace
