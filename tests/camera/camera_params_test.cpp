@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ struct LoadFailure {
     int fileBytes;  // -1: no file
     int count;
 };
+void PrintTo(const LoadFailure& c, std::ostream* out) { *out << c.name; }
 
 class CameraFileFailure : public testing::TestWithParam<LoadFailure> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/support/camera_file.h"
@@ -14,6 +15,7 @@ struct ScaleCase {
     int32_t width, height;
     double s;
 };
+void PrintTo(const ScaleCase& c, std::ostream* out) { *out << c.width << "x" << c.height; }
 
 class Scaling : public testing::TestWithParam<ScaleCase> {};
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -122,6 +123,7 @@ struct InitFailure {
     int cameraWidth;
     int expected;
 };
+void PrintTo(const InitFailure& c, std::ostream* out) { *out << c.name; }
 
 class InitFailures : public FramePump, public testing::WithParamInterface<InitFailure> {};
 
