@@ -5,15 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "plugin/host_function_names.h"
 #include "tests/plugin/host_record_buffer.h"
 
 namespace {
 
 std::vector<std::string> lookedUp;
-char addresses[512];
+char addresses[zelk::HOST_LOOKUP_COUNT];
 
 // Answers each call with its own address, so every slot can be told apart.
 void* recordingLookup(const char* name) {
+    if (lookedUp.size() == sizeof addresses) return nullptr;
     lookedUp.push_back(name);
     return &addresses[lookedUp.size() - 1];
 }
@@ -50,6 +52,7 @@ class UnusableHost : public testing::TestWithParam<bool> {};
 // A host without a record or look-up still gets 630, and nothing stays bound.
 TEST_P(UnusableHost, LeavesBothFunctionsUnbound) {
     TestHostInterface good(recordingLookup), noLookup(nullptr);
+    lookedUp.clear();
     ASSERT_EQ(A6_DLLAPI(good.get()), 630);
     ASSERT_NE(zelk::boundChr(), nullptr);
     lookedUp.clear();
