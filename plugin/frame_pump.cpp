@@ -10,9 +10,14 @@
 //   buffers and every size exact in HostFixed.
 // - A camera file whose record has a width below 1 cannot be scaled (the ratio
 //   would be infinite): Zelk_Init returns -3 and the current camera stays unchanged.
+// - Frames are used only while capturing, that is from a successful Zelk_Init until
+//   the device is closed (failed detection, Zelk_Quit) or opened again. Only then do
+//   the video size and the current camera describe the frames the library delivers;
+//   any other frame is handed straight back, neither detected nor kept, so nothing
+//   reads a frame with the wrong size.
 // - currentFrame is cleared whenever the frame buffer stops being ours to read: when
-//   the device is closed (failed detection, Zelk_Quit) and when Zelk_Init stores a new
-//   video size. Zelk_getBmap therefore never reads a released or wrongly sized buffer.
+//   the device is closed and when Zelk_Init starts a new session. Zelk_getBmap
+//   therefore never reads a released buffer.
 // - After -2 or -3 the device stays open, as the host script expects to call Zelk_Quit.
 #include "plugin/frame_pump.h"
 
@@ -30,6 +35,7 @@ static int32_t videoWidth;
 static int32_t videoHeight;
 static CameraParams scaledCamera;
 static const FrameImage* currentFrame;
+static bool capturing;
 static MarkerRecord* markerList;
 static int32_t markerCount;
 
@@ -56,6 +62,7 @@ static bool videoSizeFits(int width, int height) {
 
 static int closeVideo() {
     videoCapStop();
+    capturing = false;
     currentFrame = nullptr;
     return videoClose();
 }
@@ -65,13 +72,14 @@ static int closeVideo() {
 using namespace zelk;
 
 ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
+    capturing = false;
+    currentFrame = nullptr;
     if (videoOpen(hostStringOr(videoConfig, "Data\\WDM_camera_flipV.xml")) < 0) return -1;
 
     int width = 0, height = 0;
     if (videoInqSize(&width, &height) < 0 || !videoSizeFits(width, height)) return -2;
     videoWidth = width;
     videoHeight = height;
-    currentFrame = nullptr;
 
     CameraParams record;
     if (loadCameraParams(hostStringOr(cameraFile, "Data/camera_para.dat"), 1, &record) < 0) return -3;
@@ -80,12 +88,17 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
     setCurrentCamera(&scaledCamera);
     printCameraParams(&scaledCamera);
     videoCapStart();
+    capturing = true;
     return 0;
 }
 
 ZELK_API int32_t Zelk_Update(int32_t threshold) {
     currentFrame = videoGetImage();
     if (!currentFrame) return 0;
+    if (!capturing) {
+        currentFrame = nullptr;
+        return videoCapNext();
+    }
     if (detectMarkers(currentFrame, threshold, &markerList, &markerCount) < 0) return closeVideo();
     return videoCapNext();
 }

@@ -237,6 +237,35 @@ TEST_F(FramePump, QuitStopsClosesAndForgetsTheFrame) {
     EXPECT_EQ(Zelk_getWidth(), 640 * 1024);  // the rest of the state stays
 }
 
+enum class Session { SizeFailed, CameraFailed, Quit };
+
+class OutsideCapture : public FramePump, public testing::WithParamInterface<Session> {};
+
+// Without a successful Init of the open device the frame size is unknown: a frame is
+// handed back at once, neither detected nor kept for the picture export.
+TEST_P(OutsideCapture, FramesAreHandedBackUnused) {
+    ASSERT_EQ(initGiven(), 0);
+    if (GetParam() == Session::SizeFailed) {
+        fakeVideo.inqSizeResult = -1;
+        ASSERT_EQ(initGiven(), -2);
+    } else if (GetParam() == Session::CameraFailed) {
+        std::remove(cameraPath.c_str());
+        ASSERT_EQ(initGiven(), -3);
+    } else {
+        Zelk_Quit();
+    }
+    std::vector<unsigned char> pixels(640 * 480 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    fakeVideo.capNextResult = 3;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(100), 3);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoCapNext"}));
+    EXPECT_EQ(frame(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, OutsideCapture,
+                         testing::Values(Session::SizeFailed, Session::CameraFailed, Session::Quit));
+
 TEST_F(FramePump, InitForgetsTheFrameOfTheEarlierSession) {
     ASSERT_EQ(initGiven(), 0);
     std::vector<unsigned char> pixels(640 * 480 * 4);
