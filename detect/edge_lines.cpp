@@ -1,0 +1,72 @@
+#include "detect/edge_lines.h"
+
+#include "camera/camera_params.h"
+#include "camera/distortion.h"
+#include "detect/pattern_library.h"
+#include "numeric/pca.h"
+
+namespace zelk {
+
+static MarkerRecord markerList[MARKER_LIST_CAPACITY];
+// One side's points in ideal coordinates, x and y per row. Every side reuses it through a
+// matrix record of our own, so the hot path allocates nothing for the points.
+static double sidePoints[CONTOUR_CAPACITY * 2];
+
+int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
+                 const double distortion[4], double edgeLines[4][3], double corners[4][2]) {
+    if (vertexIndex[0] < 0 || vertexIndex[4] >= CONTOUR_CAPACITY) return -1;
+    for (int i = 0; i < 4; i++)
+        if (vertexIndex[i] > vertexIndex[i + 1]) return -1;
+
+    double axesData[4], ratiosData[2], meanData[2];
+    DenseMatrix axes = {axesData, 2, 2};
+    DenseVector ratios = {ratiosData, 2};
+    DenseVector mean = {meanData, 2};
+    for (int i = 0; i < 4; i++) {
+        // Drop about 5 % of the side at each end, where the outline bends round the corner.
+        const int32_t n = vertexIndex[i + 1] - vertexIndex[i] + 1;
+        const double trim = n * 0.05 + 0.5;
+        const int32_t st = static_cast<int32_t>(vertexIndex[i] + trim);
+        const int32_t ed = static_cast<int32_t>(vertexIndex[i + 1] - trim);
+        const int32_t count = ed - st + 1;
+        for (int32_t j = 0; j < count; j++)
+            observedToIdeal(distortion, contourX[st + j], contourY[st + j], &sidePoints[2 * j], &sidePoints[2 * j + 1]);
+        DenseMatrix points = {sidePoints, count, 2};
+        if (computePca(&points, &axes, &ratios, &mean) < 0) return -1;  // among others, fewer than 2 points
+        edgeLines[i][0] = axesData[1];
+        edgeLines[i][1] = -axesData[0];
+        edgeLines[i][2] = -(edgeLines[i][0] * meanData[0] + edgeLines[i][1] * meanData[1]);
+    }
+    for (int i = 0; i < 4; i++) {
+        const double* side = edgeLines[i];
+        const double* previous = edgeLines[(i + 3) % 4];
+        const double d = previous[0] * side[1] - side[0] * previous[1];
+        if (d == 0.0) return -1;
+        corners[i][0] = (previous[1] * side[2] - side[1] * previous[2]) / d;
+        corners[i][1] = (side[0] * previous[2] - previous[0] * side[2]) / d;
+    }
+    return 0;
+}
+
+MarkerRecord* buildMarkerList(const FrameImage* frame, const SquareCandidate* candidates, int32_t* count) {
+    const double* distortion = currentCamera()->distortion;
+    const int32_t candidateCount = *count < MARKER_LIST_CAPACITY ? *count : MARKER_LIST_CAPACITY;
+    int32_t built = 0;
+    for (int32_t k = 0; k < candidateCount; k++) {
+        const SquareCandidate* candidate = &candidates[k];
+        MarkerRecord* marker = &markerList[built];
+        marker->pixelArea = candidate->pixelArea;
+        marker->centre[0] = candidate->centre[0];
+        marker->centre[1] = candidate->centre[1];
+        if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, distortion,
+                         marker->edgeLines, marker->corners) < 0)
+            continue;  // the slot is reused by the next candidate
+        identifyCandidate(frame, candidate->contourX, candidate->contourY, candidate->vertexIndex,
+                          &marker->patternId, &marker->direction, &marker->confidence);
+        built++;
+    }
+    *count = built;
+    return markerList;
+}
+
+}  // namespace zelk

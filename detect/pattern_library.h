@@ -1,0 +1,45 @@
+// The pattern library and the identification of a square candidate's inside.
+//
+// Pattern files are text: 3,072 decimal integers, orientation block 0..3, then plane
+// 0..2 (frame byte order), then row 0..15, then column 0..15. A number that does not
+// fit a 32-bit int counts as a read error. Templates are kept mean-removed and
+// inverted in 64-bit integers, so that no accepted value can overflow a sum, a square
+// or a correlation; for ordinary 0..255 files every result is the exact integer one.
+//
+// When the inside cannot be unwarped (a projective denominator of exactly 0, or the
+// four corners admit no projective transform), identification reports no match:
+// id -1, direction -1, confidence 0.0. An unwritten pattern image is never read.
+#pragma once
+#include <cstdint>
+
+#include "detect/marker_record.h"
+
+namespace zelk {
+
+constexpr int PATTERN_SLOTS = 50;
+constexpr int PATTERN_SIZE = 16;
+constexpr int PATTERN_VALUES = PATTERN_SIZE * PATTERN_SIZE * 3;
+
+// 16 x 16 pixels x 3 bytes, row-major; byte k of a pixel is frame byte k.
+struct PatternImage {
+    unsigned char value[PATTERN_VALUES];
+};
+
+// Loads a pattern file into the lowest free slot. Returns the slot id 0..49, or -1.
+int loadPattern(const char* path);
+// Frees a slot. Returns 1, or -1 when the id is not a slot in use.
+int freePattern(int id);
+// Unwarps the candidate's inside and matches it. Always returns 0 and writes all outputs.
+int identifyCandidate(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
+                      const int32_t vertexIndex[5], int32_t* patternId, int32_t* direction,
+                      double* confidence);
+// Samples the inside through the raw corner points into image. 0, or -1 (image unwritten).
+int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
+                        const int32_t vertexIndex[5], PatternImage* image);
+// Projective transform (h22 = 1) taking the 4 plane points onto the 4 image points. 0 or -1.
+int computePerspective(const double plane[4][2], const double image[4][2], double h[3][3]);
+// Best correlation over the slots in use and their orientations. 0, or -1 for a uniform image.
+int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction,
+                 double* confidence);
+
+}  // namespace zelk

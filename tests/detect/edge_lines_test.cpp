@@ -1,0 +1,151 @@
+#include "detect/edge_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "camera/camera_params.h"
+#include "detect/pattern_library.h"
+#include "tests/support/marker_patterns.h"
+
+using namespace zelk;
+
+namespace {
+
+const double IDENTITY[4] = {0.0, 0.0, 0.0, 1.0};
+
+// A closed outline through four integer corners, each side walked in unit or diagonal
+// steps (so every point lies exactly on its side), corners at v(0) ... v(3).
+std::unique_ptr<SquareCandidate> outline(const int corners[4][2], int area = 1000) {
+    auto candidate = std::make_unique<SquareCandidate>();
+    int n = 0;
+    for (int i = 0; i < 4; i++) {
+        candidate->vertexIndex[i] = n;
+        const int* from = corners[i];
+        const int* to = corners[(i + 1) % 4];
+        const int steps = std::max(std::abs(to[0] - from[0]), std::abs(to[1] - from[1]));
+        for (int k = 0; k < steps; k++, n++) {
+            candidate->contourX[n] = from[0] + (to[0] - from[0]) * k / steps;
+            candidate->contourY[n] = from[1] + (to[1] - from[1]) * k / steps;
+        }
+    }
+    candidate->contourX[n] = candidate->contourX[0];
+    candidate->contourY[n] = candidate->contourY[0];
+    candidate->vertexIndex[4] = n;
+    candidate->contourLength = n + 1;
+    candidate->pixelArea = area;
+    candidate->centre[0] = corners[0][0];
+    candidate->centre[1] = corners[0][1];
+    return candidate;
+}
+
+int fit(const SquareCandidate& c, double lines[4][3], double corners[4][2], const double* factors = IDENTITY) {
+    return fitEdgeLines(c.contourX, c.contourY, c.vertexIndex, factors, lines, corners);
+}
+
+TEST(EdgeLines, TrimsFivePercentAtEachEndOfASide) {
+    const int square[4][2] = {{10, 10}, {109, 10}, {109, 109}, {10, 109}};
+    auto candidate = outline(square);
+    ASSERT_EQ(candidate->vertexIndex[1], 99);  // n = 100: points 5 ... 93 are fitted
+    // Points the trim drops are pulled far off the line; the first and last kept ones
+    // are lifted by 1, which moves the line to y = 10 + 2 / 89 only if both are used.
+    for (int j = 1; j < 99; j++)
+        candidate->contourY[j] = (j < 5 || j > 93) ? 40 : (j == 5 || j == 93) ? 11 : 10;
+    double lines[4][3], corners[4][2];
+    ASSERT_EQ(fit(*candidate, lines, corners), 0);
+    EXPECT_NEAR(lines[0][0], 0.0, 1e-12);
+    EXPECT_NEAR(std::fabs(lines[0][1]), 1.0, 1e-12);
+    EXPECT_NEAR(-lines[0][2] / lines[0][1], 10.0 + 2.0 / 89.0, 1e-9);
+}
+
+struct StraightCase {
+    const char* name;
+    int corners[4][2];
+    double factors[4];
+};
+class StraightOutline : public ::testing::TestWithParam<StraightCase> {};
+TEST_P(StraightOutline, LinesRunThroughTheSidesAndMeetAtTheSharedEnds) {
+    const StraightCase& p = GetParam();
+    auto candidate = outline(p.corners);
+    double lines[4][3], corners[4][2];
+    ASSERT_EQ(fit(*candidate, lines, corners, p.factors), 0);
+    // The outline is straight in ideal coordinates: observed offsets from the centre / scale.
+    auto ideal = [&](double observed, int axis) { return (observed - p.factors[axis]) / p.factors[3] + p.factors[axis]; };
+    for (int i = 0; i < 4; i++) {
+        EXPECT_NEAR(std::hypot(lines[i][0], lines[i][1]), 1.0, 1e-12);
+        for (int k = candidate->vertexIndex[i]; k <= candidate->vertexIndex[i + 1]; k++)
+            EXPECT_NEAR(lines[i][0] * ideal(candidate->contourX[k], 0) + lines[i][1] * ideal(candidate->contourY[k], 1) +
+                            lines[i][2],
+                        0.0, 1e-9);
+        EXPECT_NEAR(corners[i][0], ideal(p.corners[i][0], 0), 1e-9);
+        EXPECT_NEAR(corners[i][1], ideal(p.corners[i][1], 1), 1e-9);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, StraightOutline,
+    ::testing::Values(StraightCase{"Square", {{110, 110}, {20, 110}, {20, 20}, {110, 20}}, {0, 0, 0, 1}},
+                      StraightCase{"Diamond", {{60, 10}, {110, 60}, {60, 110}, {10, 60}}, {0, 0, 0, 1}},
+                      StraightCase{"Oblong", {{10, 10}, {200, 10}, {200, 50}, {10, 50}}, {0, 0, 0, 1}},
+                      StraightCase{"HalvedAroundACentre", {{110, 110}, {20, 110}, {20, 20}, {110, 20}}, {5, 7, 0, 2}}),
+    [](const ::testing::TestParamInfo<StraightCase>& info) { return std::string(info.param.name); });
+
+struct DroppedCase {
+    const char* name;
+    int corners[4][2];
+};
+class DroppedOutline : public ::testing::TestWithParam<DroppedCase> {};
+TEST_P(DroppedOutline, IsRefused) {
+    auto candidate = outline(GetParam().corners);
+    double lines[4][3], corners[4][2];
+    EXPECT_EQ(fit(*candidate, lines, corners), -1);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, DroppedOutline,
+    ::testing::Values(DroppedCase{"TwoPointSide", {{10, 10}, {11, 10}, {11, 60}, {10, 60}}},
+                      DroppedCase{"ParallelNeighbours", {{10, 10}, {60, 10}, {110, 10}, {60, 60}}}),
+    [](const ::testing::TestParamInfo<DroppedCase>& info) { return std::string(info.param.name); });
+
+class MarkerList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CameraParams camera = {};
+        camera.imageWidth = 200;
+        camera.imageHeight = 200;
+        camera.distortion[3] = 1.0;
+        setCurrentCamera(&camera);
+        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
+        frame = uniformFrame(200, 200, 128);
+        for (size_t n = 0; n < frame.size(); n += 4) frame[n] = static_cast<unsigned char>(n / 4 % 200);
+    }
+    std::vector<unsigned char> frame;
+};
+
+TEST_F(MarkerList, DroppedCandidatesLeaveNoGap) {
+    const int broken[4][2] = {{10, 10}, {11, 10}, {11, 60}, {10, 60}};
+    const int square[4][2] = {{150, 150}, {50, 150}, {50, 50}, {150, 50}};
+    std::vector<SquareCandidate> candidates(3);
+    candidates[0] = *outline(broken, 111);
+    candidates[1] = *outline(square, 222);
+    candidates[2] = *outline(broken, 333);
+    int32_t count = 3;
+    const MarkerRecord* list = buildMarkerList(frame.data(), candidates.data(), &count);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(list[0].pixelArea, 222);
+    EXPECT_EQ(list[0].centre[0], 150.0);
+    EXPECT_NEAR(list[0].corners[2][0], 50.0, 1e-9);
+    // No pattern registered: unidentified, but kept.
+    EXPECT_EQ(list[0].patternId, -1);
+    EXPECT_EQ(list[0].direction, -1);
+    EXPECT_EQ(list[0].confidence, 0.0);
+}
+
+TEST_F(MarkerList, NoCandidatesNoMarkers) {
+    std::vector<SquareCandidate> candidates(1);
+    int32_t count = 0;
+    EXPECT_NE(buildMarkerList(frame.data(), candidates.data(), &count), nullptr);
+    EXPECT_EQ(count, 0);
+}
+
+}  // namespace
