@@ -20,11 +20,6 @@ void* recordingLookup(const char* name) {
     return &addresses[lookedUp.size() - 1];
 }
 
-struct TestHostInterface : HostRecordBuffer<2616> {
-    explicit TestHostInterface(void* (*lookup)(const char*)) { setWord(2608, lookup); }
-    HostInterface* get() { return as<HostInterface>(); }
-};
-
 void* addressOfCall(const std::string& name) {
     for (size_t i = 0; i < lookedUp.size(); ++i)
         if (lookedUp[i] == name) return &addresses[i];

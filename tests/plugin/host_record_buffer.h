@@ -23,3 +23,8 @@ struct TestHostString : HostRecordBuffer<32> {
     explicit TestHostString(const char* chars) { setWord(12, chars); }
     HostString* get() { return as<HostString>(); }
 };
+
+struct TestHostInterface : HostRecordBuffer<2616> {
+    explicit TestHostInterface(void* (*lookup)(const char*)) { setWord(2608, lookup); }
+    HostInterface* get() { return as<HostInterface>(); }
+};

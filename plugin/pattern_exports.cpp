@@ -1,0 +1,15 @@
+// The exports that register and free pattern files.
+#include "detect/pattern_library.h"
+#include "plugin/exports.h"
+#include "plugin/host_binding.h"
+
+// -1 also when the host string, the bound `_chr` or its result is missing.
+ZELK_API int32_t Zelk_registerMarker(HostString* path) {
+    const zelk::HostChrFunction chr = zelk::boundChr();
+    if (!path || !chr) return -1;
+    const char* characters = chr(path);
+    if (!characters) return -1;
+    return zelk::loadPattern(characters);
+}
+
+ZELK_API int32_t Zelk_freeMarker(int32_t patternId) { return zelk::freePattern(patternId); }
