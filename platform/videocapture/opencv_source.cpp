@@ -1,0 +1,311 @@
+// Image sequences, video files and live cameras through OpenCV.
+#include <tinyxml2.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/videocapture/render/synthetic_scene.h"
+#include "platform/videocapture/video_source.h"
+
+#ifdef ZELK_WITH_OPENCV
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#endif
+
+namespace zelk::video {
+namespace {
+
+// The attributes of the OpenCV sources, checked as they are read.
+struct Attributes {
+    const char* path = nullptr;
+    double fps = 0;  // 0: the source's own
+    int start = 0;
+    int device = 0;
+    int width = 0, height = 0;
+};
+
+bool readAttributes(const tinyxml2::XMLElement& element, const char* const* allowed, Attributes* out,
+                    std::string* error) {
+    for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+        const char* name = a->Name();
+        bool known = false;
+        for (const char* const* k = allowed; *k && !known; ++k) known = std::strcmp(*k, name) == 0;
+        if (!known) return unknownAttribute(element, name, error);
+        bool good = true;
+        if (std::strcmp(name, "path") == 0)
+            out->path = a->Value();
+        else if (std::strcmp(name, "fps") == 0)
+            good = a->QueryDoubleValue(&out->fps) == tinyxml2::XML_SUCCESS && out->fps > 0 && out->fps <= 1000;
+        else if (std::strcmp(name, "start") == 0)
+            good = a->QueryIntValue(&out->start) == tinyxml2::XML_SUCCESS && out->start >= 0;
+        else if (std::strcmp(name, "device") == 0)
+            good = a->QueryIntValue(&out->device) == tinyxml2::XML_SUCCESS && out->device >= 0;
+        else if (std::strcmp(name, "width") == 0)
+            good = a->QueryIntValue(&out->width) == tinyxml2::XML_SUCCESS && out->width > 0 && out->width <= 8192;
+        else if (std::strcmp(name, "height") == 0)
+            good = a->QueryIntValue(&out->height) == tinyxml2::XML_SUCCESS && out->height > 0 && out->height <= 8192;
+        if (!good) {
+            *error = std::string("attribute ") + name + "=\"" + a->Value() + "\" of <" + element.Name() + "> is not valid";
+            return false;
+        }
+    }
+    return true;
+}
+
+// A sequence name holds exactly one integer conversion (%d, %4d, %04d) and no other
+// conversion than "%%": it becomes a format string.
+bool validSequenceName(const char* name) {
+    int conversions = 0;
+    for (const char* p = name; *p; ++p) {
+        if (*p != '%') continue;
+        if (p[1] == '%') {
+            ++p;
+            continue;
+        }
+        ++p;
+        if (*p == '0') ++p;
+        for (int digits = 0; *p >= '0' && *p <= '9'; ++p)
+            if (++digits > 2) return false;
+        if (*p != 'd') return false;
+        ++conversions;
+    }
+    return conversions == 1;
+}
+
+#ifdef ZELK_WITH_OPENCV
+
+// Converts an 8-bit grey or BGR picture to BGRA of the source's size. False when the size differs.
+bool toBgra(const cv::Mat& picture, int width, int height, unsigned char* bgra) {
+    if (picture.cols != width || picture.rows != height || picture.depth() != CV_8U) return false;
+    cv::Mat destination(height, width, CV_8UC4, bgra);
+    switch (picture.channels()) {
+        case 1: cv::cvtColor(picture, destination, cv::COLOR_GRAY2BGRA); break;
+        case 3: cv::cvtColor(picture, destination, cv::COLOR_BGR2BGRA); break;
+        default: return false;
+    }
+    return true;
+}
+
+class ImagesSource : public Source {
+public:
+    bool open(const std::string& pattern, int start, double rate, std::string* error) {
+        pattern_ = pattern;
+        start_ = next_ = start;
+        const cv::Mat first = cv::imread(name(start), cv::IMREAD_COLOR);
+        if (first.empty()) {
+            *error = "cannot read the first image \"" + name(start) + "\"";
+            return false;
+        }
+        width = first.cols;
+        height = first.rows;
+        fps = rate > 0 ? rate : 30;
+        return true;
+    }
+    Read read(unsigned char* bgra) override {
+        const std::string file = name(next_);
+        const cv::Mat picture = cv::imread(file, cv::IMREAD_COLOR);
+        if (picture.empty()) return Read::END;
+        if (!toBgra(picture, width, height, bgra)) {
+            std::fprintf(stderr, "videocapture: \"%s\" is not %d x %d; the sequence ends here\n", file.c_str(), width,
+                         height);
+            return Read::END;
+        }
+        ++next_;
+        return Read::FRAME;
+    }
+    Read skip() override {
+        if (!cv::haveImageReader(name(next_))) return Read::END;
+        ++next_;
+        return Read::FRAME;
+    }
+    bool rewind() override {
+        next_ = start_;
+        return true;
+    }
+
+private:
+    std::string name(int index) const {
+        char buffer[4096];
+        std::snprintf(buffer, sizeof buffer, pattern_.c_str(), index);
+        return buffer;
+    }
+    std::string pattern_;
+    int start_ = 0, next_ = 0;
+};
+
+class FileSource : public Source {
+public:
+    bool open(const std::string& path, double rate, std::string* error) {
+        path_ = path;
+        if (!capture_.open(path) || !capture_.read(pending_) || pending_.empty()) {
+            *error = "cannot read video file \"" + path + "\"";
+            return false;
+        }
+        width = pending_.cols;
+        height = pending_.rows;
+        const double own = capture_.get(cv::CAP_PROP_FPS);
+        fps = rate > 0 ? rate : own > 0 && own <= 1000 ? own : 30;
+        return true;
+    }
+    Read read(unsigned char* bgra) override {
+        cv::Mat picture;
+        if (!next(&picture)) return Read::END;
+        if (!toBgra(picture, width, height, bgra)) return Read::END;
+        return Read::FRAME;
+    }
+    Read skip() override {
+        cv::Mat picture;
+        return next(&picture) ? Read::FRAME : Read::END;
+    }
+    bool rewind() override {
+        pending_.release();
+        return capture_.open(path_);
+    }
+
+private:
+    bool next(cv::Mat* picture) {
+        if (!pending_.empty()) {
+            *picture = pending_;
+            pending_.release();
+            return true;
+        }
+        return capture_.read(*picture) && !picture->empty();
+    }
+    std::string path_;
+    cv::VideoCapture capture_;
+    cv::Mat pending_;  // read at open to learn the size
+};
+
+// A live camera: a thread grabs frames as they come; read hands out each one once.
+class CameraSource : public Source {
+public:
+    ~CameraSource() override { stop(); }
+    bool open(const Attributes& a, std::string* error) {
+        if (!capture_.open(a.device)) {
+            *error = "cannot open camera " + std::to_string(a.device);
+            return false;
+        }
+        if (a.width) capture_.set(cv::CAP_PROP_FRAME_WIDTH, a.width);
+        if (a.height) capture_.set(cv::CAP_PROP_FRAME_HEIGHT, a.height);
+        if (a.fps > 0) capture_.set(cv::CAP_PROP_FPS, a.fps);
+        cv::Mat first;
+        if (!capture_.read(first) || first.empty()) {
+            *error = "camera " + std::to_string(a.device) + " delivers no frames";
+            return false;
+        }
+        width = first.cols;
+        height = first.rows;
+        fps = a.fps > 0 ? a.fps : 30;
+        live = true;
+        return true;
+    }
+    bool start() override {
+        if (grabber_.joinable()) return true;
+        running_ = true;
+        grabber_ = std::thread([this] { grab(); });
+        return true;
+    }
+    void stop() override {
+        running_ = false;
+        if (grabber_.joinable()) grabber_.join();
+    }
+    Read read(unsigned char* bgra) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (fresh_) {
+            fresh_ = false;
+            return toBgra(newest_, width, height, bgra) ? Read::FRAME : Read::NOT_READY;
+        }
+        return failed_ ? Read::END : Read::NOT_READY;
+    }
+    Read skip() override { return Read::NOT_READY; }
+    bool rewind() override { return false; }
+
+private:
+    void grab() {
+        cv::Mat picture;
+        while (running_) {
+            const bool good = capture_.read(picture) && !picture.empty();
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!good) {
+                failed_ = true;
+                return;
+            }
+            picture.copyTo(newest_);
+            fresh_ = true;
+        }
+    }
+    cv::VideoCapture capture_;
+    std::thread grabber_;
+    std::atomic<bool> running_{false};
+    std::mutex mutex_;
+    cv::Mat newest_;
+    bool fresh_ = false;
+    bool failed_ = false;
+};
+
+#endif
+
+const char* const RECORDED_IMAGES[] = {"path", "fps", "start", "loop", "pace", nullptr};
+const char* const RECORDED_FILE[] = {"path", "fps", "loop", "pace", nullptr};
+const char* const CAMERA[] = {"device", "width", "height", "fps", nullptr};
+
+}  // namespace
+
+std::unique_ptr<Source> makeImagesSource(const tinyxml2::XMLElement& element, const std::string& base,
+                                         std::string* error) {
+    Attributes a;
+    if (!readAttributes(element, RECORDED_IMAGES, &a, error)) return nullptr;
+    if (!a.path || !validSequenceName(a.path)) {
+        *error = "<images> needs a path with one number field, such as frames/%04d.png";
+        return nullptr;
+    }
+#ifdef ZELK_WITH_OPENCV
+    auto source = std::make_unique<ImagesSource>();
+    if (!source->open(synth::resolvePath(base, a.path), a.start, a.fps, error)) return nullptr;
+    return source;
+#else
+    (void)base;
+    *error = "image sequences need OpenCV";
+    return nullptr;
+#endif
+}
+
+std::unique_ptr<Source> makeFileSource(const tinyxml2::XMLElement& element, const std::string& base,
+                                       std::string* error) {
+    Attributes a;
+    if (!readAttributes(element, RECORDED_FILE, &a, error)) return nullptr;
+    if (!a.path) {
+        *error = "<file> needs a path";
+        return nullptr;
+    }
+#ifdef ZELK_WITH_OPENCV
+    auto source = std::make_unique<FileSource>();
+    if (!source->open(synth::resolvePath(base, a.path), a.fps, error)) return nullptr;
+    return source;
+#else
+    (void)base;
+    *error = "video files need OpenCV";
+    return nullptr;
+#endif
+}
+
+std::unique_ptr<Source> makeCameraSource(const tinyxml2::XMLElement& element, const std::string&,
+                                         std::string* error) {
+    Attributes a;
+    if (!readAttributes(element, CAMERA, &a, error)) return nullptr;
+#ifdef ZELK_WITH_OPENCV
+    auto source = std::make_unique<CameraSource>();
+    if (!source->open(a, error)) return nullptr;
+    return source;
+#else
+    *error = "cameras need OpenCV";
+    return nullptr;
+#endif
+}
+
+}  // namespace zelk::video

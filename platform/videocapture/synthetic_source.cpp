@@ -1,0 +1,66 @@
+// The synthetic scene as a recorded source.
+#include <tinyxml2.h>
+
+#include "platform/videocapture/render/synthetic_scene.h"
+#include "platform/videocapture/video_source.h"
+
+namespace zelk::video {
+namespace {
+
+class SyntheticSource : public Source {
+public:
+    bool open(const synth::SceneSpec& spec, std::string* error) {
+        if (!sequence_.open(spec, error)) return false;
+        width = sequence_.width();
+        height = sequence_.height();
+        fps = spec.fps;
+        frames_ = spec.frames;
+        return true;
+    }
+    Read read(unsigned char* bgra) override {
+        if (frames_ > 0 && frame_ >= frames_) return Read::END;
+        sequence_.render(frame_++, delivered_++, bgra);
+        return Read::FRAME;
+    }
+    Read skip() override {
+        if (frames_ > 0 && frame_ >= frames_) return Read::END;
+        ++frame_;
+        return Read::FRAME;
+    }
+    bool rewind() override {
+        frame_ = 0;
+        return true;
+    }
+
+private:
+    synth::SyntheticSequence sequence_;
+    int frames_ = 0;
+    int frame_ = 0;      // the next scene frame
+    int delivered_ = 0;  // frames handed out so far, loops included
+};
+
+}  // namespace
+
+std::unique_ptr<Source> makeSyntheticSource(const tinyxml2::XMLElement& element, const std::string& base,
+                                            std::string* error) {
+    synth::SceneSpec spec;
+    spec.baseDirectory = base;
+    for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
+        if (isPacingAttribute(a->Name())) continue;
+        if (!synth::setSceneAttribute(&spec, a->Name(), a->Value(), error)) return nullptr;
+    }
+    for (const tinyxml2::XMLElement* child = element.FirstChildElement(); child; child = child->NextSiblingElement()) {
+        if (std::string(child->Name()) != "marker") {
+            *error = std::string("unknown element <") + child->Name() + "> in <synthetic>";
+            return nullptr;
+        }
+        spec.markers.emplace_back();
+        for (const tinyxml2::XMLAttribute* a = child->FirstAttribute(); a; a = a->Next())
+            if (!synth::setMarkerAttribute(&spec.markers.back(), a->Name(), a->Value(), error)) return nullptr;
+    }
+    auto source = std::make_unique<SyntheticSource>();
+    if (!source->open(spec, error)) return nullptr;
+    return source;
+}
+
+}  // namespace zelk::video
