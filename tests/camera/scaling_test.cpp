@@ -46,19 +46,4 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Scaling,
                              return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
                          });
 
-TEST(Scaling, SameSizeIsAnExactCopy) {
-    const CameraParams source = sampleCamera();
-    CameraParams scaled;
-    zelk::scaleCameraParams(&source, 640, 480, &scaled);
-    EXPECT_TRUE(sameCamera(scaled, source));
-}
-
-TEST(Scaling, MayScaleInPlace) {
-    CameraParams camera = sampleCamera();
-    zelk::scaleCameraParams(&camera, 320, 240, &camera);
-    EXPECT_EQ(camera.imageWidth, 320);
-    EXPECT_DOUBLE_EQ(camera.projection[0][0], 0.5 * sampleCamera().projection[0][0]);
-    EXPECT_DOUBLE_EQ(camera.distortion[2], 4.0 * sampleCamera().distortion[2]);
-}
-
 }  // namespace
