@@ -1,9 +1,11 @@
 // One pass over the frame: threshold each row, then give every dark pixel a raw label
 // from its already-visited neighbours (up, up-right, up-left, left, in that order of
-// preference). Connected raw labels are joined in a union-find table whose roots are
-// always the smallest raw label of their set, so the representative of a set is the
-// same as if every merge rewrote the whole table; region numbers follow the raster
-// order of the regions' first pixels.
+// preference; joining two neighbours gives their joint representative). Connected raw
+// labels are joined in a union-find table whose roots are always the smallest raw label
+// of their set, so every representative is the one a table rewritten on each merge
+// would hold; region numbers follow the raster order of the regions' first pixels.
+// Each raw label's record holds the exact count, sums and bounds of its own pixels,
+// added a stretch of equally labelled pixels at a time.
 #include "detect/labelling.h"
 
 #include <algorithm>
@@ -28,13 +30,14 @@ bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
-// Writes DARK or 0 for pixels 1 ... width-2 of a frame row. Written as a plain loop
-// over whole pixels so that the compiler can vectorise it.
-static void markDarkPixels(const FrameImage* row, int32_t width, int32_t limit, LabelPixel* out) {
+// Writes DARK (sum below bound) or 0 for pixels 1 ... width-2 of a frame row. The sums (at most 765) and
+// the limit are kept in 16 bits so that the compiler vectorises the loop with eight or
+// more pixels per instruction.
+static void markDarkPixels(const FrameImage* row, int32_t width, uint16_t bound, LabelPixel* out) {
     for (int32_t x = 1; x < width - 1; ++x) {
         const FrameImage* p = row + 4 * x;
-        const int32_t sum = p[0] + p[1] + p[2];
-        out[x] = sum <= limit ? DARK : 0;
+        const uint16_t sum = uint16_t(uint16_t(p[0]) + uint16_t(p[1]) + uint16_t(p[2]));
+        out[x] = LabelPixel(-LabelPixel(sum < bound));
     }
 }
 
@@ -63,6 +66,18 @@ static int32_t mergeLabels(int32_t a, int32_t b) {
     return a;
 }
 
+// Adds pixels first ... last of row y, all given one raw label, to its record.
+static void countStretch(int32_t label, int32_t first, int32_t last, int32_t y) {
+    RawLabelStats& s = rawLabelStats[label - 1];
+    const int32_t n = last - first + 1;
+    s.area += n;
+    s.sumX += int64_t(first + last) * n / 2;
+    s.sumY += int64_t(y) * n;
+    s.xMin = std::min(s.xMin, first);
+    s.xMax = std::max(s.xMax, last);
+    s.yMax = y;
+}
+
 // Labels the dark pixels of row y (already marked DARK) from the row above.
 // Returns the raw label count, or -1 when the table overflows.
 static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
@@ -73,47 +88,41 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
         while (x + 3 <= last && fourBackground(cur + x)) x += 4;
         while (x <= last && cur[x] == 0) ++x;
         if (x > last) return rawCount;
+        // A run of dark pixels, counted in stretches that share a raw label.
+        int32_t stretchLabel = 0, stretchStart = x;
         do {
-            int32_t label;
-            RawLabelStats* s;
-            if (up[x]) {
-                label = up[x];
-                s = &rawLabelStats[label - 1];
-                s->yMax = y;
-            } else {
+            // Below an equally labelled stretch of the row above, pixels just copy it.
+            if (stretchLabel && up[x] == stretchLabel) {
+                do cur[x] = LabelPixel(stretchLabel);
+                while (++x <= last && cur[x] && up[x] == stretchLabel);
+                if (x > last || !cur[x]) break;
+            }
+            int32_t label = up[x];
+            if (!label) {
                 const int32_t upRight = up[x + 1], upLeft = up[x - 1], left = cur[x - 1];
                 if (upRight && (upLeft || left)) {
                     label = mergeLabels(upRight, upLeft ? upLeft : left);
-                    s = &rawLabelStats[label - 1];
-                    if (upLeft) s->yMax = y;
                 } else if (upRight) {
                     label = upRight;
-                    s = &rawLabelStats[label - 1];
-                    s->xMin = std::min(s->xMin, x);
-                    s->yMax = y;
                 } else if (upLeft) {
                     label = upLeft;
-                    s = &rawLabelStats[label - 1];
-                    s->xMax = std::max(s->xMax, x);
-                    s->yMax = y;
                 } else if (left) {
                     label = left;
-                    s = &rawLabelStats[label - 1];
-                    s->xMax = std::max(s->xMax, x);
                 } else {
                     if (rawCount == RAW_LABEL_CAPACITY) return -1;
                     label = ++rawCount;
                     labelTable[label - 1] = label;
-                    rawLabelStats[label - 1] = RawLabelStats{1, x, y, x, x, y, y};
-                    cur[x] = LabelPixel(label);
-                    continue;
+                    rawLabelStats[label - 1] = RawLabelStats{0, 0, 0, x, x, y, y};
                 }
             }
-            s->area += 1;
-            s->sumX += x;
-            s->sumY += y;
+            if (label != stretchLabel) {
+                if (stretchLabel) countStretch(stretchLabel, stretchStart, x - 1, y);
+                stretchLabel = label;
+                stretchStart = x;
+            }
             cur[x] = LabelPixel(label);
         } while (++x <= last && cur[x]);
+        countStretch(stretchLabel, stretchStart, x - 1, y);
     }
 }
 
@@ -156,8 +165,9 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
     int32_t width, height;
     currentDetectSize(&width, &height);
     if (!frame || !labelImageFits(width, height)) return nullptr;
-    // Clamped so that 3 x threshold cannot overflow; the sum of three bytes is 0 ... 765.
-    const int32_t limit = 3 * std::clamp(threshold, -1, 255);
+    // Dark means a sum of at most 3 x threshold, that is below this bound. The sums are
+    // 0 ... 765, so clamping the threshold changes nothing but keeps 3 x threshold in range.
+    const uint16_t bound = threshold < 0 ? 0 : uint16_t(3 * std::min(threshold, 255) + 1);
 
     std::fill(labelImage, labelImage + width, LabelPixel(0));
     std::fill(labelImage + (height - 1) * width, labelImage + height * width, LabelPixel(0));
@@ -166,7 +176,7 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
         LabelPixel* cur = labelImage + y * width;
         cur[0] = 0;
         cur[width - 1] = 0;
-        markDarkPixels(frame + size_t(y) * width * 4, width, limit, cur);
+        markDarkPixels(frame + size_t(y) * width * 4, width, bound, cur);
         rawCount = labelRow(cur, cur - width, width, y, rawCount);
         if (rawCount < 0) return nullptr;
     }
