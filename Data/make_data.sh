@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Regenerates the bundled data with the zelk command. From the repository root:
-#   bash Data/make_data.sh [path/to/zelk]      (default: build/zelk)
+#   bash Data/make_data.sh [path/to/zelk [folder]]      (defaults: build/zelk, Data)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 zelk=${1:-build/zelk}
+out=${2:-Data}
 designs=$(mktemp -d)
 trap 'rm -rf "$designs"' EXIT
 
@@ -73,11 +74,15 @@ design blocks <<'END'
 ................
 END
 
-mkdir -p Data/patterns Data/markers
+mkdir -p "$out/patterns" "$out/markers"
 for name in letter arrow blocks; do
-  "$zelk" pattern "$designs/$name.ppm" --border no -o "Data/patterns/$name.pat"
-  "$zelk" marker "Data/patterns/$name.pat" -o "Data/markers/$name.png"
+  "$zelk" pattern "$designs/$name.ppm" --border no -o "$out/patterns/$name.pat"
+  "$zelk" marker "$out/patterns/$name.pat" -o "$out/markers/$name.png"
 done
 
-"$zelk" camera write -o Data/camera_para.dat --width 640 --height 480 --fx 700 --fy 700 \
+"$zelk" camera write -o "$out/camera_para.dat" --width 640 --height 480 --fx 700 --fy 700 \
   --cx 319.5 --cy 239.5 --distortion 319.5 239.5 30.0 1.0
+
+"$zelk" scene -o "$out/WDM_camera_flipV.xml" --camera "$out/camera_para.dat" \
+  --marker "$out/markers/letter.png" --marker "$out/markers/arrow.png" --marker "$out/markers/blocks.png" \
+  --size 80 --width 640 --height 480 --frames 300 --fps 30 --seed 1 --noise 2 --blur 0.6

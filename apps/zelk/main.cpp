@@ -1,0 +1,25 @@
+// zelk: runs the plug-in the way the host engine does, and makes its data files.
+#include <iostream>
+
+#include "apps/zelk/commands.h"
+
+namespace zelk::tool {
+
+void fail(const std::string& message) {
+    std::cerr << "zelk: " << message << "\n";
+    throw CLI::RuntimeError(1);
+}
+
+}  // namespace zelk::tool
+
+int main(int argc, char** argv) {
+    CLI::App app{"zelk: marker tracking with the Zelk plug-in, and its data files"};
+    app.require_subcommand(1);
+    zelk::tool::addTrackCommand(app);
+    zelk::tool::addPatternCommand(app);
+    zelk::tool::addMarkerCommand(app);
+    zelk::tool::addCameraCommand(app);
+    zelk::tool::addSceneCommand(app);
+    CLI11_PARSE(app, argc, argv);
+    return 0;
+}

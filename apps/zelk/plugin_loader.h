@@ -1,0 +1,25 @@
+// Loads the plug-in the way the host engine does: dlopen, look up the exports by name,
+// hand over the host's interface record.
+#pragma once
+#include "plugin/exports.h"
+
+namespace zelk::tool {
+
+struct Plugin {
+    int32_t (*init)(HostString* videoConfig, HostString* cameraFile);
+    int32_t (*update)(int32_t threshold);
+    int32_t (*quit)();
+    int32_t (*getWidth)();
+    int32_t (*getHeight)();
+    int32_t (*getMarker)(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert);
+    void (*getBmap)(HostBitmap* bitmap);
+    int32_t (*registerMarker)(HostString* path);
+    // From the video library the plug-in imports: 1 once a recorded source has ended.
+    int (*videoAtEnd)();
+};
+
+// Loads libZelk.so from the folder of this executable and calls A6_DLLAPI with the
+// stand-in host's interface record. Fails the command when anything is missing.
+Plugin loadPlugin();
+
+}  // namespace zelk::tool

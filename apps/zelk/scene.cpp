@@ -1,0 +1,132 @@
+// zelk scene: writes a video configuration for the synthetic scene renderer. Every
+// attribute is checked by the renderer's own parser and the scene is opened once (camera
+// and marker files read) before the file is written. Paths in the file are relative to
+// the file's own folder, as the video library reads them.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+
+#include "apps/zelk/commands.h"
+#include "platform/videocapture/render/synthetic_scene.h"
+
+namespace zelk::tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Scene attributes offered as options of their own; the rest go through --set.
+const char* const SCENE_OPTIONS[][2] = {
+    {"width", "frame width in pixels (default: the camera's)"},
+    {"height", "frame height in pixels (default: the camera's)"},
+    {"frames", "number of frames, 0 for endless"},
+    {"fps", "frames per second"},
+    {"seed", "seed of the noise"},
+    {"noise", "pixel noise, standard deviation in grey levels"},
+    {"blur", "blur, standard deviation in pixels"},
+};
+
+struct SceneOptions {
+    std::string output, camera, truth, size = "80";
+    std::vector<std::string> markers;
+    std::map<std::string, std::string> given;  // SCENE_OPTIONS by name
+    std::vector<std::string> settings;         // name=value
+};
+
+typedef std::vector<std::pair<std::string, std::string>> Attributes;
+
+std::string xmlEscaped(const std::string& text) {
+    std::string escaped;
+    for (const char c : text) {
+        switch (c) {
+            case '&': escaped += "&amp;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            case '"': escaped += "&quot;"; break;
+            default: escaped += c;
+        }
+    }
+    return escaped;
+}
+
+void writeElement(std::ostream& out, const char* indent, const char* name, const Attributes& attributes,
+                  const char* end) {
+    out << indent << "<" << name;
+    for (const auto& [key, value] : attributes) out << " " << key << "=\"" << xmlEscaped(value) << "\"";
+    out << end;
+}
+
+void writeScene(const SceneOptions& options) {
+    const fs::path folder = fs::absolute(options.output).parent_path();
+    // A path given from the current folder, as seen from the configuration's folder.
+    auto fromFolder = [&](const std::string& path) {
+        return fs::absolute(path).lexically_relative(folder).generic_string();
+    };
+
+    Attributes scene;
+    if (!options.camera.empty()) scene.emplace_back("camera", fromFolder(options.camera));
+    for (const auto& [name, help] : SCENE_OPTIONS) {
+        const auto given = options.given.find(name);
+        if (given != options.given.end() && !given->second.empty()) scene.emplace_back(name, given->second);
+    }
+    for (const auto& setting : options.settings) {
+        const size_t equals = setting.find('=');
+        if (equals == std::string::npos) fail("--set takes name=value, not " + setting);
+        scene.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+    }
+    std::vector<Attributes> markers;
+    for (const auto& marker : options.markers) {
+        const bool pattern = fs::path(marker).extension() == ".pat";
+        markers.push_back({{pattern ? "pattern" : "image", fromFolder(marker)}, {"size", options.size}});
+    }
+
+    synth::SceneSpec spec;
+    spec.baseDirectory = folder.string();
+    std::string error;
+    for (const auto& [key, value] : scene) {
+        if (!synth::setSceneAttribute(&spec, key.c_str(), value.c_str(), &error)) fail(error);
+    }
+    for (const auto& attributes : markers) {
+        spec.markers.emplace_back();
+        for (const auto& [key, value] : attributes) {
+            if (!synth::setMarkerAttribute(&spec.markers.back(), key.c_str(), value.c_str(), &error)) fail(error);
+        }
+    }
+    synth::SyntheticSequence sequence;
+    if (!sequence.open(spec, &error)) fail(error);
+    if (!options.truth.empty()) scene.emplace_back("truth", fromFolder(options.truth));
+
+    std::ofstream out(options.output);
+    if (!out) fail("cannot write " + options.output);
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<video>\n";
+    writeElement(out, "  ", "synthetic", scene, ">\n");
+    for (const auto& attributes : markers) writeElement(out, "    ", "marker", attributes, "/>\n");
+    out << "  </synthetic>\n</video>\n";
+    if (!out.flush()) fail("cannot write " + options.output);
+    std::cout << options.output << ": " << sequence.width() << " x " << sequence.height() << ", " << markers.size()
+              << " markers\n";
+}
+
+}  // namespace
+
+void addSceneCommand(CLI::App& app) {
+    auto* command = app.add_subcommand("scene", "write a video configuration for a synthetic scene");
+    auto options = std::make_shared<SceneOptions>();
+    command->add_option("-o,--output", options->output, "the configuration file to write")->required();
+    command->add_option("--marker", options->markers,
+                        "marker, repeatable: a printable marker image or a .pat file; each moves along its own path")
+        ->required();
+    command->add_option("--size", options->size, "marker width in scene units")->capture_default_str();
+    command->add_option("--camera", options->camera, "camera parameter file (default: a built-in 700 px camera)");
+    command->add_option("--truth", options->truth, "also write each frame's true marker poses to this file");
+    for (const auto& [name, help] : SCENE_OPTIONS) {
+        command->add_option(std::string("--") + name, options->given[name], help);
+    }
+    command->add_option("--set", options->settings,
+                        "any other scene attribute as name=value, repeatable: distance, tilt, spin, drift, "
+                        "background, gradient, supersample");
+    command->callback([options] { writeScene(*options); });
+}
+
+}  // namespace zelk::tool
