@@ -20,6 +20,13 @@ int main(int argc, char** argv) {
     zelk::tool::addMarkerCommand(app);
     zelk::tool::addCameraCommand(app);
     zelk::tool::addSceneCommand(app);
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    } catch (const std::exception& error) {  // e.g. OpenCV refusing an image format
+        std::cerr << "zelk: " << error.what() << "\n";
+        return 1;
+    }
     return 0;
 }

@@ -1,5 +1,6 @@
 // zelk marker: a printable marker image. The outer quarter of the width on every side is
 // black; the picture fills the inner half.
+#include <filesystem>
 #include <iostream>
 
 #include <opencv2/imgcodecs.hpp>
@@ -12,10 +13,6 @@ namespace zelk::tool {
 
 namespace {
 
-bool endsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 // The printed picture of a pattern file: its orientation block 0.
 cv::Mat patternPicture(const std::string& path) {
     synth::MarkerFace face;
@@ -27,7 +24,9 @@ cv::Mat patternPicture(const std::string& path) {
 
 void makeMarker(const std::string& source, int pixels, const std::string& output) {
     if (pixels < 32 || pixels % 4 != 0) fail("--pixels must be a multiple of 4, at least 32");
-    cv::Mat picture = endsWith(source, ".pat") ? patternPicture(source) : cv::imread(source, cv::IMREAD_COLOR);
+    cv::Mat picture = std::filesystem::path(source).extension() == ".pat"
+                          ? patternPicture(source)
+                           : cv::imread(source, cv::IMREAD_COLOR);
     if (picture.empty()) fail("cannot read the picture " + source);
     const int innerSize = pixels / 2;
     // Enlarging keeps the pattern's cells crisp; shrinking averages.

@@ -201,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
     Zelk, RefusedInput,
     ::testing::Values(BadInput{"MissingPicture", "pattern /nonexistent/picture.png -o OUT"},
                       BadInput{"ShortPatternFile", "marker SHORT -o OUT"},
+                      BadInput{"UnknownImageFormat", "marker Data/patterns/arrow.pat -o OUT.unknown"},
                       BadInput{"MarkerSizeNotAMultipleOfFour", "marker Data/patterns/arrow.pat --pixels 130 -o OUT"},
                       BadInput{"ZeroFocalLength", "camera write --fx 0 -o OUT"},
                       BadInput{"ZeroDistortionScale", "camera write --fx 500 --distortion 1 1 0 0 -o OUT"},
