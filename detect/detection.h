@@ -11,5 +11,8 @@ constexpr int HISTORY_CAPACITY = 30;
 // points *markerList at the module's marker list and returns 0, else returns -1.
 int detectMarkers(const FrameImage* frame, int threshold, MarkerRecord** markerList,
                   int32_t* markerCount);
+// Steadies a frame's freshly built markers with the history, ages and refreshes it, and
+// appends the recently seen markers that vanished. markerCount: in built, out in total.
+void applyMarkerHistory(MarkerRecord* markerList, int32_t* markerCount);
 
 }  // namespace zelk

@@ -116,10 +116,10 @@ protected:
         camera.distortion[3] = 1.0;
         setCurrentCamera(&camera);
         for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
-        frame = uniformFrame(200, 200, 128);
-        for (size_t n = 0; n < frame.size(); n += 4) frame[n] = static_cast<unsigned char>(n / 4 % 200);
+        frame = blankFrame(200, 200);
+        for (size_t n = 0; n < frame.bytes.size(); n += 4) frame.bytes[n] = static_cast<uint8_t>(n / 4 % 200);
     }
-    std::vector<unsigned char> frame;
+    TestFrame frame;
 };
 
 TEST_F(MarkerList, DroppedCandidatesLeaveNoGap) {

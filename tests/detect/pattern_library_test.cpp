@@ -212,11 +212,7 @@ class Unwarp : public PatternLibrary {
 protected:
     void SetUp() override {
         PatternLibrary::SetUp();
-        CameraParams camera = {};
-        camera.imageWidth = FRAME_WIDTH;
-        camera.imageHeight = FRAME_HEIGHT;
-        camera.distortion[3] = 1.0;
-        setCurrentCamera(&camera);
+        useFrameSize(blankFrame(FRAME_WIDTH, FRAME_HEIGHT));
     }
     // An axis-aligned candidate whose raw corners are (x0, y0) and (x0 + side, y0 + side).
     void square(int x0, int y0, int side) {
@@ -233,15 +229,10 @@ protected:
 
 // Byte 0 holds x, byte 1 holds y, byte 2 a constant: the unwarped bytes tell which pixels
 // were sampled and how they were averaged.
-std::vector<unsigned char> coordinateFrame() {
-    std::vector<unsigned char> frame = uniformFrame(FRAME_WIDTH, FRAME_HEIGHT, 0);
+TestFrame coordinateFrame() {
+    TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT);
     for (int y = 0; y < FRAME_HEIGHT; y++)
-        for (int x = 0; x < FRAME_WIDTH; x++) {
-            unsigned char* p = &frame[(y * FRAME_WIDTH + x) * 4];
-            p[0] = static_cast<unsigned char>(x);
-            p[1] = static_cast<unsigned char>(y);
-            p[2] = 90;
-        }
+        for (int x = 0; x < FRAME_WIDTH; x++) frame.set(x, y, Bgra{uint8_t(x), uint8_t(y), 90, 255});
     return frame;
 }
 
@@ -252,7 +243,7 @@ class UnwarpSampling : public Unwarp, public ::testing::WithParamInterface<Sampl
 TEST_P(UnwarpSampling, AveragesTheSamplesOfEachPatternPixel) {
     const int side = GetParam().side, s = GetParam().samplesPerPixel, x0 = 30, y0 = 20;
     square(x0, y0, side);
-    const std::vector<unsigned char> frame = coordinateFrame();
+    const TestFrame frame = coordinateFrame();
     PatternImage image;
     ASSERT_EQ(extractPatternImage(frame.data(), contourX, contourY, vertexIndex, &image), 0);
     // Samples sit at the middle of s x s cells of the inside [side / 4, 3 side / 4].
@@ -278,7 +269,7 @@ TEST_F(Unwarp, SamplesOutsideTheFrameDarkenButStillCount) {
     // Side 40 at x0 = -29: sample columns 28 and 29 fall at x = -1.19 (outside) and -0.56
     // (truncated to column 0, inside); all of 30 and 31 are inside.
     square(-29, 20, 40);
-    const std::vector<unsigned char> frame = uniformFrame(FRAME_WIDTH, FRAME_HEIGHT, 255);
+    const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, kWhite);
     PatternImage image;
     ASSERT_EQ(extractPatternImage(frame.data(), contourX, contourY, vertexIndex, &image), 0);
     for (int r = 0; r < 16; r++) {
@@ -290,7 +281,7 @@ TEST_F(Unwarp, SamplesOutsideTheFrameDarkenButStillCount) {
 
 TEST_F(Unwarp, DegenerateCornersIdentifyAsNoMatch) {
     ASSERT_EQ(loadPattern(patternFile(makePatternPicture(0)).c_str()), 0);
-    const std::vector<unsigned char> frame = uniformFrame(FRAME_WIDTH, FRAME_HEIGHT, 0);
+    const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, kBlack);
     // The only projective map taking the square onto these points sends the plane origin
     // to infinity (x = 1100 Y / X - 1000, y = 11000 / X), so it has no form with h22 = 1.
     const int32_t xs[5] = {100, 0, 100, 210, 100}, ys[5] = {110, 100, 100, 110, 110};
@@ -305,7 +296,7 @@ TEST_F(Unwarp, DegenerateCornersIdentifyAsNoMatch) {
 TEST_F(Unwarp, WildProjectionsAreSkippedSafely) {
     // A nearly flat quadrilateral projects samples to huge coordinates.
     const int32_t xs[5] = {0, 1000000, 1000001, 1, 0}, ys[5] = {0, 1, 2, 1000000, 0};
-    const std::vector<unsigned char> frame = uniformFrame(FRAME_WIDTH, FRAME_HEIGHT, 200);
+    const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, Bgra{200, 200, 200, 255});
     PatternImage image;
     const int result = extractPatternImage(frame.data(), xs, ys, vertexIndex, &image);
     EXPECT_TRUE(result == 0 || result == -1);
@@ -315,10 +306,9 @@ TEST_F(Unwarp, IdentifiesADrawnMarkerFromEachStartingCorner) {
     const PatternPicture picture = makePatternPicture(6);
     ASSERT_EQ(loadPattern(patternFile(makePatternPicture(7)).c_str()), 0);
     ASSERT_EQ(loadPattern(patternFile(picture).c_str()), 1);
-    std::vector<unsigned char> frame = uniformFrame(FRAME_WIDTH, FRAME_HEIGHT, 255);
-    const double printed[4][2] = {{40, 30}, {168, 30}, {168, 158}, {40, 158}};
-    drawMarker(frame, FRAME_WIDTH, FRAME_HEIGHT, printed, picture);
-    // The outline pixels of the border: left/top at the edge, right/bottom one pixel inside.
+    TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT);
+    drawMarker(frame, {{40, 30}, {168, 30}, {168, 158}, {40, 158}}, picture);
+    // The outline pixels of the border: the edge itself is drawn only on the left and top.
     const int32_t cornerX[4] = {40, 167, 167, 40}, cornerY[4] = {30, 30, 157, 157};
     for (int start = 0; start < 4; start++) {
         int32_t xs[5], ys[5];

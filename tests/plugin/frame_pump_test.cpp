@@ -16,6 +16,7 @@
 #include "tests/plugin/host_record_buffer.h"
 #include "tests/support/camera_file.h"
 #include "tests/support/fake_video.h"
+#include "tests/support/frames.h"
 #include "tests/support/paths.h"
 
 using Calls = std::vector<std::string>;
@@ -211,17 +212,24 @@ TEST_P(UpdateThreshold, FrameIsDetectedAndHandedBack) {
 
 INSTANTIATE_TEST_SUITE_P(Values, UpdateThreshold, testing::Values(100, 0, -1, 255, INT32_MAX, INT32_MIN));
 
-// Replaced once the real detector lands: the stand-in finds no markers.
-TEST_F(FramePump, UpdateLeavesMarkerCountZero) {
+// The threshold reaches detection as it is: a border whose pixels sum to exactly 3 x 100,
+// on a background one above, is dark at 100 only (not at 99, nor at 100 << 10).
+class UpdateExactThreshold : public FramePump, public testing::WithParamInterface<std::tuple<int32_t, int32_t>> {};
+TEST_P(UpdateExactThreshold, FindsTheBorderOnlyAtThatThreshold) {
     ASSERT_EQ(initGiven(), 0);
-    std::vector<unsigned char> pixels(640 * 480 * 4);
+    const Bgra background{101, 100, 100, 255}, border{100, 100, 100, 255};
+    TestFrame pixels = blankFrame(640, 480, background);
+    drawMarkerBorder(pixels, 320, 240, 120, 0.2, border, background);
     fakeVideo.nextFrame = pixels.data();
-    ASSERT_EQ(Zelk_Update(100), 0);
+    ASSERT_EQ(Zelk_Update(std::get<0>(GetParam())), 0);
     const zelk::MarkerRecord* list;
     int32_t count = -1;
     zelk::currentMarkers(&list, &count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(count, std::get<1>(GetParam()));
 }
+INSTANTIATE_TEST_SUITE_P(Thresholds, UpdateExactThreshold,
+                         testing::Values(std::make_tuple(100, 1), std::make_tuple(99, 0),
+                                         std::make_tuple(100 << 10, 0)));
 
 // Closing the device releases its frame buffer, so the frame is forgotten.
 TEST_F(FramePump, QuitStopsClosesAndForgetsTheFrame) {

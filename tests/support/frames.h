@@ -37,5 +37,6 @@ void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, doubl
                       Bgra dark = kBlack, Bgra bright = kWhite);
 // The corners of that square, clockwise on screen from the top-left when angle is 0.
 std::vector<Point2> squareCorners(double cx, double cy, double size, double angle);
-// Makes the frame's size the current camera's image size, the size detection reads frames at.
+// Makes the frame's size the current camera's image size, the size detection reads frames at,
+// with a distortion-free lens.
 void useFrameSize(const TestFrame& frame);

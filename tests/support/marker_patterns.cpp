@@ -94,15 +94,10 @@ void writePatternFile(const std::string& path, const PatternPicture& picture) {
 
 void writeTextFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-std::vector<unsigned char> uniformFrame(int width, int height, unsigned char value) {
-    return std::vector<unsigned char>(static_cast<size_t>(width) * height * 4, value);
-}
-
-void drawMarker(std::vector<unsigned char>& frame, int width, int height, const double corners[4][2],
-                const PatternPicture& picture) {
+void drawMarker(TestFrame& frame, const std::vector<Point2>& corners, const PatternPicture& picture) {
     // Unit square (u, v) -> image, as a projective map [a b c; d e f; g h 1].
-    const double x0 = corners[0][0], y0 = corners[0][1], x1 = corners[1][0], y1 = corners[1][1];
-    const double x2 = corners[2][0], y2 = corners[2][1], x3 = corners[3][0], y3 = corners[3][1];
+    const double x0 = corners[0].x, y0 = corners[0].y, x1 = corners[1].x, y1 = corners[1].y;
+    const double x2 = corners[2].x, y2 = corners[2].y, x3 = corners[3].x, y3 = corners[3].y;
     const double dx1 = x1 - x2, dx2 = x3 - x2, dx3 = x0 - x1 + x2 - x3;
     const double dy1 = y1 - y2, dy2 = y3 - y2, dy3 = y0 - y1 + y2 - y3;
     const double den = dx1 * dy2 - dx2 * dy1;
@@ -117,17 +112,17 @@ void drawMarker(std::vector<unsigned char>& frame, int width, int height, const 
                                m[0][0] * m[1][1] - m[0][1] * m[1][0]}};
     const double xs[4] = {x0, x1, x2, x3}, ys[4] = {y0, y1, y2, y3};
     const int left = std::max(0, static_cast<int>(std::floor(*std::min_element(xs, xs + 4))));
-    const int right = std::min(width - 1, static_cast<int>(std::ceil(*std::max_element(xs, xs + 4))));
+    const int right = std::min(frame.width - 1, static_cast<int>(std::ceil(*std::max_element(xs, xs + 4))));
     const int top = std::max(0, static_cast<int>(std::floor(*std::min_element(ys, ys + 4))));
-    const int bottom = std::min(height - 1, static_cast<int>(std::ceil(*std::max_element(ys, ys + 4))));
+    const int bottom = std::min(frame.height - 1, static_cast<int>(std::ceil(*std::max_element(ys, ys + 4))));
     for (int y = top; y <= bottom; y++) {
         for (int x = left; x <= right; x++) {
-            const double px = x + 0.5, py = y + 0.5;
+            const double px = x, py = y;
             const double w = inv[2][0] * px + inv[2][1] * py + inv[2][2];
             const double u = (inv[0][0] * px + inv[0][1] * py + inv[0][2]) / w;
             const double v = (inv[1][0] * px + inv[1][1] * py + inv[1][2]) / w;
             if (!(u >= 0.0 && u < 1.0 && v >= 0.0 && v < 1.0)) continue;
-            unsigned char* pixel = &frame[(static_cast<size_t>(y) * width + x) * 4];
+            uint8_t* pixel = frame.pixel(x, y);
             const bool inside = u >= 0.25 && u < 0.75 && v >= 0.25 && v < 0.75;
             for (int k = 0; k < 3; k++)
                 pixel[k] = inside ? picture.value[static_cast<int>((v - 0.25) * 32)][static_cast<int>((u - 0.25) * 32)][k] : 0;

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/frames.h"
+
 // 16 x 16 pixels, row 0 at the top, 3 planes in frame byte order (blue, green, red).
 struct PatternPicture {
     unsigned char value[16][16][3];
@@ -20,10 +22,7 @@ void writePatternFile(const std::string& path, const PatternPicture& picture);
 // Writes a text file with the given contents.
 void writeTextFile(const std::string& path, const std::string& text);
 
-// A BGRA frame of one colour.
-std::vector<unsigned char> uniformFrame(int width, int height, unsigned char value);
 // Draws a printed marker (black outer quarter, picture in the middle half) whose top-left,
 // top-right, bottom-right and bottom-left corners land on the given image points. Pixel
-// (x, y) covers [x, x + 1) x [y, y + 1) and is painted by what lies at its centre.
-void drawMarker(std::vector<unsigned char>& frame, int width, int height, const double corners[4][2],
-                const PatternPicture& picture);
+// (x, y) shows what lies at the point (x, y).
+void drawMarker(TestFrame& frame, const std::vector<Point2>& corners, const PatternPicture& picture);
