@@ -45,7 +45,7 @@ HostAngle matrixToAngle(const double m[3][3]) {
     const double sa = std::fmax(-1.0, std::fmin(1.0, m[2][1]));
     const double a = std::asin(sa);
     double p, b;
-    if (std::fabs(m[0][1]) + std::fabs(m[1][1]) < 1e-12 && std::fabs(m[2][0]) + std::fabs(m[2][2]) < 1e-12) {
+    if (std::hypot(m[0][1], m[1][1]) < 1e-9) {
         // Rolled by +-90 degrees: pan and tilt turn about the same axis; give it all to pan.
         b = 0.0;
         p = std::atan2(m[1][0], m[0][0]);

@@ -1,10 +1,13 @@
 // A Direct3D 9 texture stand-in over a BGRA buffer with any row pitch.
+#include <algorithm>
+
 #include "platform/host/host.h"
 
 namespace zelk::host {
 
 Texture::Texture(int width, int height, int pitch, unsigned char fill)
-    : width(width), height(height), pitch(pitch), buffer(static_cast<std::size_t>(pitch) * height, fill) {}
+    : width(width), height(height), pitch(pitch),
+      buffer(static_cast<std::size_t>(std::max(0, pitch)) * static_cast<std::size_t>(std::max(0, height)), fill) {}
 
 HRESULT Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {
     if (level != 0 || !desc) return D3DERR_INVALIDCALL;

@@ -79,6 +79,13 @@ bool validSequenceName(const char* name) {
 
 #ifdef ZELK_WITH_OPENCV
 
+// Asked before OpenCV is, which would try every backend on a missing file and complain.
+bool exists(const std::string& file) {
+    std::FILE* probe = std::fopen(file.c_str(), "rb");
+    if (probe) std::fclose(probe);
+    return probe != nullptr;
+}
+
 // Converts an 8-bit grey or BGR picture to BGRA of the source's size. False when the size differs.
 bool toBgra(const cv::Mat& picture, int width, int height, unsigned char* bgra) {
     if (picture.cols != width || picture.rows != height || picture.depth() != CV_8U) return false;
@@ -96,7 +103,7 @@ public:
     bool open(const std::string& pattern, int start, double rate, std::string* error) {
         pattern_ = pattern;
         start_ = next_ = start;
-        const cv::Mat first = cv::imread(name(start), cv::IMREAD_COLOR);
+        const cv::Mat first = exists(name(start)) ? cv::imread(name(start), cv::IMREAD_COLOR) : cv::Mat();
         if (first.empty()) {
             *error = "cannot read the first image \"" + name(start) + "\"";
             return false;
@@ -108,6 +115,7 @@ public:
     }
     Read read(unsigned char* bgra) override {
         const std::string file = name(next_);
+        if (!exists(file)) return Read::END;
         const cv::Mat picture = cv::imread(file, cv::IMREAD_COLOR);
         if (picture.empty()) return Read::END;
         if (!toBgra(picture, width, height, bgra)) {
@@ -119,7 +127,7 @@ public:
         return Read::FRAME;
     }
     Read skip() override {
-        if (!cv::haveImageReader(name(next_))) return Read::END;
+        if (!exists(name(next_))) return Read::END;
         ++next_;
         return Read::FRAME;
     }
@@ -142,7 +150,7 @@ class FileSource : public Source {
 public:
     bool open(const std::string& path, double rate, std::string* error) {
         path_ = path;
-        if (!capture_.open(path) || !capture_.read(pending_) || pending_.empty()) {
+        if (!exists(path) || !capture_.open(path) || !capture_.read(pending_) || pending_.empty()) {
             *error = "cannot read video file \"" + path + "\"";
             return false;
         }

@@ -169,10 +169,10 @@ TEST(Render, SquareEdgesSitWhereTheTruthPutsThem) {
         leftEdge = firstColumn + 0.5 - cover(firstColumn, row);
         const int firstRow = static_cast<int>(std::floor(top + 0.5));
         topEdge = firstRow + 0.5 - cover(column, firstRow);
-        EXPECT_NEAR(across, right - left, 0.04) << shift;
-        EXPECT_NEAR(down, bottom - top, 0.04) << shift;
-        EXPECT_NEAR(leftEdge, left, 0.04) << shift;
-        EXPECT_NEAR(topEdge, top, 0.04) << shift;
+        EXPECT_NEAR(across, right - left, 0.02) << shift;
+        EXPECT_NEAR(down, bottom - top, 0.02) << shift;
+        EXPECT_NEAR(leftEdge, left, 0.02) << shift;
+        EXPECT_NEAR(topEdge, top, 0.02) << shift;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 
 #include "platform/videocapture/videocapture.h"
 #include "tests/platform/scene_files.h"
+#include "tests/support/paths.h"
 
 namespace {
 
@@ -92,6 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"badNumber", "<video><synthetic width=\"6x40\"/></video>"},
         BadConfig{"zeroWidth", "<video><synthetic width=\"0\"/></video>"},
         BadConfig{"hugeWidth", "<video><synthetic width=\"100000\"/></video>"},
+        BadConfig{"hugeFrame", "<video><synthetic width=\"8192\" height=\"8192\"/></video>"},
         BadConfig{"nanNoise", "<video><synthetic noise=\"nan\"/></video>"},
         BadConfig{"descendingRange", "<video><synthetic distance=\"900 300\"/></video>"},
         BadConfig{"badLoop", "<video><synthetic loop=\"sometimes\"/></video>"},
@@ -234,6 +237,43 @@ TEST_F(VideoCaptureTest, ImageSequenceLoopsAndEndsAtAPictureOfAnotherSize) {
     EXPECT_EQ(frames[2], frames[0]);
     EXPECT_EQ(frames[4], frames[0]);
     EXPECT_NE(frames[1], frames[0]);
+}
+
+TEST_F(VideoCaptureTest, VideoFilePlaysToItsEndAndLoops) {
+    const std::string clip = folder + "/clip.avi";
+    {
+        cv::VideoWriter writer(clip, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(64, 48));
+        if (!writer.isOpened()) GTEST_SKIP() << "no video writer";
+        for (int i = 0; i < 4; ++i) writer.write(cv::Mat(48, 64, CV_8UC3, cv::Scalar(40 * i, 100, 200)));
+    }
+    ASSERT_EQ(videoOpen(config("<file path=\"clip.avi\"/>").c_str()), 0);
+    int width = 0, height = 0;
+    videoInqSize(&width, &height);
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 48);
+    videoCapStart();
+    const auto frames = drain(10);
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_EQ(videoAtEnd(), 1);
+    EXPECT_NEAR(frames[3][0], 120, 8);  // lossy: near the blue written
+    EXPECT_EQ(frames[3][3], 255);
+
+    ASSERT_EQ(videoOpen(config("<file path=\"clip.avi\" loop=\"true\"/>").c_str()), 0);
+    videoCapStart();
+    const auto looped = drain(9);
+    ASSERT_EQ(looped.size(), 9u);
+    EXPECT_EQ(looped[4], looped[0]);
+    EXPECT_EQ(looped[8], looped[0]);
+}
+
+TEST_F(VideoCaptureTest, TheBundledSceneOpens) {
+    ASSERT_EQ(videoOpen(sourcePath("Data/WDM_camera_flipV.xml").c_str()), 0);
+    int width = 0, height = 0;
+    videoInqSize(&width, &height);
+    EXPECT_EQ(width, 640);
+    EXPECT_EQ(height, 480);
+    videoCapStart();
+    EXPECT_EQ(drain(2).size(), 2u);
 }
 
 }  // namespace

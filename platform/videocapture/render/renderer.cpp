@@ -14,6 +14,7 @@ namespace zelk::synth {
 namespace {
 
 constexpr int EDGE_SAMPLES = 24;  // points per side when bounding a marker's observed outline
+constexpr int CORNER_REACH = 3;   // pixels around a marker corner that are always supersampled
 constexpr double MODEL_CORNERS[4][2] = {{-0.5, 0.5}, {0.5, 0.5}, {0.5, -0.5}, {-0.5, -0.5}};
 
 // A marker made ready for one frame.
@@ -178,10 +179,11 @@ void blur(std::vector<float>& colour, std::vector<float>& scratch, int w, int h,
         float* row = &colour[static_cast<std::size_t>(y) * w * 3];
         for (int x = -radius; x < w + radius; ++x)
             for (int c = 0; c < 3; ++c) padded[(x + radius) * 3 + c] = row[std::clamp(x, 0, w - 1) * 3 + c];
-        for (int i = 0; i < w * 3; ++i) {
-            float sum = 0;
-            for (int k = 0; k <= 2 * radius; ++k) sum += kernel[k] * padded[i + k * 3];
-            row[i] = sum;
+        std::fill(row, row + w * 3, 0.0f);
+        for (int k = 0; k <= 2 * radius; ++k) {
+            const float weight = kernel[k];
+            const float* in = &padded[k * 3];
+            for (int i = 0; i < w * 3; ++i) row[i] += weight * in[i];
         }
     }
     // Columns: whole rows at a time.
@@ -291,9 +293,14 @@ void Renderer::render(const std::vector<SceneMarker>& markers, const RenderOptio
     for (int x = 0; x < w; ++x) lightX_[x] = static_cast<float>(options.gradient * 0.5 * x / std::max(1, w - 1));
     for (int y = 0; y < h; ++y) lightY_[y] = static_cast<float>(1.0 - options.gradient * 0.5 * y / std::max(1, h - 1));
     auto illumination = [&](int x, int y) { return lightY_[y] - lightX_[x]; };
-    // Supersamples pixel (x, y) on a rotated grid: s x s samples, all at distinct x and y.
+    // Supersamples pixel (x, y) with s x s samples at s^2 distinct columns and rows, each
+    // shifted within its stratum by an offset hashed from the pixel: along a straight
+    // side the leftover errors scatter and average out instead of adding up.
     const int s = std::clamp(options.supersample, 1, 16);
     auto supersample = [&](int x, int y, float colour[3]) {
+        uint64_t hash = static_cast<uint64_t>(y) << 32 | static_cast<uint32_t>(x);
+        const uint64_t bits = splitMix(&hash);
+        const double jitterX = (bits & 0xFFFF) / 65536.0, jitterY = ((bits >> 16) & 0xFFFF) / 65536.0;
         const double* c00 = &cornerIdeal_[(y * stride + x) * 2];
         const double* c10 = c00 + 2;
         const double* c01 = &cornerIdeal_[((y + 1) * stride + x) * 2];
@@ -301,7 +308,7 @@ void Renderer::render(const std::vector<SceneMarker>& markers, const RenderOptio
         float sum[3] = {0, 0, 0};
         for (int a = 0; a < s; ++a)
             for (int b = 0; b < s; ++b) {
-                const double fx = (a + (b + 0.5) / s) / s, fy = (b + (a + 0.5) / s) / s;
+                const double fx = (a + (b + jitterX) / s) / s, fy = (b + (a + jitterY) / s) / s;
                 const double u = (1 - fy) * ((1 - fx) * c00[0] + fx * c10[0]) + fy * ((1 - fx) * c01[0] + fx * c11[0]);
                 const double v = (1 - fy) * ((1 - fx) * c00[1] + fx * c10[1]) + fy * ((1 - fx) * c01[1] + fx * c11[1]);
                 uint32_t label = 0;
@@ -341,11 +348,13 @@ void Renderer::render(const std::vector<SceneMarker>& markers, const RenderOptio
             }
         }
     }
-    // A marker corner can poke into a pixel without covering any of the pixel's corners.
+    // Near a marker corner, a thin wedge can cross pixels without covering any of their corners.
     for (const Placed& m : placed) {
         for (const auto& corner : m.corners) {
-            const int x = static_cast<int>(std::lround(corner[0])), y = static_cast<int>(std::lround(corner[1]));
-            if (x >= 0 && x < w && y >= 0 && y < h) supersample(x, y, &colour_[(static_cast<std::size_t>(y) * w + x) * 3]);
+            const int cx = static_cast<int>(std::lround(corner[0])), cy = static_cast<int>(std::lround(corner[1]));
+            for (int y = std::max(0, cy - CORNER_REACH); y <= std::min(h - 1, cy + CORNER_REACH); ++y)
+                for (int x = std::max(0, cx - CORNER_REACH); x <= std::min(w - 1, cx + CORNER_REACH); ++x)
+                    supersample(x, y, &colour_[(static_cast<std::size_t>(y) * w + x) * 3]);
         }
     }
 

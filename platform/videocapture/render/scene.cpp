@@ -12,6 +12,7 @@ namespace {
 
 constexpr int MAX_SIDE = 8192;
 constexpr int MAX_MARKERS = 200;
+constexpr long long MAX_PIXELS = 4194304;  // the renderer keeps 16 bytes per pixel corner
 
 // Reads count finite numbers separated by blanks; nothing else may follow.
 bool parseNumbers(const char* text, int count, double* values) {
@@ -203,6 +204,9 @@ SyntheticSequence::~SyntheticSequence() {
 }
 
 bool SyntheticSequence::open(const SceneSpec& spec, std::string* error) {
+    if (truthFile_) std::fclose(truthFile_);
+    truthFile_ = nullptr;
+    renderer_.reset();
     if (spec.markers.size() > MAX_MARKERS) {
         *error = "at most 200 markers";
         return false;
@@ -220,6 +224,10 @@ bool SyntheticSequence::open(const SceneSpec& spec, std::string* error) {
         scaleCameraParams(&loaded, width, height, &camera_);
     } else {
         camera_ = builtInCamera(spec.width ? spec.width : 640, spec.height ? spec.height : 480);
+    }
+    if (static_cast<long long>(camera_.imageWidth) * camera_.imageHeight > MAX_PIXELS) {
+        *error = "a synthetic frame holds at most 4,194,304 pixels";
+        return false;
     }
     faces_.assign(spec.markers.size(), MarkerFace());
     for (std::size_t i = 0; i < spec.markers.size(); ++i) {

@@ -42,7 +42,7 @@ struct SceneMarker {
 };
 
 struct RenderOptions {
-    int supersample = 4;      // s x s samples for pixels on an edge
+    int supersample = 8;      // s x s samples for pixels on an edge
     double background = 200;  // grey level of the background
     double gradient = 0;      // illumination falls by this fraction from top-left to bottom-right
     double noise = 0;         // Gaussian noise, sigma in grey levels
