@@ -98,7 +98,7 @@ class RenderFaith : public ::testing::TestWithParam<FaithCase> {};
 TEST_P(RenderFaith, DarkAreaAndCentroidMatchTheOutline) {
     const FaithCase& c = GetParam();
     const zelk::CameraParams camera = testCamera(c.distortion);
-    const MarkerFace face = patternFace(plainPicture(0).bgr);
+    const MarkerFace face = patternFace(plainPicture(0).value);
     SceneMarker marker;
     marker.face = &face;
     marker.width = 80;
@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Render, SquareEdgesSitWhereTheTruthPutsThem) {
     // Upright and square to the camera: the sides are straight rows and columns.
     const zelk::CameraParams camera = testCamera(0);
-    const MarkerFace face = patternFace(plainPicture(0).bgr);
+    const MarkerFace face = patternFace(plainPicture(0).value);
     for (const double shift : {0.0, 0.1, 0.23, 0.37, 0.5, 0.61, 0.77, 0.9}) {
         SceneMarker marker;
         marker.face = &face;
@@ -178,7 +178,7 @@ TEST(Render, SquareEdgesSitWhereTheTruthPutsThem) {
 
 TEST(Render, CornersAreInPrintedOrderAndThePictureIsUpright) {
     const zelk::CameraParams camera = testCamera(30);
-    const MarkerFace face = patternFace(quadrantPicture().bgr);
+    const MarkerFace face = patternFace(quadrantPicture().value);
     for (const Pose& p : {Pose{0, 0, 0, 0, 500}, Pose{40, 25, -80, 60, 600}, Pose{-150, 55, 150, -90, 700},
                           Pose{100, -40, 60, 100, 550}}) {
         SceneMarker marker;
@@ -209,7 +209,7 @@ TEST(Render, CornersAreInPrintedOrderAndThePictureIsUpright) {
 
 TEST(Render, BackFacingAndBehindMarkersAreNotDrawn) {
     const zelk::CameraParams camera = testCamera(0);
-    const MarkerFace face = patternFace(plainPicture(0).bgr);
+    const MarkerFace face = patternFace(plainPicture(0).value);
     SceneMarker away, behind;
     away.face = behind.face = &face;
     makePose({0, 180, 0, 0, 500}, away.pose);
@@ -270,7 +270,7 @@ TEST(MarkerPath, MarkersStayApartInsideTheFrameWithinTheirTilt) {
     ranges.distance[0] = 250;
     ranges.distance[1] = 1200;
     ranges.tilt[1] = 50;
-    const MarkerFace face = patternFace(plainPicture(0).bgr);
+    const MarkerFace face = patternFace(plainPicture(0).value);
     bool turned[4] = {};
     for (int frame = 0; frame < 600; frame += 3) {
         std::vector<std::array<double, 4>> boxes;

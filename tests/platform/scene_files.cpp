@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -11,19 +10,19 @@
 
 const unsigned char QUADRANT_COLOURS[4][3] = {{0, 0, 230}, {0, 200, 0}, {210, 0, 0}, {0, 220, 220}};
 
-Picture quadrantPicture() {
-    Picture picture;
+PatternPicture quadrantPicture() {
+    PatternPicture picture;
     for (int row = 0; row < 16; ++row)
         for (int column = 0; column < 16; ++column) {
             const int corner = row < 8 ? (column < 8 ? 0 : 1) : (column < 8 ? 3 : 2);
-            for (int plane = 0; plane < 3; ++plane) picture.bgr[row][column][plane] = QUADRANT_COLOURS[corner][plane];
+            for (int plane = 0; plane < 3; ++plane) picture.value[row][column][plane] = QUADRANT_COLOURS[corner][plane];
         }
     return picture;
 }
 
-Picture plainPicture(unsigned char grey) {
-    Picture picture;
-    for (auto& row : picture.bgr)
+PatternPicture plainPicture(unsigned char grey) {
+    PatternPicture picture;
+    for (auto& row : picture.value)
         for (auto& pixel : row)
             for (auto& value : pixel) value = grey;
     return picture;
@@ -33,28 +32,6 @@ std::string scratchFolder(const std::string& name) {
     const std::string path = scratchPath(name);
     mkdir(path.c_str(), 0755);
     return path;
-}
-
-void writePatternFile(const std::string& path, const Picture& picture) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    for (int turns = 0; turns < 4; ++turns) {
-        for (int plane = 0; plane < 3; ++plane)
-            for (int row = 0; row < 16; ++row) {
-                for (int column = 0; column < 16; ++column) {
-                    // A counter-clockwise quarter turn moves (r, c) to (15 - c, r).
-                    int r = row, c = column;
-                    for (int t = 0; t < turns; ++t) {
-                        const int previous = r;
-                        r = c;
-                        c = 15 - previous;
-                    }
-                    std::fprintf(file, " %3d", picture.bgr[r][c][plane]);
-                }
-                std::fprintf(file, "\n");
-            }
-        std::fprintf(file, "\n");
-    }
-    std::fclose(file);
 }
 
 zelk::CameraParams testCamera(double distortionCoefficient) {
@@ -76,8 +53,6 @@ zelk::CameraParams testCamera(double distortionCoefficient) {
 void writeCameraFile(const std::string& path, const zelk::CameraParams& camera) {
     writeBytes(path, cameraFileBytes({camera}));
 }
-
-void writeText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::string readText(const std::string& path) {
     std::ifstream in(path);

@@ -29,7 +29,7 @@ protected:
 
     std::string config(const std::string& source) {
         const std::string path = folder + "/video.xml";
-        writeText(path, "<?xml version=\"1.0\"?>\n<video>\n" + source + "\n</video>\n");
+        writeTextFile(path, "<?xml version=\"1.0\"?>\n<video>\n" + source + "\n</video>\n");
         return path;
     }
     std::string synthetic(const std::string& attributes) {
@@ -75,7 +75,7 @@ class VideoCaptureBadConfig : public VideoCaptureTest, public ::testing::WithPar
 
 TEST_P(VideoCaptureBadConfig, OpenFails) {
     const std::string path = folder + "/bad.xml";
-    if (*GetParam().text) writeText(path, GetParam().text);
+    if (*GetParam().text) writeTextFile(path, GetParam().text);
     EXPECT_LT(videoOpen(path.c_str()), 0);
     int width, height;
     EXPECT_LT(videoInqSize(&width, &height), 0);
