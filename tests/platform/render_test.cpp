@@ -86,6 +86,20 @@ Moments darkMoments(const std::vector<unsigned char>& frame, int width, int heig
     return {area, x / area, y / area};
 }
 
+struct Rendered {
+    std::vector<unsigned char> frame;
+    std::vector<MarkerTruth> truth;
+};
+
+// One 640 x 480 frame of the markers through the camera.
+Rendered renderFrame(const zelk::CameraParams& camera, const std::vector<SceneMarker>& markers,
+                     const RenderOptions& options, uint64_t seed = 0) {
+    Rendered out;
+    out.frame.resize(640 * 480 * 4);
+    Renderer(camera).render(markers, options, seed, out.frame.data(), &out.truth);
+    return out;
+}
+
 struct FaithCase {
     const char* name;
     Pose pose;
@@ -106,10 +120,7 @@ TEST_P(RenderFaith, DarkAreaAndCentroidMatchTheOutline) {
     RenderOptions options;
     options.background = 255;
     options.blur = c.blur;
-    Renderer renderer(camera);
-    std::vector<unsigned char> frame(640 * 480 * 4);
-    std::vector<MarkerTruth> truth;
-    renderer.render({marker}, options, 0, frame.data(), &truth);
+    const auto [frame, truth] = renderFrame(camera, {marker}, options);
     ASSERT_EQ(truth.size(), 1u);
     ASSERT_TRUE(truth[0].inside);
 
@@ -150,10 +161,9 @@ TEST(Render, SquareEdgesSitWhereTheTruthPutsThem) {
         makePose({0, 0, shift * 500 / 700, shift * 0.6 * 500 / 700, 500}, marker.pose);
         RenderOptions options;
         options.background = 255;
-        Renderer renderer(camera);
-        std::vector<unsigned char> frame(640 * 480 * 4);
-        std::vector<MarkerTruth> truth;
-        renderer.render({marker}, options, 0, frame.data(), &truth);
+        const Rendered rendered = renderFrame(camera, {marker}, options);
+        const std::vector<unsigned char>& frame = rendered.frame;
+        const std::vector<MarkerTruth>& truth = rendered.truth;
         const double left = truth[0].ideal[0][0], right = truth[0].ideal[1][0];
         const double top = truth[0].ideal[0][1], bottom = truth[0].ideal[3][1];
         ASSERT_LT(left, right);
@@ -185,10 +195,7 @@ TEST(Render, CornersAreInPrintedOrderAndThePictureIsUpright) {
         marker.face = &face;
         makePose(p, marker.pose);
         RenderOptions options;
-        Renderer renderer(camera);
-        std::vector<unsigned char> frame(640 * 480 * 4);
-        std::vector<MarkerTruth> truth;
-        renderer.render({marker}, options, 0, frame.data(), &truth);
+        const auto [frame, truth] = renderFrame(camera, {marker}, options);
         for (int corner = 0; corner < 4; ++corner) {
             // Part way from the corner toward the centre lies the corner's quadrant.
             double at[2];
@@ -216,10 +223,7 @@ TEST(Render, BackFacingAndBehindMarkersAreNotDrawn) {
     makePose({0, 0, 0, 0, -500}, behind.pose);
     RenderOptions options;
     options.background = 90;
-    Renderer renderer(camera);
-    std::vector<unsigned char> frame(640 * 480 * 4);
-    std::vector<MarkerTruth> truth;
-    renderer.render({away, behind}, options, 0, frame.data(), &truth);
+    const auto [frame, truth] = renderFrame(camera, {away, behind}, options);
     ASSERT_EQ(truth.size(), 2u);
     EXPECT_FALSE(truth[0].facing);
     EXPECT_FALSE(truth[1].facing);
@@ -232,11 +236,9 @@ TEST(Render, NoiseHasItsSigmaAndFollowsTheSeed) {
     RenderOptions options;
     options.background = 128;
     options.noise = 4;
-    Renderer renderer(camera);
-    std::vector<unsigned char> a(640 * 480 * 4), b(a.size()), c(a.size());
-    renderer.render({}, options, 1, a.data());
-    renderer.render({}, options, 1, b.data());
-    renderer.render({}, options, 2, c.data());
+    const std::vector<unsigned char> a = renderFrame(camera, {}, options, 1).frame;
+    const std::vector<unsigned char> b = renderFrame(camera, {}, options, 1).frame;
+    const std::vector<unsigned char> c = renderFrame(camera, {}, options, 2).frame;
     EXPECT_EQ(a, b);
     EXPECT_NE(a, c);
     double sum = 0, squares = 0, count = 0;
@@ -256,9 +258,7 @@ TEST(Render, GradientDarkensTowardTheBottomRight) {
     RenderOptions options;
     options.background = 200;
     options.gradient = 0.5;
-    Renderer renderer(camera);
-    std::vector<unsigned char> frame(640 * 480 * 4);
-    renderer.render({}, options, 0, frame.data());
+    const std::vector<unsigned char> frame = renderFrame(camera, {}, options).frame;
     EXPECT_EQ(frame[0], 200);
     EXPECT_EQ(frame[frame.size() - 4], 100);
     EXPECT_EQ(frame[(240 * 640 + 0) * 4], 175);  // 200 x (1 - 0.5 x 0.5 x 240 / 479)
