@@ -70,9 +70,9 @@ PatternPicture makePatternPicture(int index) {
     uint32_t seed = static_cast<uint32_t>(designs.size()) * 1000u;
     while (static_cast<int>(designs.size()) <= index) {
         const PatternPicture candidate = blockyPicture(seed++);
-        bool distinct = maxCorrelationOverTurns(candidate, candidate, 1) < 0.3;
+        bool distinct = maxCorrelationOverTurns(candidate, candidate, 1) < 0.15;
         for (const PatternPicture& earlier : designs)
-            distinct = distinct && maxCorrelationOverTurns(candidate, earlier, 0) < 0.45;
+            distinct = distinct && maxCorrelationOverTurns(candidate, earlier, 0) < 0.35;
         if (distinct) designs.push_back(candidate);
     }
     return designs[index];
