@@ -1,0 +1,26 @@
+// The steps of the marker pose query, for the export and its tests.
+//
+// A pose is 3 x 4 (rotation | translation). The quaternion q holds the negated vector part
+// of the usual one, (m12 - m21, m20 - m02, m01 - m10) / (4w), then w = cos(angle / 2) >= 0.
+#pragma once
+#include <cstdint>
+
+#include "detect/marker_record.h"
+#include "plugin/exports.h"
+
+namespace zelk {
+
+constexpr double MARKER_WIDTH = 80.0;
+// The rotation the host applies to the written angles: (0, -90, 0) degrees.
+constexpr HostAngle HOST_ANGLE_TURN = {0, -92160, 0};
+
+// The record with patternId and the highest confidence (the earliest on ties), or null.
+const MarkerRecord* selectMarker(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId);
+// destination = source inverted as a rigid 4 x 4 transform (may be the same). 0, or -1 (unchanged).
+int invertPose(const double source[3][4], double destination[3][4]);
+// The rotation's quaternion into q and the translation into p, for every rotation. Returns 0.
+int poseToQuaternion(const double pose[3][4], double q[4], double p[3]);
+// The host position and angles (before the host's turn) of a pose; null records are skipped.
+void poseToHostRecords(const double pose[3][4], HostVector* position, HostAngle* angles);
+
+}  // namespace zelk

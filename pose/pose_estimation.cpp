@@ -1,0 +1,71 @@
+#include "pose/pose_estimation.h"
+
+#include "camera/camera_params.h"
+#include "pose/initial_rotation.h"
+#include "pose/refinement.h"
+
+namespace zelk {
+
+// The model points moved to their bounding box's centre; rewritten by every refineCentredPose.
+static double centredModelBuffer[POSE_MAX_POINTS][3];
+
+constexpr int REFINE_CYCLES = 5;
+constexpr double GOOD_FIT_ERROR = 1.0;
+
+double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2],
+                         int n, double poseOut[3][4], const double distortion[4], const double P[3][4]) {
+    if (n < 1 || n > POSE_MAX_POINTS) return -1.0;
+    double maxX = -1e10, maxY = -1e10, minX = 1e10, minY = 1e10;
+    for (int i = 0; i < n; i++) {
+        const double x = modelPoints[i][0], y = modelPoints[i][1];
+        if (maxX < x) maxX = x;
+        if (minX > x) minX = x;
+        if (maxY < y) maxY = y;
+        if (minY > y) minY = y;
+    }
+    const double offX = -(maxX + minX) / 2;
+    const double offY = -(maxY + minY) / 2;
+    for (int i = 0; i < n; i++) {
+        centredModelBuffer[i][0] = modelPoints[i][0] + offX;
+        centredModelBuffer[i][1] = modelPoints[i][1] + offY;
+        centredModelBuffer[i][2] = 0;
+    }
+    const double error = refinePose(rotation, imagePoints, centredModelBuffer, n, poseOut, distortion, P);
+    if (error < 0) return error;
+    for (int r = 0; r < 3; r++) poseOut[r][3] += poseOut[r][0] * offX + poseOut[r][1] * offY;
+    return error;
+}
+
+double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], double width, double pose[3][4]) {
+    if (!marker || !centre || !pose) return -1.0;
+    const CameraParams* camera = currentCamera();
+    double rotation[3][3];
+    if (computeInitialRotation(marker, camera->projection, rotation) != 0) return -1.0;
+
+    const double half = width / 2.0;
+    const double model[4][2] = {
+        {centre[0] - half, centre[1] + half},
+        {centre[0] + half, centre[1] + half},
+        {centre[0] + half, centre[1] - half},
+        {centre[0] - half, centre[1] - half},
+    };
+    double image[4][2];
+    for (int j = 0; j < 4; j++) {
+        const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
+        image[j][0] = corner[0];
+        image[j][1] = corner[1];
+    }
+    // Refined into a pose of our own, so that a failing cycle leaves the caller's untouched.
+    double refined[3][4];
+    double error = -1.0;
+    for (int cycle = 0; cycle < REFINE_CYCLES; cycle++) {
+        error = refineCentredPose(rotation, image, model, 4, refined, camera->distortion, camera->projection);
+        if (error < 0) return -1.0;
+        if (error < GOOD_FIT_ERROR) break;
+    }
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 4; c++) pose[r][c] = refined[r][c];
+    return error;
+}
+
+}  // namespace zelk
