@@ -72,6 +72,8 @@ int orientAxis(double axis[3], const double fromCorner[2], const double toCorner
 // Rounding alone can push a discriminant that is zero in exact arithmetic (axes already
 // perpendicular) slightly below zero; within this share of its terms it counts as zero.
 constexpr double DISCRIMINANT_ROUNDING = 1e-10;
+// Below this coordinate determinant the coefficients k1 ... k4 lose all precision.
+constexpr double DETERMINANT_PRECISION = 1e-6;
 
 // The two unit vectors p in the plane with unit normal n that make p . u = cb.
 static int turnInPlane(const double u[3], const double n[3], double cb, double plus[3], double minus[3]) {
@@ -90,7 +92,18 @@ static int turnInPlane(const double u[3], const double n[3], double cb, double p
         }
     }
     const double D = B * ux - A * uy;
-    if (D == 0) return -1;
+    if (!(std::fabs(D) >= DETERMINANT_PRECISION)) {
+        // u lies almost in a coordinate plane, where the coefficients below divide by
+        // rounding noise. Turn u about n directly: p = cb u +- sin (n x u).
+        if (!std::isfinite(D)) return -1;
+        const double sine = std::sqrt(std::fmax(0.0, 1 - cb * cb));
+        const double side[3] = {n[1] * u[2] - n[2] * u[1], n[2] * u[0] - n[0] * u[2], n[0] * u[1] - n[1] * u[0]};
+        for (int i = 0; i < 3; i++) {
+            plus[i] = cb * u[i] + sine * side[i];
+            minus[i] = cb * u[i] - sine * side[i];
+        }
+        return 0;
+    }
     const double k1 = (uy * C - B * uz) / D;
     const double k2 = B * cb / D;
     const double k3 = (ux * C - A * uz) / (A * uy - B * ux);
@@ -105,10 +118,8 @@ static int turnInPlane(const double u[3], const double n[3], double cb, double p
     }
     if (!(delta >= 0)) return -1;  // not a number
     const double root = std::sqrt(delta);
-    const double zp = (-beta + root) / alpha;
-    const double zm = (-beta - root) / alpha;
+    const double z[2] = {(-beta + root) / alpha, (-beta - root) / alpha};
     double* candidates[2] = {plus, minus};
-    const double z[2] = {zp, zm};
     for (int i = 0; i < 2; i++) {
         double* p = candidates[i];
         p[0] = k1 * z[i] + k2;
