@@ -19,6 +19,7 @@ constexpr double SEARCH_START_STEP = 0.17453292519943295;  // ten degrees
 constexpr int SEARCH_ITERATIONS = 10;
 constexpr double SEARCH_NO_ERROR = 1e9;
 constexpr double AXIS_ON_CAMERA_Z = 1e-6;
+constexpr double PI = 3.141592653589793;
 
 // R(a, b, c) from the sines and cosines of its angles.
 static void rotationFromSinCos(double sa, double ca, double sb, double cb, double sc, double cc, double R[3][3]) {
@@ -52,23 +53,23 @@ void matrixToAngles(const double R[3][3], double* aOut, double* bOut, double* cO
     if (r22 > 1) r22 = 1;
     if (r22 < -1) r22 = -1;
     const double b = std::acos(r22);
-    const double sb = std::sin(b);
     if (-AXIS_ON_CAMERA_Z < b && b < AXIS_ON_CAMERA_Z) {
         *aOut = 0;
         *bOut = 0;
         *cOut = pairAngle(R[0][0], R[1][0]);
         return;
     }
-    const double q = R[0][2] * R[0][2] + R[1][2] * R[1][2];
-    if (!(q > 0.0)) {
-        // The z axis points exactly against the camera's (a marker seen squarely): only
-        // 2a - c is defined. Taking a = 0 gives R = Ry(b) Rz(c), read off the upper block;
-        // the general formula would divide 0 by 0 here.
+    if (b > PI - AXIS_ON_CAMERA_Z) {
+        // The z axis points against the camera's: a marker seen squarely, the usual view.
+        // Only 2a - c is defined here and the general formula divides rounding noise by sb;
+        // a = 0 gives R = Ry(pi) Rz(c), read off the upper block.
         *aOut = 0;
-        *bOut = b;
+        *bOut = PI;
         *cOut = pairAngle(R[1][1], R[1][0]);
         return;
     }
+    const double sb = std::sin(b);
+    const double q = R[0][2] * R[0][2] + R[1][2] * R[1][2];
     *aOut = pairAngle(R[0][2] / sb, R[1][2] / sb);
     *bOut = b;
     const double x = -(R[0][2] * R[2][0] + R[1][2] * R[2][1]) / q;

@@ -1,0 +1,224 @@
+#include "pose/refinement.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "camera/distortion.h"
+#include "pose/pose_estimation.h"
+#include "tests/support/pose_fixtures.h"
+
+namespace {
+
+const double PI = 3.141592653589793;
+const double START_STEP = PI / 18;
+const zelk::CameraParams camera = pinholeCamera();
+const auto& P = camera.projection;
+
+void expectSameMatrix(const double a[3][3], const double b[3][3], double tolerance) {
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++) EXPECT_NEAR(a[r][c], b[r][c], tolerance) << r << "," << c;
+}
+
+void expectUntouched(const double* values, int count, double fill) {
+    for (int i = 0; i < count; i++) EXPECT_EQ(values[i], fill) << i;
+}
+
+TEST(AnglesToMatrix, TurnsAboutZThenYThenZ) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> angle(-PI, PI);
+    for (int i = 0; i < 50; i++) {
+        const double a = angle(random), b = angle(random), c = angle(random);
+        double za[3][3], yb[3][3], zc[3][3], expected[3][3], R[3][3];
+        axisRotation(0, 0, 1, a * 180 / PI, za);
+        axisRotation(0, 1, 0, b * 180 / PI, yb);
+        axisRotation(0, 0, 1, (c - a) * 180 / PI, zc);
+        multiply3(za, yb, expected);
+        multiply3(expected, zc, expected);
+        zelk::anglesToMatrix(a, b, c, R);
+        expectSameMatrix(R, expected, 1e-12);
+    }
+}
+
+TEST(MatrixToAngles, RecoversEveryRandomRotation) {
+    std::mt19937 random(11);
+    std::normal_distribution<double> gauss;
+    std::uniform_real_distribution<double> turn(-180, 180);
+    for (int i = 0; i < 2000; i++) {
+        double R[3][3], back[3][3], a, b, c;
+        axisRotation(gauss(random), gauss(random), gauss(random), turn(random), R);
+        zelk::matrixToAngles(R, &a, &b, &c);
+        EXPECT_TRUE(b >= 0 && b <= PI);
+        zelk::anglesToMatrix(a, b, c, back);
+        expectSameMatrix(back, R, 1e-7);
+    }
+}
+
+TEST(MatrixToAngles, ReadsATurnAboutTheCameraAxisAsC) {
+    for (double c = -PI + 0.25; c <= PI; c += 0.25) {
+        for (double angle : {c, PI}) {
+            double R[3][3], a, b, back;
+            zelk::anglesToMatrix(0, 0, angle, R);
+            zelk::matrixToAngles(R, &a, &b, &back);
+            EXPECT_EQ(a, 0);
+            EXPECT_EQ(b, 0);
+            EXPECT_NEAR(back, angle, 1e-12);
+        }
+    }
+    double overOne[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1 + 4e-16}};
+    double a, b, c;
+    zelk::matrixToAngles(overOne, &a, &b, &c);
+    EXPECT_EQ(b, 0);
+    EXPECT_EQ(c, 0);
+}
+
+// A marker facing the camera squarely: its z axis exactly, or within rounding, against the
+// camera's, where the general formula divides noise by sin b.
+class HalfTurnInPlane : public testing::TestWithParam<double> {};
+
+TEST_P(HalfTurnInPlane, GivesFiniteAnglesOfTheSameRotation) {
+    const double axis = GetParam() * PI / 180;
+    double exact[3][3], nudge[3][3], nudged[3][3];
+    axisRotation(std::cos(axis), std::sin(axis), 0, 180, exact);
+    exact[0][2] = exact[1][2] = exact[2][0] = exact[2][1] = 0;
+    exact[2][2] = -1;
+    axisRotation(1, 2, 0, 3e-7, nudge);  // a few nanoradians off
+    multiply3(nudge, exact, nudged);
+    for (const auto* R : {exact, nudged}) {
+        double back[3][3], a, b, c;
+        zelk::matrixToAngles(R, &a, &b, &c);
+        ASSERT_TRUE(std::isfinite(a) && std::isfinite(b) && std::isfinite(c));
+        zelk::anglesToMatrix(a, b, c, back);
+        expectSameMatrix(back, R, 1e-8);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(InPlaneAxes, HalfTurnInPlane, testing::Values(0.0, 30.0, 45.0, 90.0, 135.0, -60.0));
+
+// Exact corner data of a tilted marker and the tools to run the search on it.
+class ExactCorners : public testing::Test {
+protected:
+    void SetUp() override {
+        viewPose(20, -10, 400, 35, 20, 25, pose);
+        const double h = 40;
+        const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
+        for (int i = 0; i < 4; i++) {
+            model[i][0] = corners[i][0];
+            model[i][1] = corners[i][1];
+            model[i][2] = 0;
+            projectMarkerPoint(P, pose, corners[i][0], corners[i][1], image[i]);
+        }
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++) truth[r][c] = pose[r][c];
+            translation[r] = pose[r][3];
+        }
+        zelk::matrixToAngles(truth, &a, &b, &c);
+    }
+    double pose[3][4], truth[3][3], translation[3];
+    double model[4][3], image[4][2];
+    double a, b, c;
+};
+
+TEST_F(ExactCorners, SolveTranslationFindsTheTrueTranslation) {
+    double t[3];
+    ASSERT_EQ(zelk::solveTranslation(truth, model, image, 4, P, t), 0);
+    for (int r = 0; r < 3; r++) EXPECT_NEAR(t[r], translation[r], 1e-9);
+}
+
+TEST_F(ExactCorners, SolveTranslationRefusesASingularSystem) {
+    const double samePoint[4][2] = {{300, 200}, {300, 200}, {300, 200}, {300, 200}};
+    double t[3] = {5, 5, 5};
+    EXPECT_EQ(zelk::solveTranslation(truth, model, samePoint, 4, P, t), -1);
+    expectUntouched(t, 3, 5);
+}
+
+TEST_F(ExactCorners, SearchKeepsTheCentreWhenItIsBest) {
+    double R[3][3], expected[3][3];
+    zelk::anglesToMatrix(a, b, c, R);
+    zelk::anglesToMatrix(a, b, c, expected);
+    EXPECT_LT(zelk::searchRotationAngles(R, translation, P, model, image, 4), 1e-18);
+    expectSameMatrix(R, expected, 0);
+}
+
+// The step halves on every kept centre: after nine halvings it is pi/18/512, so an offset
+// in c below half of that is kept and one above it is taken back in the tenth iteration.
+TEST_F(ExactCorners, SearchHalvesTheStepOnEveryKeptCentre) {
+    const double lastStep = START_STEP / 512;
+    for (const auto& [share, corrected] : {std::pair{0.45, false}, std::pair{0.7, true}}) {
+        double R[3][3], start[3][3];
+        zelk::anglesToMatrix(a, b, c + share * lastStep, R);
+        zelk::anglesToMatrix(a, b, c + share * lastStep, start);
+        const double error = zelk::searchRotationAngles(R, translation, P, model, image, 4);
+        double expected[3][3];
+        zelk::anglesToMatrix(a, b, corrected ? c + (share - 1) * lastStep : c + share * lastStep, expected);
+        expectSameMatrix(R, expected, 1e-15);
+        EXPECT_GT(error, 0);
+    }
+}
+
+TEST_F(ExactCorners, SearchKeepsTheEarliestOfEqualCandidates) {
+    // Model points at the origin project alike under every rotation: all 27 candidates tie,
+    // the first (-1, -1, -1) wins every iteration and the step never halves.
+    const double origin[4][3] = {};
+    double R[3][3], expected[3][3];
+    zelk::anglesToMatrix(a, b, c, R);
+    zelk::searchRotationAngles(R, translation, P, origin, image, 4);
+    zelk::anglesToMatrix(a - 10 * START_STEP, b - 10 * START_STEP, c - 10 * START_STEP, expected);
+    expectSameMatrix(R, expected, 1e-12);
+}
+
+TEST_F(ExactCorners, SearchWithoutAnyFiniteErrorFallsBackToZeroAngles) {
+    const double nowhere[4][2] = {{NAN, NAN}, {NAN, NAN}, {NAN, NAN}, {NAN, NAN}};
+    double R[3][3];
+    zelk::anglesToMatrix(a, b, c, R);
+    EXPECT_EQ(zelk::searchRotationAngles(R, translation, P, model, nowhere, 4), 1e9 / 4);
+    const double identity[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    expectSameMatrix(R, identity, 0);
+}
+
+TEST_F(ExactCorners, RefinePoseConvergesFromAFewDegreesOff) {
+    double R[3][3], out[3][4], start[3][3];
+    zelk::anglesToMatrix(a + 0.05, b - 0.04, c + 0.03, R);
+    zelk::anglesToMatrix(a + 0.05, b - 0.04, c + 0.03, start);
+    double error = zelk::refinePose(R, image, model, 4, out, camera.distortion, P);
+    EXPECT_LT(error, 0.5);
+    EXPECT_LT(rotationDifferenceDegrees(out, pose), rotationDifferenceDegrees(start, truth) / 4);
+    for (int r = 0; r < 3; r++)
+        for (int k = 0; k < 3; k++) EXPECT_EQ(R[r][k], out[r][k]);  // the refined rotation comes back
+    for (int call = 0; call < 4; call++) error = zelk::refinePose(R, image, model, 4, out, camera.distortion, P);
+    EXPECT_LT(error, 1e-3);
+    EXPECT_LT(rotationDifferenceDegrees(out, pose), 0.1);
+    for (int r = 0; r < 3; r++) EXPECT_NEAR(out[r][3], pose[r][3], 0.2);
+}
+
+TEST_F(ExactCorners, RefinePoseFitsTheCornersMappedToObservedCoordinates) {
+    // Corners given in ideal coordinates whose observed positions are the exact projections.
+    const double distortion[4] = {330, 250, 40, 1.02};
+    double ideal[4][2];
+    for (int i = 0; i < 4; i++) zelk::observedToIdeal(distortion, image[i][0], image[i][1], &ideal[i][0], &ideal[i][1]);
+    double R[3][3], out[3][4];
+    zelk::anglesToMatrix(a, b, c, R);
+    EXPECT_LT(zelk::refinePose(R, ideal, model, 4, out, distortion, P), 1e-12);
+    EXPECT_LT(rotationDifferenceDegrees(out, pose), 1e-6);
+}
+
+TEST_F(ExactCorners, RefinePoseFailureLeavesRotationAndPoseUntouched) {
+    const double samePoint[4][2] = {{300, 200}, {300, 200}, {300, 200}, {300, 200}};
+    struct Case {
+        const double (*points)[2];
+        int n;
+    } cases[] = {{samePoint, 4}, {image, 0}, {image, zelk::POSE_MAX_POINTS + 1}};
+    for (const Case& k : cases) {
+        double R[3][3], out[3][4];
+        for (auto& row : R)
+            for (double& v : row) v = 3;
+        for (auto& row : out)
+            for (double& v : row) v = 3;
+        EXPECT_EQ(zelk::refinePose(R, k.points, model, k.n, out, camera.distortion, P), -1.0) << k.n;
+        expectUntouched(&R[0][0], 9, 3);
+        expectUntouched(&out[0][0], 12, 3);
+    }
+}
+
+}  // namespace
