@@ -77,19 +77,23 @@ void matrixToAngles(const double R[3][3], double* aOut, double* bOut, double* cO
     *cOut = pairAngle(x, y);
 }
 
-// P . [R | t].
-static void projectRotation(const double R[3][3], const double t[3], const double P[3][4], double out[3][4]) {
-    for (int r = 0; r < 3; r++) {
+// The rotation columns of P . [R | t].
+static void projectRotation(const double R[3][3], const double P[3][4], double out[3][4]) {
+    for (int r = 0; r < 3; r++)
         for (int j = 0; j < 3; j++) out[r][j] = P[r][0] * R[0][j] + P[r][1] * R[1][j] + P[r][2] * R[2][j];
-        out[r][3] = P[r][0] * t[0] + P[r][1] * t[1] + P[r][2] * t[2] + P[r][3];
-    }
+}
+
+// The translation column of P . [R | t].
+static void projectTranslation(const double t[3], const double P[3][4], double out[3][4]) {
+    for (int r = 0; r < 3; r++) out[r][3] = P[r][0] * t[0] + P[r][1] * t[1] + P[r][2] * t[2] + P[r][3];
 }
 
 void composeProjection(double a, double b, double c, const double translation[3], const double P[3][4],
                        double projectionOut[3][4]) {
     double R[3][3];
     anglesToMatrix(a, b, c, R);
-    projectRotation(R, translation, P, projectionOut);
+    projectRotation(R, P, projectionOut);
+    projectTranslation(translation, P, projectionOut);
 }
 
 int solveTranslation(const double R[3][3], const double (*modelPoints)[3], const double (*fitPoints)[2], int n,
@@ -151,6 +155,9 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
     double best[3] = {0, 0, 0};
     int bestOffset[3] = {0, 0, 0};
     double minimum = SEARCH_NO_ERROR;
+    // The translation column is the same for every candidate.
+    double M[3][4];
+    projectTranslation(translation, P, M);
     for (int iteration = 0; iteration < SEARCH_ITERATIONS; iteration++) {
         minimum = SEARCH_NO_ERROR;
         // Each angle takes three values per iteration: their sines and cosines once each.
@@ -165,9 +172,9 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
         for (int j = 0; j < 3; j++) {
             for (int k = 0; k < 3; k++) {
                 for (int l = 0; l < 3; l++) {
-                    double R[3][3], M[3][4];
+                    double R[3][3];
                     rotationFromSinCos(sine[0][j], cosine[0][j], sine[1][k], cosine[1][k], sine[2][l], cosine[2][l], R);
-                    projectRotation(R, translation, P, M);
+                    projectRotation(R, P, M);
                     const double error = reprojectionError(M, modelPoints, fitPoints, n);
                     if (minimum > error) {
                         minimum = error;

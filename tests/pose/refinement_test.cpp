@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "camera/distortion.h"
@@ -175,6 +176,55 @@ TEST_F(ExactCorners, SearchWithoutAnyFiniteErrorFallsBackToZeroAngles) {
     EXPECT_EQ(zelk::searchRotationAngles(R, translation, P, model, nowhere, 4), 1e9 / 4);
     const double identity[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
     expectSameMatrix(R, identity, 0);
+}
+
+// The search evaluates each candidate from sines and cosines shared across candidates; the
+// plain evaluation through composeProjection must give the very same bits.
+double plainSearch(double rotation[3][3], const double t[3], const double (*model)[3], const double (*fit)[2]) {
+    double a, b, c, step = START_STEP, best[3] = {0, 0, 0}, minimum = 0;
+    int offset[3] = {0, 0, 0};
+    zelk::matrixToAngles(rotation, &a, &b, &c);
+    for (int iteration = 0; iteration < 10; iteration++) {
+        minimum = 1e9;
+        for (int j = -1; j <= 1; j++)
+            for (int k = -1; k <= 1; k++)
+                for (int l = -1; l <= 1; l++) {
+                    double M[3][4], e = 0;
+                    zelk::composeProjection(a + j * step, b + k * step, c + l * step, t, P, M);
+                    for (int i = 0; i < 4; i++) {
+                        double h[3];
+                        for (int r = 0; r < 3; r++)
+                            h[r] = M[r][0] * model[i][0] + M[r][1] * model[i][1] + M[r][2] * model[i][2] + M[r][3];
+                        const double dx = fit[i][0] - h[0] / h[2], dy = fit[i][1] - h[1] / h[2];
+                        e += dx * dx + dy * dy;
+                    }
+                    if (minimum > e) {
+                        minimum = e;
+                        best[0] = a + j * step, best[1] = b + k * step, best[2] = c + l * step;
+                        offset[0] = j, offset[1] = k, offset[2] = l;
+                    }
+                }
+        if (offset[0] == 0 && offset[1] == 0 && offset[2] == 0) step /= 2;
+        a = best[0], b = best[1], c = best[2];
+    }
+    zelk::anglesToMatrix(best[0], best[1], best[2], rotation);
+    return minimum / 4;
+}
+
+TEST_F(ExactCorners, SearchGivesThePlainEvaluationsBits) {
+    std::mt19937 random(23);
+    std::uniform_real_distribution<double> off(-0.3, 0.3);
+    double noisy[4][2];
+    for (int trial = 0; trial < 20; trial++) {
+        for (int i = 0; i < 4; i++)
+            for (int k = 0; k < 2; k++) noisy[i][k] = image[i][k] + 3 * off(random);
+        double fast[3][3], plain[3][3];
+        zelk::anglesToMatrix(a + off(random), b + off(random), c + off(random), fast);
+        std::memcpy(plain, fast, sizeof fast);
+        const double fastError = zelk::searchRotationAngles(fast, translation, P, model, noisy, 4);
+        EXPECT_EQ(fastError, plainSearch(plain, translation, model, noisy));
+        EXPECT_EQ(std::memcmp(fast, plain, sizeof fast), 0);
+    }
 }
 
 TEST_F(ExactCorners, RefinePoseConvergesFromAFewDegreesOff) {
