@@ -25,6 +25,7 @@ static int32_t regionCount;
 
 // Marks a dark pixel of the row being labelled; never a raw label, which is at most 32,768.
 constexpr LabelPixel DARK = 0xFFFF;
+constexpr uint64_t DARK4 = ~uint64_t(0);
 
 bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
@@ -41,10 +42,11 @@ static void markDarkPixels(const FrameImage* row, int32_t width, uint16_t bound,
     }
 }
 
-static bool fourBackground(const LabelPixel* p) {
+// Four label pixels as one word.
+static uint64_t fourPixels(const LabelPixel* p) {
     uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    return word == 0;
+    return word;
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
@@ -67,7 +69,7 @@ static int32_t mergeLabels(int32_t a, int32_t b) {
 }
 
 // Adds pixels first ... last of row y, all given one raw label, to its record.
-static void countStretch(int32_t label, int32_t first, int32_t last, int32_t y) {
+static inline void countStretch(int32_t label, int32_t first, int32_t last, int32_t y) {
     RawLabelStats& s = rawLabelStats[label - 1];
     const int32_t n = last - first + 1;
     s.area += n;
@@ -85,7 +87,10 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
     const int32_t last = width - 2;
     int32_t x = 1;
     for (;;) {
-        while (x + 3 <= last && fourBackground(cur + x)) x += 4;
+        while (x + 15 <= last && (fourPixels(cur + x) | fourPixels(cur + x + 4) | fourPixels(cur + x + 8) |
+                                  fourPixels(cur + x + 12)) == 0)
+            x += 16;
+        while (x + 3 <= last && fourPixels(cur + x) == 0) x += 4;
         while (x <= last && cur[x] == 0) ++x;
         if (x > last) return rawCount;
         // A run of dark pixels, counted in stretches that share a raw label.
@@ -93,8 +98,12 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
         do {
             // Below an equally labelled stretch of the row above, pixels just copy it.
             if (stretchLabel && up[x] == stretchLabel) {
-                do cur[x] = LabelPixel(stretchLabel);
-                while (++x <= last && cur[x] && up[x] == stretchLabel);
+                const uint64_t same4 = uint64_t(stretchLabel) * 0x0001000100010001u;
+                while (x + 3 <= last && fourPixels(up + x) == same4 && fourPixels(cur + x) == DARK4) {
+                    std::memcpy(cur + x, &same4, sizeof same4);
+                    x += 4;
+                }
+                while (x <= last && cur[x] && up[x] == stretchLabel) cur[x++] = LabelPixel(stretchLabel);
                 if (x > last || !cur[x]) break;
             }
             int32_t label = up[x];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "tests/support/frames.h"
@@ -259,7 +260,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RandomCase{64, 48, 0.3, false}, RandomCase{64, 48, 0.5, false}, RandomCase{64, 48, 0.7, false},
                       RandomCase{64, 48, 0.95, false}, RandomCase{201, 77, 0.02, true},
                       RandomCase{201, 77, 0.2, true}, RandomCase{160, 120, 0.45, true},
-                      RandomCase{160, 120, 0.6, true}));
+                      RandomCase{160, 120, 0.6, true}),
+    [](const auto& info) {
+        const RandomCase& c = info.param;
+        return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
+               std::to_string(int(c.density * 100)) + (c.structured ? "_shapes" : "_noise");
+    });
 
 TEST(Labelling, BrightFrameHasNoRegionsAndDarkFrameOne) {
     const TestFrame bright = blankFrame(20, 10);
