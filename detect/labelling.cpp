@@ -31,9 +31,9 @@ bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
-// Writes DARK (sum below bound) or 0 for pixels 1 ... width-2 of a frame row. The sums (at most 765) and
-// the limit are kept in 16 bits so that the compiler vectorises the loop with eight or
-// more pixels per instruction.
+// Writes DARK (byte sum below bound) or 0 for pixels 1 ... width-2 of a frame row. The
+// sums (at most 765) and the bound are kept in 16 bits so that the compiler vectorises
+// the loop with eight or more pixels per instruction.
 static void markDarkPixels(const FrameImage* row, int32_t width, uint16_t bound, LabelPixel* out) {
     for (int32_t x = 1; x < width - 1; ++x) {
         const FrameImage* p = row + 4 * x;

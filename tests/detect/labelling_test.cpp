@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -247,6 +248,13 @@ TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
         const Reference ref = referenceLabelling(f, threshold);
         ASSERT_TRUE(ref.ok);
         ASSERT_TRUE(std::equal(ref.image.begin(), ref.image.end(), l.image));
+        ASSERT_EQ(int32_t(ref.area.size()), l.count);
+        for (int32_t k = 0; k < l.count; ++k) {
+            ASSERT_EQ(ref.area[k], l.area[k]);
+            ASSERT_EQ(ref.centroid[k].x, l.centroid[k].x);
+            ASSERT_EQ(ref.centroid[k].y, l.centroid[k].y);
+            ASSERT_EQ(0, std::memcmp(&ref.bounds[k], &l.bounds[k], sizeof(RegionBounds))) << "region " << k + 1;
+        }
         if (l.count > 0) {
             ASSERT_TRUE(std::equal(ref.table.begin(), ref.table.end(), l.table));
         }
