@@ -36,7 +36,7 @@ TEST(PluginLibrary, ExportsOnlyThePluginInterface) {
     for (const std::string& name : LINKER_SYMBOLS) listed.erase(name);
     for (const std::string& name : listed) EXPECT_TRUE(EXPORTS.count(name)) << "internal symbol exported: " << name;
     for (const char* name : {"A6_DLLAPI", "Zelk_Init", "Zelk_Update", "Zelk_Quit", "Zelk_getWidth", "Zelk_getHeight",
-                             "Zelk_getBmap"})
+                             "Zelk_getBmap", "Zelk_getMarker"})
         EXPECT_TRUE(listed.count(name)) << "missing export: " << name;
 }
 
