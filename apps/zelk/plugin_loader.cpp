@@ -31,8 +31,7 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_Quit", plugin.quit);
     resolve(library, "Zelk_getWidth", plugin.getWidth);
     resolve(library, "Zelk_getHeight", plugin.getHeight);
-    // Optional until the pose query is exported: track then only counts frames.
-    plugin.getMarker = reinterpret_cast<decltype(plugin.getMarker)>(dlsym(library, "Zelk_getMarker"));
+    resolve(library, "Zelk_getMarker", plugin.getMarker);
     resolve(library, "Zelk_getBmap", plugin.getBmap);
     resolve(library, "Zelk_registerMarker", plugin.registerMarker);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);

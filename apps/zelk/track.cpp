@@ -70,7 +70,6 @@ std::vector<Pattern> registerPatterns(const Plugin& plugin, const std::vector<st
 void queryPatterns(const Plugin& plugin, std::vector<Pattern>& patterns, int frame, bool quiet) {
     std::string line = cv::format("frame %4d ", frame);
     for (auto& pattern : patterns) {
-        if (!plugin.getMarker) break;
         HostVector position{};
         HostAngle angles{};
         if (plugin.getMarker(pattern.id, &position, &angles, 0) != 0) {
