@@ -15,7 +15,10 @@ static const double CONSTANT_TEMPLATE_NORM = 0.0000001;
 static int patternCount = -1;
 static int slotInUse[PATTERN_SLOTS];
 // Per slot and orientation: 255 - value, minus its block mean, at (row x 16 + column) x 3 + plane.
-static int64_t templates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
+// The values are integers below 2^32 in magnitude, held exactly in doubles: a correlation
+// with an image (terms below 2^8) sums 768 integer terms below 2^40, so every partial sum
+// is an exact integer, in any order of summation.
+static double templates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
 static double templateNorms[PATTERN_SLOTS][ORIENTATIONS];
 
 // Reads the next whitespace-separated, optionally signed decimal integer, as the "%d"
@@ -42,22 +45,23 @@ static bool readPatternValue(FILE* file, int32_t* value) {
 }
 
 // Reads one orientation block of the file into a template. false on a read error.
-static bool readTemplate(FILE* file, int64_t* values, double* norm) {
+static bool readTemplate(FILE* file, double* values, double* norm) {
+    int64_t inverted[PATTERN_VALUES];
     int64_t sum = 0;
     for (int plane = 0; plane < 3; plane++) {
         for (int pixel = 0; pixel < PATTERN_SIZE * PATTERN_SIZE; pixel++) {
             int32_t value;
             if (!readPatternValue(file, &value)) return false;
-            values[pixel * 3 + plane] = 255 - static_cast<int64_t>(value);
-            sum += values[pixel * 3 + plane];
+            inverted[pixel * 3 + plane] = 255 - static_cast<int64_t>(value);
+            sum += inverted[pixel * 3 + plane];
         }
     }
     const int64_t mean = sum / PATTERN_VALUES;
     // Squares are summed in double: exact for 0..255 values, and no overflow for any int32.
     double squares = 0.0;
     for (int n = 0; n < PATTERN_VALUES; n++) {
-        values[n] -= mean;
-        squares += static_cast<double>(values[n]) * static_cast<double>(values[n]);
+        values[n] = static_cast<double>(inverted[n] - mean);
+        squares += values[n] * values[n];
     }
     *norm = std::sqrt(squares);
     if (*norm == 0.0) *norm = CONSTANT_TEMPLATE_NORM;  // a constant block never divides by zero
@@ -157,21 +161,40 @@ int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const 
     int32_t width, height;
     currentDetectSize(&width, &height);
 
+    // The products with X belong to a column and those with Y to a row, so each is formed
+    // once; every sample still adds and divides exactly as (h00 X + h01 Y + h02) / d would.
+    double columnX[64], columnY[64], columnD[64];
+    int columnCell[64];
+    for (int i = 0; i < nx; i++) {
+        const double X = 102.5 + 5.0 * (i + 0.5) / nx;
+        columnX[i] = h[0][0] * X;
+        columnY[i] = h[1][0] * X;
+        columnD[i] = h[2][0] * X;
+        columnCell[i] = (i / sx) * 3;
+    }
     int32_t sums[PATTERN_VALUES] = {};
+    double d[64], fx[64], fy[64];
     for (int j = 0; j < ny; j++) {
         const double Y = 102.5 + 5.0 * (j + 0.5) / ny;
+        const double rowX = h[0][1] * Y, rowY = h[1][1] * Y, rowD = h[2][1] * Y;
+        bool vanishing = false;
         for (int i = 0; i < nx; i++) {
-            const double X = 102.5 + 5.0 * (i + 0.5) / nx;
-            const double d = h[2][0] * X + h[2][1] * Y + h[2][2];
-            if (d == 0.0) return -1;
-            const double fx = (h[0][0] * X + h[0][1] * Y + h[0][2]) / d;
-            const double fy = (h[1][0] * X + h[1][1] * Y + h[1][2]) / d;
+            d[i] = columnD[i] + rowD + h[2][2];
+            vanishing |= d[i] == 0.0;
+        }
+        if (vanishing) return -1;
+        for (int i = 0; i < nx; i++) {
+            fx[i] = (columnX[i] + rowX + h[0][2]) / d[i];
+            fy[i] = (columnY[i] + rowY + h[1][2]) / d[i];
+        }
+        int32_t* rowSums = sums + (j / sy) * PATTERN_SIZE * 3;
+        for (int i = 0; i < nx; i++) {
             // Truncation toward zero lands inside exactly when the value lies in (-1, size);
             // NaN and values too large for an int fail the test and are skipped.
-            if (!(fx > -1.0 && fx < width && fy > -1.0 && fy < height)) continue;
-            const int px = static_cast<int>(fx), py = static_cast<int>(fy);
+            if (!(fx[i] > -1.0 && fx[i] < width && fy[i] > -1.0 && fy[i] < height)) continue;
+            const int px = static_cast<int>(fx[i]), py = static_cast<int>(fy[i]);
             const unsigned char* pixel = frame + (static_cast<size_t>(py) * width + px) * 4;
-            int32_t* sum = sums + ((j / sy) * PATTERN_SIZE + i / sx) * 3;
+            int32_t* sum = rowSums + columnCell[i];
             sum[0] += pixel[0];
             sum[1] += pixel[1];
             sum[2] += pixel[2];
@@ -183,14 +206,15 @@ int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const 
 }
 
 int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction, double* confidence) {
-    int32_t input[PATTERN_VALUES];
+    double input[PATTERN_VALUES];
     int32_t sum = 0;
     for (int n = 0; n < PATTERN_VALUES; n++) sum += 255 - image->value[n];
     const int32_t mean = sum / PATTERN_VALUES;
     int32_t squares = 0;
     for (int n = 0; n < PATTERN_VALUES; n++) {
-        input[n] = (255 - image->value[n]) - mean;
-        squares += input[n] * input[n];
+        const int32_t u = (255 - image->value[n]) - mean;
+        input[n] = u;
+        squares += u * u;
     }
     const double inputNorm = std::sqrt(static_cast<double>(squares));
     if (inputNorm == 0.0) {
@@ -205,10 +229,12 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
     for (int slot = 0; slot < PATTERN_SLOTS; slot++) {
         if (!slotInUse[slot]) continue;
         for (int o = 0; o < ORIENTATIONS; o++) {
-            const int64_t* values = templates[slot][o];
-            int64_t dot = 0;
-            for (int n = 0; n < PATTERN_VALUES; n++) dot += input[n] * values[n];
-            const double r = static_cast<double>(dot) / templateNorms[slot][o] / inputNorm;
+            const double* values = templates[slot][o];
+            double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
+            for (int n = 0; n < PATTERN_VALUES; n += 4)
+                for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
+            const double dot = (partial[0] + partial[1]) + (partial[2] + partial[3]);
+            const double r = dot / templateNorms[slot][o] / inputNorm;
             if (r > best) {  // ties keep the lower slot, then the lower orientation
                 best = r;
                 *patternId = slot;

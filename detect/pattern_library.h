@@ -3,8 +3,9 @@
 // Pattern files are text: 3,072 decimal integers, orientation block 0..3, then plane
 // 0..2 (frame byte order), then row 0..15, then column 0..15. A number that does not
 // fit a 32-bit int counts as a read error. Templates are kept mean-removed and
-// inverted in 64-bit integers, so that no accepted value can overflow a sum, a square
-// or a correlation; for ordinary 0..255 files every result is the exact integer one.
+// inverted, their sums formed in 64 bits and their correlations as exact integers held in
+// doubles, so that no accepted value can overflow; for ordinary 0..255 files every
+// result is the one 32-bit integer arithmetic gives.
 //
 // When the inside cannot be unwarped (a projective denominator of exactly 0, or the
 // four corners admit no projective transform), identification reports no match:
