@@ -91,23 +91,30 @@ double percentile(std::vector<double> values, double fraction) {
     return values.empty() ? 0.0 : values[static_cast<size_t>(fraction * (values.size() - 1))];
 }
 
+// Starts the plug-in on the scene with the bundled camera (its printout swallowed) and
+// registers the scene's patterns, which get ids 0, 1, ...
+void start(int32_t (*init)(HostString*, HostString*), int32_t (*registerMarker)(HostString*), const SceneFiles& files) {
+    HostString config = zelk::host::makeString(files.config.c_str());
+    const std::string cameraPath = sourcePath("Data/camera_para.dat");
+    HostString camera = zelk::host::makeString(cameraPath.c_str());
+    ::testing::internal::CaptureStdout();
+    const int32_t started = init(&config, &camera);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(started, 0);
+    for (int i = 0; i < PATTERNS; i++) {
+        HostString path = zelk::host::makeString(files.patterns[i].c_str());
+        ASSERT_EQ(registerMarker(&path), i);
+    }
+}
+
 class DetectionAccuracy : public ::testing::TestWithParam<Scene> {};
 
 TEST_P(DetectionAccuracy, EveryVisibleMarkerIsFoundWithItsIdDirectionAndCorners) {
     const Scene& scene = GetParam();
     const SceneFiles files = writeScene(scene);
     A6_DLLAPI(zelk::host::interfaceRecord());
-    HostString config = zelk::host::makeString(files.config.c_str());
-    const std::string cameraPath = sourcePath("Data/camera_para.dat");
-    HostString camera = zelk::host::makeString(cameraPath.c_str());
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(Zelk_Init(&config, &camera), 0);
-    ::testing::internal::GetCapturedStdout();
     for (int id = 0; id < 50; id++) Zelk_freeMarker(id);
-    for (int i = 0; i < PATTERNS; i++) {
-        HostString path = zelk::host::makeString(files.patterns[i].c_str());
-        ASSERT_EQ(Zelk_registerMarker(&path), i);
-    }
+    ASSERT_NO_FATAL_FAILURE(start(Zelk_Init, Zelk_registerMarker, files));
     std::vector<std::vector<zelk::MarkerRecord>> detected;
     for (int f = 0; f < scene.frames; f++) {
         Zelk_Update(THRESHOLD);
@@ -194,16 +201,7 @@ TEST(SharedLibrary, RegistersFreesAndDetectsThroughTheLoadedPlugin) {
     const SceneFiles files = writeScene(Scene{"Loaded", 2, 20, "300 900"});
     EXPECT_EQ(registerMarker(nullptr), -1);  // no string, and no `_chr` bound yet
     ASSERT_EQ(dllapi(zelk::host::interfaceRecord()), 630);
-    HostString config = zelk::host::makeString(files.config.c_str());
-    const std::string cameraPath = sourcePath("Data/camera_para.dat");
-    HostString camera = zelk::host::makeString(cameraPath.c_str());
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(init(&config, &camera), 0);
-    ::testing::internal::GetCapturedStdout();
-    for (int i = 0; i < PATTERNS; i++) {
-        HostString path = zelk::host::makeString(files.patterns[i].c_str());
-        EXPECT_EQ(registerMarker(&path), i);
-    }
+    ASSERT_NO_FATAL_FAILURE(start(init, registerMarker, files));
     for (int f = 0; f < 20; f++) EXPECT_GE(update(THRESHOLD), 0) << f;
     EXPECT_EQ(freeMarker(3), 1);
     EXPECT_EQ(freeMarker(3), -1);
