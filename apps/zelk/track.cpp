@@ -6,6 +6,7 @@
 // camera picture would notice.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
@@ -77,9 +78,11 @@ void queryPatterns(const Plugin& plugin, std::vector<Pattern>& patterns, int fra
             continue;
         }
         ++pattern.found;
-        line += cv::format("  %s (%.0f %.0f %.0f | %.0f %.0f %.0f)", pattern.name.c_str(), position.x / 1024.0,
-                           position.y / 1024.0, position.z / 1024.0, angles.pan / 1024.0, angles.tilt / 1024.0,
-                           angles.roll / 1024.0);
+        // Rounded to whole units as integers, which never print as "-0".
+        auto whole = [](HostFixed value) { return static_cast<long>(std::lround(value / 1024.0)); };
+        line += cv::format("  %s (%ld %ld %ld | %ld %ld %ld)", pattern.name.c_str(), whole(position.x),
+                           whole(position.y), whole(position.z), whole(angles.pan), whole(angles.tilt),
+                           whole(angles.roll));
     }
     if (!quiet) std::puts(line.c_str());
 }
