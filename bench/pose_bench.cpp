@@ -9,6 +9,10 @@
 #include "pose/pose_estimation.h"
 #include "tests/support/pose_fixtures.h"
 
+#ifdef ZELK_WITH_OPENCV
+#include <opencv2/calib3d.hpp>
+#endif
+
 namespace {
 
 // Markers over the working range (distance 300-1500, tilt 0-60, any spin), their corners
@@ -73,5 +77,28 @@ void MarkerQueryPose(benchmark::State& state) {
     }
 }
 BENCHMARK(MarkerQueryPose)->Arg(0)->Arg(5)->ArgName("noise_tenths_px");
+
+#ifdef ZELK_WITH_OPENCV
+// OpenCV's square-marker solver on the same corners, for scale.
+void SquareSolverPose(benchmark::State& state) {
+    const std::vector<zelk::MarkerRecord> markers = markerSet(state.range(0) / 10.0);
+    const auto& P = zelk::currentCamera()->projection;
+    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
+    const std::vector<cv::Point3d> model = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
+    size_t i = 0;
+    for (auto _ : state) {
+        const zelk::MarkerRecord& marker = markers[i++ % markers.size()];
+        std::vector<cv::Point2d> image;
+        for (int j = 0; j < 4; j++) {
+            const double* c = marker.corners[((4 - marker.direction + j) % 4 + 4) % 4];
+            image.emplace_back(c[0], c[1]);
+        }
+        cv::Vec3d rvec, tvec;
+        cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE);
+        benchmark::DoNotOptimize(tvec);
+    }
+}
+BENCHMARK(SquareSolverPose)->Arg(0)->Arg(5)->ArgName("noise_tenths_px");
+#endif
 
 }  // namespace
