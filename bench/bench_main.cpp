@@ -1,4 +1,156 @@
-// The one entry point of the benchmark program.
+// The benchmark program's entry point. It runs the benchmarks as usual, printing only the
+// medians when repetitions are asked for, then sums the per-frame benchmarks up in two
+// tables: every stage at every scene size, and the detectors side by side, each system's
+// time divided by Zelk_Update's with its detection rate on its own markers. The tables
+// give CPU time: on a shared machine wall-clock time also counts other processes' turns.
+// The program fails when a benchmark reports an error.
 #include <benchmark/benchmark.h>
 
-BENCHMARK_MAIN();
+#include <cstdio>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A scene as the per-frame benchmarks name it: width, height, markers.
+struct SceneKey {
+    int width, height, markers;
+    bool operator<(const SceneKey& o) const {
+        return width != o.width ? width < o.width : height != o.height ? height < o.height : markers < o.markers;
+    }
+};
+
+struct Result {
+    double seconds;  // median (or only) CPU time per iteration
+    double detected = -1;  // the detection rate, for detectors
+};
+
+class SummaryReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        bool aggregated = false;
+        for (const Run& run : runs) aggregated |= run.run_type == Run::RT_Aggregate;
+        std::vector<Run> shown;
+        for (const Run& run : runs) {
+            if (aggregated && run.aggregate_name != "median") continue;
+            shown.push_back(run);
+            if (run.error_occurred)
+                failed_ = true;
+            else
+                keep(run);
+        }
+        if (!shown.empty()) ConsoleReporter::ReportRuns(shown);
+    }
+
+    bool failed() const { return failed_; }
+
+    void printTables() const {
+        printStages();
+        printDetectors();
+    }
+
+private:
+    // Per-frame benchmarks are those with w, h and markers arguments; their other arguments
+    // become part of the row's name.
+    void keep(const Run& run) {
+        std::map<std::string, int> args;
+        std::string rest;
+        std::istringstream parts(run.run_name.args);
+        for (std::string part; std::getline(parts, part, '/');) {
+            const size_t colon = part.find(':');
+            const std::string name = part.substr(0, colon);
+            if (colon != std::string::npos && (name == "w" || name == "h" || name == "markers"))
+                args[name] = std::stoi(part.substr(colon + 1));
+            else
+                rest += " " + part;
+        }
+        if (args.size() != 3) return;
+        std::string row = run.run_name.function_name;
+        if (row.rfind("BM_", 0) == 0) row = row.substr(3);
+        row += rest;
+        const SceneKey scene{args["w"], args["h"], args["markers"]};
+        Result result{run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit)};
+        const auto detected = run.counters.find("detected");
+        if (detected != run.counters.end()) result.detected = detected->second.value;
+        if (!results_.count(row)) rows_.push_back(row);
+        results_[row][scene] = result;
+        scenes_.insert(scene);
+    }
+
+    static std::string sceneName(const SceneKey& s) {
+        return std::to_string(s.width) + "x" + std::to_string(s.height) + " " + std::to_string(s.markers) +
+               (s.markers == 1 ? " marker" : " markers");
+    }
+
+    const Result* find(const std::string& row, const SceneKey& scene) const {
+        const auto r = results_.find(row);
+        if (r == results_.end()) return nullptr;
+        const auto s = r->second.find(scene);
+        return s == r->second.end() ? nullptr : &s->second;
+    }
+
+    void printStages() const {
+        if (rows_.empty()) return;
+        std::printf("\nMedian CPU time per call, microseconds\n%-28s", "");
+        for (const SceneKey& scene : scenes_) std::printf(" %22s", sceneName(scene).c_str());
+        std::printf("\n");
+        for (const std::string& row : rows_) {
+            std::printf("%-28s", row.c_str());
+            for (const SceneKey& scene : scenes_) {
+                const Result* r = find(row, scene);
+                r ? std::printf(" %22.1f", r->seconds * 1e6) : std::printf(" %22s", "-");
+            }
+            std::printf("\n");
+        }
+        std::printf("%-28s", "ZelkUpdate / PlainPass");
+        for (const SceneKey& scene : scenes_) {
+            const Result *update = find("ZelkUpdate", scene), *pass = find("PlainPass", scene);
+            update && pass ? std::printf(" %22.1f", update->seconds / pass->seconds) : std::printf(" %22s", "-");
+        }
+        std::printf("\n");
+    }
+
+    // Every benchmark with a detection rate is a detector of its own markers.
+    void printDetectors() const {
+        std::vector<std::string> detectors;
+        for (const std::string& row : rows_)
+            for (const auto& [scene, result] : results_.at(row))
+                if (result.detected >= 0) {
+                    detectors.push_back(row);
+                    break;
+                }
+        if (detectors.size() < 2) return;
+        std::printf("\nDetectors side by side, one thread, median CPU time per frame\n");
+        std::printf("%-22s %-24s %12s %12s %10s\n", "scene", "system", "ms", "/ ZelkUpdate", "detected");
+        for (const SceneKey& scene : scenes_) {
+            const Result* ours = find("ZelkUpdate", scene);
+            for (const std::string& row : detectors) {
+                const Result* r = find(row, scene);
+                if (!r) continue;
+                std::printf("%-22s %-24s %12.3f", sceneName(scene).c_str(), row.c_str(), r->seconds * 1e3);
+                ours ? std::printf(" %12.1f", r->seconds / ours->seconds) : std::printf(" %12s", "-");
+                std::printf(" %9.1f%%\n", 100 * r->detected);
+            }
+        }
+    }
+
+    std::vector<std::string> rows_;  // in the order the benchmarks ran
+    std::map<std::string, std::map<SceneKey, Result>> results_;
+    std::set<SceneKey> scenes_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    SummaryReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.printTables();
+    benchmark::Shutdown();
+    return reporter.failed() ? 1 : 0;
+}

@@ -1,13 +1,11 @@
-// Pose estimation per marker, alone and as the host's query converts it.
+// Pose estimation per marker, on the markers detection finds in the rendered frames.
 #include <benchmark/benchmark.h>
 
-#include <random>
 #include <vector>
 
-#include "camera/camera_params.h"
-#include "plugin/marker_query.h"
+#include "bench/scenes.h"
+#include "detect/detection.h"
 #include "pose/pose_estimation.h"
-#include "tests/support/pose_fixtures.h"
 
 #ifdef ZELK_WITH_OPENCV
 #include <opencv2/calib3d.hpp>
@@ -15,82 +13,48 @@
 
 namespace {
 
-// Markers over the working range (distance 300-1500, tilt 0-60, any spin), their corners
-// exact or moved by Gaussian noise of the given deviation in pixels.
-std::vector<zelk::MarkerRecord> markerSet(double noise) {
-    static zelk::CameraParams camera = pinholeCamera();
-    zelk::setCurrentCamera(&camera);
-    std::mt19937 random(17);
-    std::uniform_real_distribution<double> distance(300, 1500), tilt(0, 60), angle(-180, 180);
-    std::normal_distribution<double> jitter(0, noise > 0 ? noise : 1);
-    std::vector<zelk::MarkerRecord> markers;
-    for (int i = 0; i < 64; i++) {
-        double pose[3][4];
-        viewPose(0, 0, distance(random), tilt(random), angle(random), angle(random), pose);
-        zelk::MarkerRecord marker = markerFromPose(camera.projection, pose, 80, i % 4);
-        if (noise > 0) {
-            for (auto& corner : marker.corners)
-                for (double& v : corner) v += jitter(random);
-            for (int side = 0; side < 4; side++) {
-                const double* p = marker.corners[side];
-                const double* q = marker.corners[(side + 1) % 4];
-                double a = q[1] - p[1], b = p[0] - q[0];
-                const double length = std::sqrt(a * a + b * b);
-                marker.edgeLines[side][0] = a / length;
-                marker.edgeLines[side][1] = b / length;
-                marker.edgeLines[side][2] = -(a * p[0] + b * p[1]) / length;
-            }
-        }
-        markers.push_back(marker);
+// Every identified marker of the scene's frames, as the core detects them.
+std::vector<zelk::MarkerRecord> detectedMarkers(const benchmark::State& state) {
+    const RenderedScene& scene = coreScene(state);
+    std::vector<zelk::MarkerRecord> found;
+    for (const unsigned char* frame : scene.framePointers) {
+        zelk::MarkerRecord* list = nullptr;
+        int32_t count = 0;
+        zelk::detectMarkers(frame, BENCH_THRESHOLD, &list, &count);
+        for (int32_t i = 0; i < count; i++)
+            if (list[i].patternId >= 0) found.push_back(list[i]);
     }
-    return markers;
+    return found;
 }
 
-void EstimateMarkerPose(benchmark::State& state) {
-    const std::vector<zelk::MarkerRecord> markers = markerSet(state.range(0) / 10.0);
+void BM_EstimateMarkerPose(benchmark::State& state) {
+    const std::vector<zelk::MarkerRecord> markers = detectedMarkers(state);
+    if (markers.empty()) return state.SkipWithError("no marker found");
     const double centre[2] = {0, 0};
     size_t i = 0;
     for (auto _ : state) {
         double pose[3][4];
-        benchmark::DoNotOptimize(zelk::estimateMarkerPose(&markers[i++ % markers.size()], centre, 80, pose));
+        benchmark::DoNotOptimize(zelk::estimateMarkerPose(&markers[i++ % markers.size()], centre, MARKER_SQUARE, pose));
         benchmark::DoNotOptimize(pose);
     }
 }
-BENCHMARK(EstimateMarkerPose)->Arg(0)->Arg(5)->ArgName("noise_tenths_px");
-
-// The query's work after the marker is chosen: estimate, invert, convert.
-void MarkerQueryPose(benchmark::State& state) {
-    const std::vector<zelk::MarkerRecord> markers = markerSet(state.range(0) / 10.0);
-    const double centre[2] = {0, 0};
-    size_t i = 0;
-    for (auto _ : state) {
-        const zelk::MarkerRecord* marker = zelk::selectMarker(markers.data(), 1, markers[i % markers.size()].patternId);
-        double pose[3][4];
-        HostVector position;
-        HostAngle angles;
-        zelk::estimateMarkerPose(&markers[i++ % markers.size()], centre, zelk::MARKER_WIDTH, pose);
-        zelk::invertPose(pose, pose);
-        zelk::poseToHostRecords(pose, &position, &angles);
-        benchmark::DoNotOptimize(marker);
-        benchmark::DoNotOptimize(position);
-        benchmark::DoNotOptimize(angles);
-    }
-}
-BENCHMARK(MarkerQueryPose)->Arg(0)->Arg(5)->ArgName("noise_tenths_px");
+BENCHMARK(BM_EstimateMarkerPose)->Apply(sceneArgs);
 
 #ifdef ZELK_WITH_OPENCV
 // OpenCV's square-marker solver on the same corners, for scale.
-void SquareSolverPose(benchmark::State& state) {
-    const std::vector<zelk::MarkerRecord> markers = markerSet(state.range(0) / 10.0);
-    const auto& P = zelk::currentCamera()->projection;
+void BM_SquareSolverPose(benchmark::State& state) {
+    const std::vector<zelk::MarkerRecord> markers = detectedMarkers(state);
+    if (markers.empty()) return state.SkipWithError("no marker found");
+    const auto& P = coreScene(state).camera.projection;
     const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
-    const std::vector<cv::Point3d> model = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
+    const double h = MARKER_SQUARE / 2;
+    const std::vector<cv::Point3d> model = {{-h, h, 0}, {h, h, 0}, {h, -h, 0}, {-h, -h, 0}};
     size_t i = 0;
     for (auto _ : state) {
         const zelk::MarkerRecord& marker = markers[i++ % markers.size()];
         std::vector<cv::Point2d> image;
         for (int j = 0; j < 4; j++) {
-            const double* c = marker.corners[((4 - marker.direction + j) % 4 + 4) % 4];
+            const double* c = marker.corners[(4 - marker.direction + j) % 4];
             image.emplace_back(c[0], c[1]);
         }
         cv::Vec3d rvec, tvec;
@@ -98,7 +62,7 @@ void SquareSolverPose(benchmark::State& state) {
         benchmark::DoNotOptimize(tvec);
     }
 }
-BENCHMARK(SquareSolverPose)->Arg(0)->Arg(5)->ArgName("noise_tenths_px");
+BENCHMARK(BM_SquareSolverPose)->Apply(sceneArgs);
 #endif
 
 }  // namespace

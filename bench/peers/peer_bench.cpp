@@ -1,0 +1,167 @@
+// The peers on the same renderer, poses and frame sizes, each with its own markers:
+// OpenCV's ArUco (DICT_4X4_50, from its own generator) and AprilTag (tag36h11, from its
+// own tag images). Both run on one thread on grey frames converted beforehand; Zelk_Update
+// (bench/plugin_bench.cpp) takes the colour frame. Each reports its detection rate: the
+// visible markers it found with the right id, centred within the same tolerance as ours.
+#include <apriltag/apriltag.h>
+#include <apriltag/tag36h11.h>
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <opencv2/aruco.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <tuple>
+#include <vector>
+
+#include "bench/scenes.h"
+
+namespace {
+
+// A face from a grey marker image whose every pixel is one cell.
+zelk::synth::MarkerFace greyFace(const cv::Mat& image) {
+    zelk::synth::MarkerFace face;
+    face.size = image.cols;
+    for (int y = 0; y < image.rows; y++)
+        for (int x = 0; x < image.cols; x++) face.bgr.insert(face.bgr.end(), 3, image.at<uint8_t>(y, x));
+    return face;
+}
+
+// The scene's frames in grey (the peers' input), with its truth; the colour frames are dropped.
+struct GreyScene {
+    RenderedScene scene;
+    std::vector<cv::Mat> grey;
+};
+
+GreyScene greyScene(const MarkerDesign& design, const benchmark::State& state) {
+    GreyScene g{renderScene(design, int(state.range(0)), int(state.range(1)), int(state.range(2))), {}};
+    for (auto& frame : g.scene.frames) {
+        cv::Mat bgra(g.scene.height, g.scene.width, CV_8UC4, frame.data()), grey;
+        cv::cvtColor(bgra, grey, cv::COLOR_BGRA2GRAY);
+        g.grey.push_back(grey);
+    }
+    g.scene.frames.clear();
+    g.scene.framePointers.clear();
+    return g;
+}
+
+using SceneCache = std::map<std::tuple<int64_t, int64_t, int64_t>, GreyScene>;
+
+const GreyScene& cachedScene(SceneCache& cache, const MarkerDesign& design, const benchmark::State& state) {
+    const auto key = std::make_tuple(state.range(0), state.range(1), state.range(2));
+    auto found = cache.find(key);
+    if (found == cache.end()) found = cache.emplace(key, greyScene(design, state)).first;
+    return found->second;
+}
+
+// Ids 0 ... 3 of DICT_4X4_50: 4 x 4 bits in a one-cell black border, 6 x 6 cells.
+const cv::Ptr<cv::aruco::Dictionary>& arucoDictionary() {
+    static const cv::Ptr<cv::aruco::Dictionary> dictionary = cv::aruco::getPredefinedDictionary(cv::aruco::DICT_4X4_50);
+    return dictionary;
+}
+
+const GreyScene& arucoScene(const benchmark::State& state) {
+    static SceneCache cache;
+    static MarkerDesign design;
+    if (design.faces.empty())
+        for (int id = 0; id < 4; id++) {
+            cv::Mat image;
+            cv::aruco::drawMarker(arucoDictionary(), id, 6, image, 1);
+            design.faces.push_back(greyFace(image));
+        }
+    return cachedScene(cache, design, state);
+}
+
+void BM_ArucoDetectMarkers(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const GreyScene& g = arucoScene(state);
+    const cv::Ptr<cv::aruco::DetectorParameters> parameters = cv::aruco::DetectorParameters::create();
+    std::vector<std::vector<cv::Point2f>> corners;
+    std::vector<int> ids;
+    DetectionTally tally;
+    for (int f = 0; f < SCENE_FRAMES; f++) {
+        cv::aruco::detectMarkers(g.grey[f], arucoDictionary(), corners, ids, parameters);
+        for (int m = 0; m < g.scene.markers; m++) {
+            const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
+            if (!markerVisible(truth)) continue;
+            bool found = false;
+            for (size_t i = 0; i < ids.size(); i++) {
+                const cv::Point2f centre = (corners[i][0] + corners[i][1] + corners[i][2] + corners[i][3]) / 4;
+                found |= ids[i] == m && centreMatches(g.scene, truth, centre.x, centre.y);
+            }
+            tally.add(found);
+        }
+    }
+    state.counters["detected"] = tally.rate();
+    size_t next = 0;
+    for (auto _ : state) {
+        cv::aruco::detectMarkers(g.grey[next++ % SCENE_FRAMES], arucoDictionary(), corners, ids, parameters);
+        benchmark::DoNotOptimize(ids.data());
+    }
+}
+BENCHMARK(BM_ArucoDetectMarkers)->Apply(sceneArgs);
+
+struct FamilyDeleter {
+    void operator()(apriltag_family_t* family) const { tag36h11_destroy(family); }
+};
+
+apriltag_family_t* tagFamily() {
+    static std::unique_ptr<apriltag_family_t, FamilyDeleter> family(tag36h11_create());
+    return family.get();
+}
+
+// Ids 0 ... 3 of tag36h11: 10 x 10 cells, a white ring round the 8-cell black square.
+const GreyScene& aprilTagScene(const benchmark::State& state) {
+    static SceneCache cache;
+    static MarkerDesign design;
+    if (design.faces.empty()) {
+        for (int id = 0; id < 4; id++) {
+            image_u8_t* image = apriltag_to_image(tagFamily(), id);
+            design.faces.push_back(greyFace(cv::Mat(image->height, image->width, CV_8UC1, image->buf, image->stride)));
+            // The library does not export image_u8_destroy; the image is two malloc'd blocks.
+            std::free(image->buf);
+            std::free(image);
+        }
+        design.width = MARKER_SQUARE * tagFamily()->total_width / tagFamily()->width_at_border;
+    }
+    return cachedScene(cache, design, state);
+}
+
+// range(3): decimation.
+void BM_AprilTag(benchmark::State& state) {
+    const GreyScene& g = aprilTagScene(state);
+    apriltag_detector_t* detector = apriltag_detector_create();
+    apriltag_detector_add_family(detector, tagFamily());
+    detector->nthreads = 1;
+    detector->quad_decimate = float(state.range(3));
+    auto detect = [&](int f) {
+        const cv::Mat& grey = g.grey[f];
+        image_u8_t image{grey.cols, grey.rows, int32_t(grey.step), grey.data};
+        return apriltag_detector_detect(detector, &image);
+    };
+    DetectionTally tally;
+    for (int f = 0; f < SCENE_FRAMES; f++) {
+        zarray_t* detections = detect(f);
+        for (int m = 0; m < g.scene.markers; m++) {
+            const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
+            if (!markerVisible(truth)) continue;
+            bool found = false;
+            for (int i = 0; i < zarray_size(detections); i++) {
+                apriltag_detection_t* d;
+                zarray_get(detections, i, &d);
+                found |= d->id == m && centreMatches(g.scene, truth, d->c[0], d->c[1]);
+            }
+            tally.add(found);
+        }
+        apriltag_detections_destroy(detections);
+    }
+    state.counters["detected"] = tally.rate();
+    size_t next = 0;
+    for (auto _ : state) apriltag_detections_destroy(detect(int(next++ % SCENE_FRAMES)));
+    apriltag_detector_destroy(detector);
+}
+BENCHMARK(BM_AprilTag)->Apply([](benchmark::internal::Benchmark* b) { sceneArgs(b, "decimate", {1, 2}); });
+
+}  // namespace
