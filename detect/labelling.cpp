@@ -10,6 +10,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "camera/camera_params.h"
 
@@ -31,15 +34,82 @@ bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
-// Writes DARK (byte sum below bound) or 0 for pixels 1 ... width-2 of a frame row. The
-// sums (at most 765) and the bound are kept in 16 bits so that the compiler vectorises
-// the loop with eight or more pixels per instruction.
-static void markDarkPixels(const FrameImage* row, int32_t width, uint16_t bound, LabelPixel* out) {
-    for (int32_t x = 1; x < width - 1; ++x) {
+// Writes DARK (byte sum below bound) or 0 for pixels first ... end-1 of a frame row and
+// tells whether any was dark. The sums (at most 765) and the bound are kept in 16 bits so
+// that the compiler vectorises the loop with eight or more pixels per instruction.
+static bool markDarkRange(const FrameImage* row, int32_t first, int32_t end, uint16_t bound, LabelPixel* out) {
+    LabelPixel any = 0;
+    for (int32_t x = first; x < end; ++x) {
         const FrameImage* p = row + 4 * x;
         const uint16_t sum = uint16_t(uint16_t(p[0]) + uint16_t(p[1]) + uint16_t(p[2]));
-        out[x] = LabelPixel(-LabelPixel(sum < bound));
+        const LabelPixel mark = LabelPixel(-LabelPixel(sum < bound));
+        out[x] = mark;
+        any |= mark;
     }
+    return any != 0;
+}
+
+#if defined(__SSE2__)
+// The marks of four pixels as 32-bit lanes: byte 0 and byte 2 are added in 16-bit halves,
+// byte 1 joins the sum, and a sum below the bound gives all ones.
+static inline __m128i darkLanes(const __m128i* p, __m128i bound) {
+    const __m128i pixels = _mm_loadu_si128(p);
+    const __m128i outer = _mm_madd_epi16(_mm_and_si128(pixels, _mm_set1_epi32(0x00FF00FF)), _mm_set1_epi32(0x00010001));
+    const __m128i middle = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
+    return _mm_cmpgt_epi32(bound, _mm_add_epi32(outer, middle));
+}
+
+// Writes the marks of the sixteen pixels from x on; their OR, as a vector.
+static inline __m128i markSixteen(const FrameImage* row, int32_t x, __m128i bound, LabelPixel* out) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
+    const __m128i low = _mm_packs_epi32(darkLanes(p, bound), darkLanes(p + 1, bound));
+    const __m128i high = _mm_packs_epi32(darkLanes(p + 2, bound), darkLanes(p + 3, bound));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), low);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), high);
+    return _mm_or_si128(low, high);
+}
+
+// Whether every colour byte (not the fourth) of the sixteen pixels from x on is at least floor.
+static inline bool sixteenAtLeast(const FrameImage* row, int32_t x, __m128i floor) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
+    const __m128i smallest =
+        _mm_or_si128(_mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                  _mm_min_epu8(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3))),
+                     _mm_set1_epi32(int32_t(0xFF000000u)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(smallest, floor), smallest)) == 0xFFFF;
+}
+#endif
+
+// Marks pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255) and
+// tells whether any is dark. With SSE2, sixteen pixels at a time: a pixel whose three bytes
+// all exceed the threshold sums to more than three times it, so sixteen pixels whose
+// smallest colour byte does are bright without summing them, a test that costs about what
+// reading the bytes does. The row's last sixteen are done again from its end rather than
+// one by one; marking is idempotent.
+static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, uint16_t bound, LabelPixel* out) {
+#if defined(__SSE2__)
+    if (width >= 18) {
+        const __m128i boundLanes = _mm_set1_epi32(bound);
+        const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));
+        const __m128i zero = _mm_setzero_si128();
+        const bool screen = threshold < 255;
+        __m128i any = zero;
+        for (int32_t x = 1;; x += 16) {
+            if (x > width - 17) x = width - 17;
+            if (screen && sixteenAtLeast(row, x, floor)) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), zero);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), zero);
+            } else {
+                any = _mm_or_si128(any, markSixteen(row, x, boundLanes, out));
+            }
+            if (x == width - 17) break;
+        }
+        return _mm_movemask_epi8(any) != 0;
+    }
+#else
+    (void)threshold;
+#endif
+    return markDarkRange(row, 1, width - 1, bound, out);
 }
 
 // Four label pixels as one word.
@@ -176,7 +246,8 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
     if (!frame || !labelImageFits(width, height)) return nullptr;
     // Dark means a sum of at most 3 x threshold, that is below this bound. The sums are
     // 0 ... 765, so clamping the threshold changes nothing but keeps 3 x threshold in range.
-    const uint16_t bound = threshold < 0 ? 0 : uint16_t(3 * std::min(threshold, 255) + 1);
+    threshold = std::max(-1, std::min(threshold, 255));
+    const uint16_t bound = threshold < 0 ? 0 : uint16_t(3 * threshold + 1);
 
     std::fill(labelImage, labelImage + width, LabelPixel(0));
     std::fill(labelImage + (height - 1) * width, labelImage + height * width, LabelPixel(0));
@@ -185,7 +256,7 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
         LabelPixel* cur = labelImage + y * width;
         cur[0] = 0;
         cur[width - 1] = 0;
-        markDarkPixels(frame + size_t(y) * width * 4, width, bound, cur);
+        if (!markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, cur)) continue;
         rawCount = labelRow(cur, cur - width, width, y, rawCount);
         if (rawCount < 0) return nullptr;
     }

@@ -184,9 +184,12 @@ void setSum(TestFrame& f, int x, int y, int sum, std::mt19937& rng) {
     f.set(x, y, Bgra{uint8_t(b0), uint8_t(b1), uint8_t(rest - b1), uint8_t(rng())});
 }
 
-// Dark pixels sum to exactly 3 x threshold, bright ones to one more. Structured frames add
-// random bars and blobs over the noise, so that regions merge in many places.
-TestFrame randomFrame(int w, int h, double density, bool structured, int threshold, std::mt19937& rng) {
+// Dark pixels sum to exactly 3 x threshold, bright ones to one more, or (a share clearBright
+// of them) have every colour byte above the threshold, as paper does: runs of those are
+// bright without being summed. Structured frames add random bars and blobs over the noise,
+// so that regions merge in many places.
+TestFrame randomFrame(int w, int h, double density, bool structured, double clearBright, int threshold,
+                      std::mt19937& rng) {
     TestFrame f = blankFrame(w, h);
     std::vector<uint8_t> dark(size_t(w) * h);
     std::bernoulli_distribution noise(density);
@@ -202,8 +205,15 @@ TestFrame randomFrame(int w, int h, double density, bool structured, int thresho
                         dark[size_t(y) * w + x] = 1;
         }
     }
+    std::bernoulli_distribution paper(clearBright);
+    std::uniform_int_distribution<int> above(threshold + 1, 255);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) setSum(f, x, y, 3 * threshold + (dark[size_t(y) * w + x] ? 0 : 1), rng);
+        for (int x = 0; x < w; ++x) {
+            if (!dark[size_t(y) * w + x] && paper(rng))
+                f.set(x, y, Bgra{uint8_t(above(rng)), uint8_t(above(rng)), uint8_t(above(rng)), uint8_t(rng())});
+            else
+                setSum(f, x, y, 3 * threshold + (dark[size_t(y) * w + x] ? 0 : 1), rng);
+        }
     return f;
 }
 
@@ -211,6 +221,7 @@ struct RandomCase {
     int width, height;
     double density;
     bool structured;
+    double clearBright = 0.0;
 };
 
 class LabellingOracle : public ::testing::TestWithParam<RandomCase> {};
@@ -220,7 +231,7 @@ TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
     std::mt19937 rng(unsigned(c.width * 7919 + c.height * 104729 + int(c.density * 1000) + c.structured));
     for (int round = 0; round < 6; ++round) {
         const int threshold = std::uniform_int_distribution<int>(0, 254)(rng);
-        const TestFrame f = randomFrame(c.width, c.height, c.density, c.structured, threshold, rng);
+        const TestFrame f = randomFrame(c.width, c.height, c.density, c.structured, c.clearBright, threshold, rng);
         const Labelling l = label(f, threshold);
         ASSERT_NE(l.image, nullptr);
 
@@ -268,11 +279,14 @@ INSTANTIATE_TEST_SUITE_P(
                       RandomCase{64, 48, 0.3, false}, RandomCase{64, 48, 0.5, false}, RandomCase{64, 48, 0.7, false},
                       RandomCase{64, 48, 0.95, false}, RandomCase{201, 77, 0.02, true},
                       RandomCase{201, 77, 0.2, true}, RandomCase{160, 120, 0.45, true},
-                      RandomCase{160, 120, 0.6, true}),
+                      RandomCase{160, 120, 0.6, true}, RandomCase{18, 9, 0.05, false, 0.99},
+                      RandomCase{33, 20, 0.01, true, 0.9}, RandomCase{201, 77, 0.002, true, 0.98},
+                      RandomCase{160, 120, 0.001, true, 1.0}),
     [](const auto& info) {
         const RandomCase& c = info.param;
         return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
-               std::to_string(int(c.density * 100)) + (c.structured ? "_shapes" : "_noise");
+               std::to_string(int(c.density * 1000)) + (c.structured ? "_shapes" : "_noise") +
+               (c.clearBright > 0 ? "_paper" + std::to_string(int(c.clearBright * 100)) : "");
     });
 
 TEST(Labelling, BrightFrameHasNoRegionsAndDarkFrameOne) {
@@ -297,15 +311,17 @@ TEST(Labelling, BrightFrameHasNoRegionsAndDarkFrameOne) {
 }
 
 TEST(Labelling, ThresholdOutsideTheByteRangeIsClamped) {
-    TestFrame f = blankFrame(5, 5, Bgra{255, 255, 254, 0});
-    f.set(2, 2, kBlack);
-    EXPECT_EQ(label(f, -1).count, 0);
-    EXPECT_EQ(label(f, -2000000000).count, 0);
-    EXPECT_EQ(label(f, 0).count, 1);
-    EXPECT_EQ(label(f, 254).count, 1);
-    EXPECT_EQ(label(f, 255).count, 1);
-    EXPECT_EQ(label(f, 2000000000).count, 1);
-    EXPECT_EQ(label(f, 2000000000).area[0], 9);
+    for (const int width : {5, 40}) {  // pixel by pixel, and sixteen at a time
+        TestFrame f = blankFrame(width, 5, Bgra{255, 255, 254, 0});
+        f.set(2, 2, kBlack);
+        EXPECT_EQ(label(f, -1).count, 0);
+        EXPECT_EQ(label(f, -2000000000).count, 0);
+        EXPECT_EQ(label(f, 0).area[0], 1);
+        EXPECT_EQ(label(f, 254).area[0], 1);
+        EXPECT_EQ(label(f, 255).count, 1);
+        EXPECT_EQ(label(f, 2000000000).count, 1);
+        EXPECT_EQ(label(f, 2000000000).area[0], (width - 2) * 3);
+    }
 }
 
 TEST(Labelling, UShapeIsOneRegionNumberedByItsFirstArm) {
