@@ -123,20 +123,22 @@ void reportedCentre(const RenderedScene& scene, const HostVector& position, doub
 
 // One pass over the scene as the host makes it: a frame, then every pattern's pose.
 double detectionRate(const SharedPlugin& plugin, const RenderedScene& scene) {
-    DetectionTally tally;
-    for (int f = 0; f < SCENE_FRAMES; f++) {
-        plugin.update(BENCH_THRESHOLD);
-        for (int m = 0; m < scene.markers; m++) {
-            if (!markerVisible(scene.truth[f][m])) continue;
-            HostVector position;
-            double x = 0, y = 0;
-            const bool reported = plugin.getMarker(m, &position, nullptr, 0) == 0;
-            if (reported) reportedCentre(scene, position, &x, &y);
-            tally.add(reported && centreMatches(scene, scene.truth[f][m], x, y));
+    return detectionRateOnce(&scene, 0, [&] {
+        DetectionTally tally;
+        for (int f = 0; f < SCENE_FRAMES; f++) {
+            plugin.update(BENCH_THRESHOLD);
+            for (int m = 0; m < scene.markers; m++) {
+                if (!markerVisible(scene.truth[f][m])) continue;
+                HostVector position;
+                double x = 0, y = 0;
+                const bool reported = plugin.getMarker(m, &position, nullptr, 0) == 0;
+                if (reported) reportedCentre(scene, position, &x, &y);
+                tally.add(reported && centreMatches(scene, scene.truth[f][m], x, y));
+            }
         }
-    }
-    plugin.rewind();
-    return tally.rate();
+        plugin.rewind();
+        return tally.rate();
+    });
 }
 
 void BM_ZelkUpdate(benchmark::State& state) {

@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,10 @@ struct DetectionTally {
     }
     double rate() const { return visible ? double(found) / visible : 0.0; }
 };
+
+// A detector's rate on a scene (variant: its setting, if it has one), measured by `pass` the
+// first time only: a benchmark's function runs again for every repetition.
+double detectionRateOnce(const void* scene, int64_t variant, const std::function<double()>& pass);
 
 // Arguments of the per-frame benchmarks: 640 x 480 and 1280 x 720, 1 and 4 markers;
 // with an argument of the benchmark's own, for each of its values.

@@ -80,21 +80,23 @@ void BM_ArucoDetectMarkers(benchmark::State& state) {
     const cv::Ptr<cv::aruco::DetectorParameters> parameters = cv::aruco::DetectorParameters::create();
     std::vector<std::vector<cv::Point2f>> corners;
     std::vector<int> ids;
-    DetectionTally tally;
-    for (int f = 0; f < SCENE_FRAMES; f++) {
-        cv::aruco::detectMarkers(g.grey[f], arucoDictionary(), corners, ids, parameters);
-        for (int m = 0; m < g.scene.markers; m++) {
-            const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
-            if (!markerVisible(truth)) continue;
-            bool found = false;
-            for (size_t i = 0; i < ids.size(); i++) {
-                const cv::Point2f centre = (corners[i][0] + corners[i][1] + corners[i][2] + corners[i][3]) / 4;
-                found |= ids[i] == m && centreMatches(g.scene, truth, centre.x, centre.y);
+    state.counters["detected"] = detectionRateOnce(&g, 0, [&] {
+        DetectionTally tally;
+        for (int f = 0; f < SCENE_FRAMES; f++) {
+            cv::aruco::detectMarkers(g.grey[f], arucoDictionary(), corners, ids, parameters);
+            for (int m = 0; m < g.scene.markers; m++) {
+                const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
+                if (!markerVisible(truth)) continue;
+                bool found = false;
+                for (size_t i = 0; i < ids.size(); i++) {
+                    const cv::Point2f centre = (corners[i][0] + corners[i][1] + corners[i][2] + corners[i][3]) / 4;
+                    found |= ids[i] == m && centreMatches(g.scene, truth, centre.x, centre.y);
+                }
+                tally.add(found);
             }
-            tally.add(found);
         }
-    }
-    state.counters["detected"] = tally.rate();
+        return tally.rate();
+    });
     size_t next = 0;
     for (auto _ : state) {
         cv::aruco::detectMarkers(g.grey[next++ % SCENE_FRAMES], arucoDictionary(), corners, ids, parameters);
@@ -141,23 +143,25 @@ void BM_AprilTag(benchmark::State& state) {
         image_u8_t image{grey.cols, grey.rows, int32_t(grey.step), grey.data};
         return apriltag_detector_detect(detector, &image);
     };
-    DetectionTally tally;
-    for (int f = 0; f < SCENE_FRAMES; f++) {
-        zarray_t* detections = detect(f);
-        for (int m = 0; m < g.scene.markers; m++) {
-            const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
-            if (!markerVisible(truth)) continue;
-            bool found = false;
-            for (int i = 0; i < zarray_size(detections); i++) {
-                apriltag_detection_t* d;
-                zarray_get(detections, i, &d);
-                found |= d->id == m && centreMatches(g.scene, truth, d->c[0], d->c[1]);
+    state.counters["detected"] = detectionRateOnce(&g, state.range(3), [&] {
+        DetectionTally tally;
+        for (int f = 0; f < SCENE_FRAMES; f++) {
+            zarray_t* detections = detect(f);
+            for (int m = 0; m < g.scene.markers; m++) {
+                const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
+                if (!markerVisible(truth)) continue;
+                bool found = false;
+                for (int i = 0; i < zarray_size(detections); i++) {
+                    apriltag_detection_t* d;
+                    zarray_get(detections, i, &d);
+                    found |= d->id == m && centreMatches(g.scene, truth, d->c[0], d->c[1]);
+                }
+                tally.add(found);
             }
-            tally.add(found);
+            apriltag_detections_destroy(detections);
         }
-        apriltag_detections_destroy(detections);
-    }
-    state.counters["detected"] = tally.rate();
+        return tally.rate();
+    });
     size_t next = 0;
     for (auto _ : state) apriltag_detections_destroy(detect(int(next++ % SCENE_FRAMES)));
     apriltag_detector_destroy(detector);
