@@ -15,6 +15,10 @@
 //   the video size and the current camera describe the frames the library delivers;
 //   any other frame is handed straight back, neither detected nor kept, so nothing
 //   reads a frame with the wrong size.
+// - The video library must keep its frame size while open, but a frame is only as large
+//   as the library says: each frame's size is asked again, and a frame whose size is not
+//   the one Zelk_Init accepted (or whose size cannot be read) is handed back unused in
+//   the same way. The markers of the last detected frame stay, as when no frame arrives.
 // - currentFrame is cleared whenever the frame buffer stops being ours to read: when
 //   the device is closed and when Zelk_Init starts a new session. Zelk_getBmap
 //   therefore never reads a released buffer.
@@ -60,6 +64,12 @@ static bool videoSizeFits(int width, int height) {
     return width > 0 && height > 0 && static_cast<int64_t>(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
+// The library's frame size is still the one the session started with.
+static bool frameSizeUnchanged() {
+    int width = 0, height = 0;
+    return videoInqSize(&width, &height) >= 0 && width == videoWidth && height == videoHeight;
+}
+
 static int closeVideo() {
     videoCapStop();
     capturing = false;
@@ -95,7 +105,7 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
 ZELK_API int32_t Zelk_Update(int32_t threshold) {
     currentFrame = videoGetImage();
     if (!currentFrame) return 0;
-    if (!capturing) {
+    if (!capturing || !frameSizeUnchanged()) {
         currentFrame = nullptr;
         return videoCapNext();
     }

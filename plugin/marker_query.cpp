@@ -1,6 +1,9 @@
 // Zelk_getMarker: the pose of the most confident marker of a pattern, in the host's numbers.
 //
 // Decisions beyond the host's contract:
+// - A negative pattern id (such as a failed registration's -1) finds no marker: the
+//   unidentified squares carry -1, and handing out one of their poses would place the
+//   host's object on whatever dark square the camera sees.
 // - A pose that cannot be estimated (or inverted) is reported like a missing marker:
 //   -1024, nothing written, no host function called.
 // - A null position or angle record is skipped; the result still tells whether the pose
@@ -25,7 +28,7 @@ constexpr double PI = 3.141592653589793;
 constexpr double QUATERNION_DIRECT_MIN = 1e-3;
 
 const MarkerRecord* selectMarker(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId) {
-    if (!markerList) return nullptr;
+    if (!markerList || patternId < 0) return nullptr;
     const MarkerRecord* chosen = nullptr;
     for (int32_t i = 0; i < markerCount; i++) {
         const MarkerRecord* marker = &markerList[i];

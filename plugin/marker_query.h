@@ -15,6 +15,7 @@ constexpr double MARKER_WIDTH = 80.0;
 constexpr HostAngle HOST_ANGLE_TURN = {0, -92160, 0};
 
 // The record with patternId and the highest confidence (the earliest on ties), or null.
+// A negative id finds nothing: unidentified markers carry -1, and their pose is no pattern's.
 const MarkerRecord* selectMarker(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId);
 // destination = source inverted as a rigid 4 x 4 transform (may be the same). 0, or -1 (unchanged).
 int invertPose(const double source[3][4], double destination[3][4]);

@@ -206,7 +206,7 @@ TEST_P(UpdateThreshold, FrameIsDetectedAndHandedBack) {
     fakeVideo.capNextResult = 5;
     fakeVideo.calls.clear();
     EXPECT_EQ(Zelk_Update(GetParam()), 5);
-    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoCapNext"}));
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapNext"}));
     EXPECT_EQ(frame(), pixels.data());
 }
 
@@ -244,6 +244,79 @@ TEST_F(FramePump, QuitStopsClosesAndForgetsTheFrame) {
     EXPECT_EQ(frame(), nullptr);
     EXPECT_EQ(Zelk_getWidth(), 640 * 1024);  // the rest of the state stays
 }
+
+// A frame that detection cannot label (more isolated dark dots than raw labels) stops and
+// closes the device; the host sees videoClose's result and no markers.
+TEST_F(FramePump, FailedDetectionClosesTheDeviceAndForgetsFrameAndMarkers) {
+    ASSERT_EQ(initGiven(), 0);
+    TestFrame pixels = blankFrame(640, 480);
+    drawMarkerBorder(pixels, 320, 240, 120, 0.2);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    const zelk::MarkerRecord* list;
+    int32_t count = 0;
+    zelk::currentMarkers(&list, &count);
+    ASSERT_EQ(count, 1);
+
+    for (int y = 1; y < 479; y += 2)
+        for (int x = 1; x < 639; x += 2) pixels.set(x, y, kBlack);
+    fakeVideo.closeResult = 7;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(100), 7);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapStop", "videoClose"}));
+    EXPECT_EQ(frame(), nullptr);
+    zelk::currentMarkers(&list, &count);
+    EXPECT_EQ(count, 0);
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(100), 0);  // later frames are outside capture
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoCapNext"}));
+}
+
+struct SizeChange {
+    const char* name;
+    int inqSizeResult, width, height;
+};
+void PrintTo(const SizeChange& c, std::ostream* out) { *out << c.name; }
+
+class VideoSizeChange : public FramePump, public testing::WithParamInterface<SizeChange> {};
+
+// A library that changes its frame size after Init: the frames are handed back unread
+// (the buffer here holds only the new size, so a read at the old size would overrun it),
+// the last detected markers stay, and frames of the old size are used again.
+TEST_P(VideoSizeChange, FramesOfAnotherSizeAreHandedBackUnread) {
+    ASSERT_EQ(initGiven(), 0);
+    TestFrame first = blankFrame(640, 480);
+    drawMarkerBorder(first, 320, 240, 120, 0.2);
+    fakeVideo.nextFrame = first.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+
+    const SizeChange c = GetParam();
+    fakeVideo.inqSizeResult = c.inqSizeResult;
+    fakeVideo.width = c.width;
+    fakeVideo.height = c.height;
+    TestFrame changed = blankFrame(std::max(c.width, 1), std::max(c.height, 1), kBlack);
+    fakeVideo.nextFrame = changed.data();
+    fakeVideo.capNextResult = 2;
+    fakeVideo.calls.clear();
+    EXPECT_EQ(Zelk_Update(100), 2);
+    EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapNext"}));
+    EXPECT_EQ(frame(), nullptr);
+    const zelk::MarkerRecord* list;
+    int32_t count = 0;
+    zelk::currentMarkers(&list, &count);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(Zelk_getWidth(), 640 * 1024);
+
+    fakeVideo.reset();
+    fakeVideo.nextFrame = first.data();
+    EXPECT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(frame(), first.data());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, VideoSizeChange,
+                         testing::Values(SizeChange{"Smaller", 0, 320, 240}, SizeChange{"Larger", 0, 1024, 768},
+                                         SizeChange{"Turned", 0, 480, 640}, SizeChange{"SizeUnreadable", -1, 1, 1}),
+                         [](const testing::TestParamInfo<SizeChange>& info) { return info.param.name; });
 
 enum class Session { SizeFailed, CameraFailed, Quit };
 

@@ -108,6 +108,8 @@ TEST(SelectMarker, TakesTheMostConfidentAndTheEarliestOfEquals) {
     EXPECT_EQ(zelk::selectMarker(list, 7, 4), nullptr);
     EXPECT_EQ(zelk::selectMarker(list, 0, 1), nullptr);
     EXPECT_EQ(zelk::selectMarker(nullptr, 3, 1), nullptr);
+    const MarkerRecord unidentified[] = {withId(-1, 0.9), withId(-1, 0.0)};
+    EXPECT_EQ(zelk::selectMarker(unidentified, 2, -1), nullptr);
 }
 
 // The rotation the quaternion stands for; its vector part is the usual one negated.
