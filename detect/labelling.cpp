@@ -6,6 +6,11 @@
 // would hold; region numbers follow the raster order of the regions' first pixels.
 // Each raw label's record holds the exact count, sums and bounds of its own pixels,
 // added a stretch of equally labelled pixels at a time.
+//
+// Rows are marked and labelled in two row buffers that stay in the cache; the label image
+// receives only the columns between a row's first and last dark pixel, and the columns it
+// held labels in the frame before are cleared. A mostly bright frame is thus read once and
+// hardly written, and the label image is still complete after every frame.
 #include "detect/labelling.h"
 
 #include <algorithm>
@@ -25,6 +30,18 @@ static int32_t regionArea[RAW_LABEL_CAPACITY];
 static RegionCentroid regionCentroid[RAW_LABEL_CAPACITY];
 static RegionBounds regionBounds[RAW_LABEL_CAPACITY];
 static int32_t regionCount;
+
+// The widest row a labellable size can have: both sides are at least 3.
+constexpr int32_t WIDEST_ROW = LABEL_IMAGE_CAPACITY / 3;
+static LabelPixel rowBuffers[2][WIDEST_ROW];
+// Per row of the label image, the columns that may hold labels (first > last: none);
+// all other pixels are 0, as the whole image is before the first frame. They describe
+// the image at spanWidth x spanHeight.
+struct ColumnSpan {
+    int32_t first, last;
+};
+static ColumnSpan labelledSpan[WIDEST_ROW];
+static int32_t spanWidth, spanHeight;
 
 // Marks a dark pixel of the row being labelled; never a raw label, which is at most 32,768.
 constexpr LabelPixel DARK = 0xFFFF;
@@ -152,8 +169,9 @@ static inline void countStretch(int32_t label, int32_t first, int32_t last, int3
 
 // Labels the dark pixels of row y (already marked DARK) from the row above.
 // Returns the raw label count, or -1 when the table overflows.
+// *firstDark and *lastDark receive the row's first and last dark column.
 static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
-                        int32_t rawCount) {
+                        int32_t rawCount, int32_t* firstDark, int32_t* lastDark) {
     const int32_t last = width - 2;
     int32_t x = 1;
     for (;;) {
@@ -163,6 +181,7 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
         while (x + 3 <= last && fourPixels(cur + x) == 0) x += 4;
         while (x <= last && cur[x] == 0) ++x;
         if (x > last) return rawCount;
+        *firstDark = std::min(*firstDark, x);
         // A run of dark pixels, counted in stretches that share a raw label.
         int32_t stretchLabel = 0, stretchStart = x;
         do {
@@ -202,7 +221,38 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
             cur[x] = LabelPixel(label);
         } while (++x <= last && cur[x]);
         countStretch(stretchLabel, stretchStart, x - 1, y);
+        *lastDark = x - 1;
     }
+}
+
+// Fills columns from ... to-1 of a label image row with 0 (nothing when from >= to).
+static void clearColumns(LabelPixel* row, int32_t from, int32_t to) {
+    if (from < to) std::fill(row + from, row + to, LabelPixel(0));
+}
+
+// Clears what the spans of the image at spanWidth x spanHeight hold, and starts empty
+// spans for width x height.
+static void startSpans(int32_t width, int32_t height) {
+    for (int32_t y = 0; y < spanHeight; ++y)
+        clearColumns(labelImage + size_t(y) * spanWidth, labelledSpan[y].first, labelledSpan[y].last + 1);
+    std::fill(labelledSpan, labelledSpan + height, ColumnSpan{width, -1});
+    spanWidth = width;
+    spanHeight = height;
+}
+
+// Makes row y of the label image equal to the labelled row, whose labels lie in columns
+// first ... last (none when first > last).
+static void storeRow(const LabelPixel* labelled, int32_t y, int32_t first, int32_t last) {
+    LabelPixel* row = labelImage + size_t(y) * spanWidth;
+    ColumnSpan& span = labelledSpan[y];
+    if (first > last) {
+        clearColumns(row, span.first, span.last + 1);
+    } else {
+        clearColumns(row, span.first, std::min(span.last + 1, first));
+        clearColumns(row, std::max(span.first, last + 1), span.last + 1);
+        std::memcpy(row + first, labelled + first, size_t(last - first + 1) * sizeof(LabelPixel));
+    }
+    span = ColumnSpan{first, last};
 }
 
 // Turns the table into raw label -> region number and gathers the region statistics.
@@ -249,16 +299,20 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
     threshold = std::max(-1, std::min(threshold, 255));
     const uint16_t bound = threshold < 0 ? 0 : uint16_t(3 * threshold + 1);
 
-    std::fill(labelImage, labelImage + width, LabelPixel(0));
-    std::fill(labelImage + (height - 1) * width, labelImage + height * width, LabelPixel(0));
+    if (width != spanWidth || height != spanHeight) startSpans(width, height);
+    LabelPixel* up = rowBuffers[0];
+    LabelPixel* cur = rowBuffers[1];
+    std::fill(up, up + width, LabelPixel(0));  // the top row
+    cur[0] = cur[width - 1] = 0;
     int32_t rawCount = 0;
     for (int32_t y = 1; y < height - 1; ++y) {
-        LabelPixel* cur = labelImage + y * width;
-        cur[0] = 0;
-        cur[width - 1] = 0;
-        if (!markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, cur)) continue;
-        rawCount = labelRow(cur, cur - width, width, y, rawCount);
-        if (rawCount < 0) return nullptr;
+        int32_t first = width, last = -1;
+        if (markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, cur)) {
+            rawCount = labelRow(cur, up, width, y, rawCount, &first, &last);
+            if (rawCount < 0) return nullptr;
+        }
+        storeRow(cur, y, first, last);
+        std::swap(up, cur);
     }
 
     regionCount = gatherRegions(rawCount, width, height);
