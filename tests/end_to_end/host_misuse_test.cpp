@@ -2,7 +2,6 @@
 // and the stand-in host: calls out of order, null pointers, ids outside the library, too
 // many registrations and camera files that describe no camera. Each has one documented
 // result, and the plug-in keeps working afterwards.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -19,6 +18,7 @@
 #include "platform/videocapture/videocapture.h"
 #include "plugin/exports.h"
 #include "tests/support/camera_file.h"
+#include "tests/support/loaded_plugin.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 
@@ -53,50 +53,19 @@ struct SceneFiles {
     }
 };
 
-// The exports of a private copy of the library: its module state starts as the host finds it.
-struct Plugin {
-    int32_t (*dllapi)(HostInterface*);
-    int32_t (*init)(HostString*, HostString*);
-    int32_t (*update)(int32_t);
-    int32_t (*quit)();
-    int32_t (*getWidth)();
-    int32_t (*getHeight)();
-    int32_t (*getMarker)(int32_t, HostVector*, HostAngle*, int32_t);
-    void (*getBmap)(HostBitmap*);
-    int32_t (*registerMarker)(HostString*);
-    int32_t (*freeMarker)(int32_t);
-};
-
 class HostMisuse : public testing::Test {
 protected:
+    // A private copy of the library: its module state starts as the host finds it.
     void SetUp() override {
         videoClose();  // the video library is shared with earlier tests of this process
         copy = scratchPath("libZelk.so");
         std::filesystem::copy_file(binaryPath("libZelk.so"), copy);
-        library = dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(library, nullptr) << dlerror();
-        bind(&p.dllapi, "A6_DLLAPI");
-        bind(&p.init, "Zelk_Init");
-        bind(&p.update, "Zelk_Update");
-        bind(&p.quit, "Zelk_Quit");
-        bind(&p.getWidth, "Zelk_getWidth");
-        bind(&p.getHeight, "Zelk_getHeight");
-        bind(&p.getMarker, "Zelk_getMarker");
-        bind(&p.getBmap, "Zelk_getBmap");
-        bind(&p.registerMarker, "Zelk_registerMarker");
-        bind(&p.freeMarker, "Zelk_freeMarker");
+        ASSERT_EQ(loadPlugin(copy, &p), "");
     }
     void TearDown() override {
-        if (library) {
-            p.quit();
-            dlclose(library);
-        }
+        if (p.quit) p.quit();
+        unloadPlugin(&p);
         std::remove(copy.c_str());
-    }
-    template <typename F>
-    void bind(F* function, const char* name) {
-        *function = reinterpret_cast<F>(dlsym(library, name));
-        ASSERT_NE(*function, nullptr) << name;
     }
     // Zelk_Init with its printout swallowed.
     int32_t init(const std::string& video, const std::string& camera) {
@@ -131,8 +100,7 @@ protected:
 
     SceneFiles scene;
     std::string copy;
-    void* library = nullptr;
-    Plugin p{};
+    LoadedPlugin p;
 };
 
 bool untouched(const HostVector& v) { return v.x == 7 && v.y == 7 && v.z == 7; }

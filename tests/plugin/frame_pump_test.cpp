@@ -60,6 +60,21 @@ protected:
         zelk::currentFrameState(&frame, &width, &height);
         return frame;
     }
+    static int32_t markerCount() {
+        const zelk::MarkerRecord* list;
+        int32_t count = -1;
+        zelk::currentMarkers(&list, &count);
+        return count;
+    }
+    // Starts a session and detects a frame with one marker border, which stays in `pixels`.
+    void startWithOneMarker(TestFrame* pixels) {
+        ASSERT_EQ(initGiven(), 0);
+        *pixels = blankFrame(640, 480);
+        drawMarkerBorder(*pixels, 320, 240, 120, 0.2);
+        fakeVideo.nextFrame = pixels->data();
+        ASSERT_EQ(Zelk_Update(100), 0);
+        ASSERT_EQ(markerCount(), 1);
+    }
     std::string cameraPath;
     std::string printed;
 };
@@ -222,10 +237,7 @@ TEST_P(UpdateExactThreshold, FindsTheBorderOnlyAtThatThreshold) {
     drawMarkerBorder(pixels, 320, 240, 120, 0.2, border, background);
     fakeVideo.nextFrame = pixels.data();
     ASSERT_EQ(Zelk_Update(std::get<0>(GetParam())), 0);
-    const zelk::MarkerRecord* list;
-    int32_t count = -1;
-    zelk::currentMarkers(&list, &count);
-    EXPECT_EQ(count, std::get<1>(GetParam()));
+    EXPECT_EQ(markerCount(), std::get<1>(GetParam()));
 }
 INSTANTIATE_TEST_SUITE_P(Thresholds, UpdateExactThreshold,
                          testing::Values(std::make_tuple(100, 1), std::make_tuple(99, 0),
@@ -248,15 +260,8 @@ TEST_F(FramePump, QuitStopsClosesAndForgetsTheFrame) {
 // A frame that detection cannot label (more isolated dark dots than raw labels) stops and
 // closes the device; the host sees videoClose's result and no markers.
 TEST_F(FramePump, FailedDetectionClosesTheDeviceAndForgetsFrameAndMarkers) {
-    ASSERT_EQ(initGiven(), 0);
-    TestFrame pixels = blankFrame(640, 480);
-    drawMarkerBorder(pixels, 320, 240, 120, 0.2);
-    fakeVideo.nextFrame = pixels.data();
-    ASSERT_EQ(Zelk_Update(100), 0);
-    const zelk::MarkerRecord* list;
-    int32_t count = 0;
-    zelk::currentMarkers(&list, &count);
-    ASSERT_EQ(count, 1);
+    TestFrame pixels;
+    ASSERT_NO_FATAL_FAILURE(startWithOneMarker(&pixels));
 
     for (int y = 1; y < 479; y += 2)
         for (int x = 1; x < 639; x += 2) pixels.set(x, y, kBlack);
@@ -265,8 +270,7 @@ TEST_F(FramePump, FailedDetectionClosesTheDeviceAndForgetsFrameAndMarkers) {
     EXPECT_EQ(Zelk_Update(100), 7);
     EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapStop", "videoClose"}));
     EXPECT_EQ(frame(), nullptr);
-    zelk::currentMarkers(&list, &count);
-    EXPECT_EQ(count, 0);
+    EXPECT_EQ(markerCount(), 0);
     fakeVideo.calls.clear();
     EXPECT_EQ(Zelk_Update(100), 0);  // later frames are outside capture
     EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoCapNext"}));
@@ -284,11 +288,8 @@ class VideoSizeChange : public FramePump, public testing::WithParamInterface<Siz
 // (the buffer here holds only the new size, so a read at the old size would overrun it),
 // the last detected markers stay, and frames of the old size are used again.
 TEST_P(VideoSizeChange, FramesOfAnotherSizeAreHandedBackUnread) {
-    ASSERT_EQ(initGiven(), 0);
-    TestFrame first = blankFrame(640, 480);
-    drawMarkerBorder(first, 320, 240, 120, 0.2);
-    fakeVideo.nextFrame = first.data();
-    ASSERT_EQ(Zelk_Update(100), 0);
+    TestFrame first;
+    ASSERT_NO_FATAL_FAILURE(startWithOneMarker(&first));
 
     const SizeChange c = GetParam();
     fakeVideo.inqSizeResult = c.inqSizeResult;
@@ -301,10 +302,7 @@ TEST_P(VideoSizeChange, FramesOfAnotherSizeAreHandedBackUnread) {
     EXPECT_EQ(Zelk_Update(100), 2);
     EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapNext"}));
     EXPECT_EQ(frame(), nullptr);
-    const zelk::MarkerRecord* list;
-    int32_t count = 0;
-    zelk::currentMarkers(&list, &count);
-    EXPECT_EQ(count, 1);
+    EXPECT_EQ(markerCount(), 1);
     EXPECT_EQ(Zelk_getWidth(), 640 * 1024);
 
     fakeVideo.reset();

@@ -2,7 +2,6 @@
 // frame, every pattern's pose asked for every frame, the picture copied now and then and
 // the patterns freed and registered again every few thousand frames. The process's
 // resident memory must stay flat once the run is warm.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "platform/host/host.h"
 #include "plugin/exports.h"
+#include "tests/support/loaded_plugin.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 
@@ -29,37 +29,6 @@ long residentKb() {
         std::fclose(statm);
     }
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-struct Plugin {
-    void* library = nullptr;
-    int32_t (*dllapi)(HostInterface*) = nullptr;
-    int32_t (*init)(HostString*, HostString*) = nullptr;
-    int32_t (*update)(int32_t) = nullptr;
-    int32_t (*quit)() = nullptr;
-    int32_t (*getMarker)(int32_t, HostVector*, HostAngle*, int32_t) = nullptr;
-    void (*getBmap)(HostBitmap*) = nullptr;
-    int32_t (*registerMarker)(HostString*) = nullptr;
-    int32_t (*freeMarker)(int32_t) = nullptr;
-};
-
-template <typename F>
-void bind(void* library, F* function, const char* name) {
-    *function = reinterpret_cast<F>(dlsym(library, name));
-    ASSERT_NE(*function, nullptr) << name;
-}
-
-void loadPlugin(Plugin* p) {
-    p->library = dlopen(binaryPath("libZelk.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(p->library, nullptr) << dlerror();
-    bind(p->library, &p->dllapi, "A6_DLLAPI");
-    bind(p->library, &p->init, "Zelk_Init");
-    bind(p->library, &p->update, "Zelk_Update");
-    bind(p->library, &p->quit, "Zelk_Quit");
-    bind(p->library, &p->getMarker, "Zelk_getMarker");
-    bind(p->library, &p->getBmap, "Zelk_getBmap");
-    bind(p->library, &p->registerMarker, "Zelk_registerMarker");
-    bind(p->library, &p->freeMarker, "Zelk_freeMarker");
 }
 
 struct SoakRun {
@@ -84,8 +53,8 @@ void soak(const SoakRun& run) {
                               "\" frames=\"0\" supersample=\"1\" noise=\"2\" blur=\"0\" distance=\"250 600\">\n" +
                               markers + "</synthetic></video>\n");
 
-    Plugin p;
-    ASSERT_NO_FATAL_FAILURE(loadPlugin(&p));
+    LoadedPlugin p;
+    ASSERT_EQ(loadPlugin(binaryPath("libZelk.so"), &p), "");
     ASSERT_EQ(p.dllapi(zelk::host::interfaceRecord()), 630);
     HostString video = zelk::host::makeString(config.c_str());
     const std::string cameraPath = sourcePath("Data/camera_para.dat");
@@ -127,7 +96,7 @@ void soak(const SoakRun& run) {
         EXPECT_LE(endKb - startKb, 256);
     }
     EXPECT_EQ(p.quit(), 0);
-    dlclose(p.library);
+    unloadPlugin(&p);
     for (const std::string& path : patterns) std::remove(path.c_str());
     std::remove(config.c_str());
 }
