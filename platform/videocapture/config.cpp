@@ -1,8 +1,6 @@
 // The video configuration file: one source element inside <video>.
 #include <cstring>
 
-#include <tinyxml2.h>
-
 #include "platform/videocapture/render/synthetic_scene.h"
 #include "platform/videocapture/video_source.h"
 
@@ -10,8 +8,8 @@ namespace zelk::video {
 
 bool isPacingAttribute(const char* name) { return std::strcmp(name, "loop") == 0 || std::strcmp(name, "pace") == 0; }
 
-bool unknownAttribute(const tinyxml2::XMLElement& element, const char* name, std::string* error) {
-    *error = std::string("unknown attribute \"") + name + "\" of <" + element.Name() + ">";
+bool unknownAttribute(const XmlElement& element, const char* name, std::string* error) {
+    *error = std::string("unknown attribute \"") + name + "\" of <" + element.name + ">";
     return false;
 }
 
@@ -21,44 +19,47 @@ std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string
         return nullptr;
     }
     const std::string path = synth::resolvePath("", configPath);
-    tinyxml2::XMLDocument document;
-    if (document.LoadFile(path.c_str()) != tinyxml2::XML_SUCCESS) {
-        *error = "cannot read the configuration \"" + path + "\": " + document.ErrorStr();
+    XmlElement root;
+    std::string reason;
+    if (!readXmlFile(path, &root, &reason)) {
+        *error = "cannot read the configuration \"" + path + "\": " + reason;
         return nullptr;
     }
-    const tinyxml2::XMLElement* root = document.RootElement();
-    if (!root || std::strcmp(root->Name(), "video") != 0) {
+    if (root.name != "video") {
         *error = "\"" + path + "\" is not a <video> configuration";
         return nullptr;
     }
-    const tinyxml2::XMLElement* element = root->FirstChildElement();
-    if (!element || element->NextSiblingElement()) {
+    if (root.children.size() != 1) {
         *error = "\"" + path + "\" must hold exactly one source element";
         return nullptr;
     }
     const std::size_t slash = path.find_last_of('/');
     const std::string base = slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
 
-    const std::string kind = element->Name();
+    const XmlElement& element = root.children[0];
+    const std::string& kind = element.name;
     std::unique_ptr<Source> source;
     if (kind == "synthetic")
-        source = makeSyntheticSource(*element, base, error);
+        source = makeSyntheticSource(element, base, error);
     else if (kind == "images")
-        source = makeImagesSource(*element, base, error);
+        source = makeImagesSource(element, base, error);
     else if (kind == "file")
-        source = makeFileSource(*element, base, error);
+        source = makeFileSource(element, base, error);
     else if (kind == "camera")
-        source = makeCameraSource(*element, base, error);
+        source = makeCameraSource(element, base, error);
     else
         *error = "unknown source <" + kind + ">";
     if (!source) return nullptr;
 
     if (!source->live) {
-        if (element->QueryBoolAttribute("loop", &source->loop) == tinyxml2::XML_WRONG_ATTRIBUTE_TYPE) {
-            *error = "attribute loop: expected true or false";
-            return nullptr;
+        if (const char* loop = element.attribute("loop")) {
+            if (std::strcmp(loop, "true") != 0 && std::strcmp(loop, "false") != 0) {
+                *error = "attribute loop: expected true or false";
+                return nullptr;
+            }
+            source->loop = std::strcmp(loop, "true") == 0;
         }
-        if (const char* pace = element->Attribute("pace")) {
+        if (const char* pace = element.attribute("pace")) {
             if (std::strcmp(pace, "realtime") != 0 && std::strcmp(pace, "none") != 0) {
                 *error = std::string("attribute pace=\"") + pace + "\": expected realtime or none";
                 return nullptr;

@@ -1,6 +1,5 @@
 // Image sequences, video files and live cameras through OpenCV.
-#include <tinyxml2.h>
-
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -29,28 +28,36 @@ struct Attributes {
     int width = 0, height = 0;
 };
 
-bool readAttributes(const tinyxml2::XMLElement& element, const char* const* allowed, Attributes* out,
+bool readAttributes(const XmlElement& element, const char* const* allowed, Attributes* out,
                     std::string* error) {
-    for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
-        const char* name = a->Name();
+    for (const XmlAttribute& a : element.attributes) {
+        const char* name = a.name.c_str();
+        const char* value = a.value.c_str();
         bool known = false;
         for (const char* const* k = allowed; *k && !known; ++k) known = std::strcmp(*k, name) == 0;
         if (!known) return unknownAttribute(element, name, error);
+        // An integer within [low, high] into target.
+        const auto integer = [value](long long low, long long high, int* target) {
+            long long number;
+            if (!synth::parseInteger(value, low, high, &number)) return false;
+            *target = static_cast<int>(number);
+            return true;
+        };
         bool good = true;
         if (std::strcmp(name, "path") == 0)
-            out->path = a->Value();
+            out->path = value;
         else if (std::strcmp(name, "fps") == 0)
-            good = a->QueryDoubleValue(&out->fps) == tinyxml2::XML_SUCCESS && out->fps > 0 && out->fps <= 1000;
+            good = synth::parseNumbers(value, 1, &out->fps) && out->fps > 0 && out->fps <= 1000;
         else if (std::strcmp(name, "start") == 0)
-            good = a->QueryIntValue(&out->start) == tinyxml2::XML_SUCCESS && out->start >= 0;
+            good = integer(0, INT_MAX, &out->start);
         else if (std::strcmp(name, "device") == 0)
-            good = a->QueryIntValue(&out->device) == tinyxml2::XML_SUCCESS && out->device >= 0;
+            good = integer(0, INT_MAX, &out->device);
         else if (std::strcmp(name, "width") == 0)
-            good = a->QueryIntValue(&out->width) == tinyxml2::XML_SUCCESS && out->width > 0 && out->width <= 8192;
+            good = integer(1, 8192, &out->width);
         else if (std::strcmp(name, "height") == 0)
-            good = a->QueryIntValue(&out->height) == tinyxml2::XML_SUCCESS && out->height > 0 && out->height <= 8192;
+            good = integer(1, 8192, &out->height);
         if (!good) {
-            *error = std::string("attribute ") + name + "=\"" + a->Value() + "\" of <" + element.Name() + "> is not valid";
+            *error = "attribute " + a.name + "=\"" + a.value + "\" of <" + element.name + "> is not valid";
             return false;
         }
     }
@@ -264,7 +271,7 @@ const char* const CAMERA[] = {"device", "width", "height", "fps", nullptr};
 
 }  // namespace
 
-std::unique_ptr<Source> makeImagesSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base,
                                          std::string* error) {
     Attributes a;
     if (!readAttributes(element, RECORDED_IMAGES, &a, error)) return nullptr;
@@ -283,7 +290,7 @@ std::unique_ptr<Source> makeImagesSource(const tinyxml2::XMLElement& element, co
 #endif
 }
 
-std::unique_ptr<Source> makeFileSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base,
                                        std::string* error) {
     Attributes a;
     if (!readAttributes(element, RECORDED_FILE, &a, error)) return nullptr;
@@ -302,7 +309,7 @@ std::unique_ptr<Source> makeFileSource(const tinyxml2::XMLElement& element, cons
 #endif
 }
 
-std::unique_ptr<Source> makeCameraSource(const tinyxml2::XMLElement& element, const std::string&,
+std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string&,
                                          std::string* error) {
     Attributes a;
     if (!readAttributes(element, CAMERA, &a, error)) return nullptr;

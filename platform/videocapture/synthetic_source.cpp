@@ -1,6 +1,4 @@
 // The synthetic scene as a recorded source.
-#include <tinyxml2.h>
-
 #include "platform/videocapture/render/synthetic_scene.h"
 #include "platform/videocapture/video_source.h"
 
@@ -41,22 +39,22 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Source> makeSyntheticSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
                                             std::string* error) {
     synth::SceneSpec spec;
     spec.baseDirectory = base;
-    for (const tinyxml2::XMLAttribute* a = element.FirstAttribute(); a; a = a->Next()) {
-        if (isPacingAttribute(a->Name())) continue;
-        if (!synth::setSceneAttribute(&spec, a->Name(), a->Value(), error)) return nullptr;
+    for (const XmlAttribute& a : element.attributes) {
+        if (isPacingAttribute(a.name.c_str())) continue;
+        if (!synth::setSceneAttribute(&spec, a.name.c_str(), a.value.c_str(), error)) return nullptr;
     }
-    for (const tinyxml2::XMLElement* child = element.FirstChildElement(); child; child = child->NextSiblingElement()) {
-        if (std::string(child->Name()) != "marker") {
-            *error = std::string("unknown element <") + child->Name() + "> in <synthetic>";
+    for (const XmlElement& child : element.children) {
+        if (child.name != "marker") {
+            *error = "unknown element <" + child.name + "> in <synthetic>";
             return nullptr;
         }
         spec.markers.emplace_back();
-        for (const tinyxml2::XMLAttribute* a = child->FirstAttribute(); a; a = a->Next())
-            if (!synth::setMarkerAttribute(&spec.markers.back(), a->Name(), a->Value(), error)) return nullptr;
+        for (const XmlAttribute& a : child.attributes)
+            if (!synth::setMarkerAttribute(&spec.markers.back(), a.name.c_str(), a.value.c_str(), error)) return nullptr;
     }
     auto source = std::make_unique<SyntheticSource>();
     if (!source->open(spec, error)) return nullptr;

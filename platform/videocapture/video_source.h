@@ -3,9 +3,7 @@
 #include <memory>
 #include <string>
 
-namespace tinyxml2 {
-class XMLElement;
-}
+#include "platform/videocapture/xml_reader.h"
 
 namespace zelk::video {
 
@@ -35,18 +33,18 @@ public:
 std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string* error);
 
 // The sources, each from its element; base is the configuration file's folder.
-std::unique_ptr<Source> makeSyntheticSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
                                             std::string* error);
-std::unique_ptr<Source> makeImagesSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base,
                                          std::string* error);
-std::unique_ptr<Source> makeFileSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base,
                                        std::string* error);
-std::unique_ptr<Source> makeCameraSource(const tinyxml2::XMLElement& element, const std::string& base,
+std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string& base,
                                          std::string* error);
 
 // True for the attributes that the configuration reads for every recorded source.
 bool isPacingAttribute(const char* name);
 // An unknown attribute of an element, as a message. Returns false.
-bool unknownAttribute(const tinyxml2::XMLElement& element, const char* name, std::string* error);
+bool unknownAttribute(const XmlElement& element, const char* name, std::string* error);
 
 }  // namespace zelk::video

@@ -2,8 +2,10 @@
 // (byte 0 blue, byte 3 unused), width x height x 4 bytes, no row padding.
 #pragma once
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(ZELK_BUILDING_VIDEO)
 #define VIDEO_API extern "C" __declspec(dllexport)
+#elif defined(_WIN32)
+#define VIDEO_API extern "C" __declspec(dllimport)
 #else
 #define VIDEO_API extern "C" __attribute__((visibility("default")))
 #endif

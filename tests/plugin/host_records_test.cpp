@@ -3,10 +3,40 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <utility>
+#include <vector>
 
 namespace {
+
+// A record as the host writes it: filler bytes, and at the offset the pointer's value as a
+// little-endian word of the build's pointer width (4 bytes on the 32-bit target). The record
+// ends with the word, so a reader that read further would leave it (and fail the sanitizers).
+std::vector<unsigned char> hostRecord(int offset, const void* pointer) {
+    std::vector<unsigned char> record(offset + sizeof(void*), 0xCC);
+    const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(pointer);
+    for (std::size_t i = 0; i < sizeof(void*); ++i) record[offset + i] = static_cast<unsigned char>(value >> (8 * i));
+    return record;
+}
+
+void* lookupNothing(const char*) { return nullptr; }
+
+TEST(HostRecords, ReadersTakeThePointerWordAtTheHostOffsets) {
+#if defined(__i386__) || defined(_M_IX86)
+    static_assert(sizeof(void*) == 4, "the 32-bit target's host words are 4 bytes");
+#endif
+    const char* chars = "patterns/a.pat";
+    std::vector<unsigned char> string = hostRecord(12, chars);
+    EXPECT_EQ(zelk::hostStringChars(reinterpret_cast<const HostString*>(string.data())), chars);
+
+    const auto* texture = reinterpret_cast<IDirect3DTexture9*>(std::uintptr_t{0x12345670});
+    std::vector<unsigned char> bitmap = hostRecord(36, texture);
+    EXPECT_EQ(zelk::hostBitmapTexture(reinterpret_cast<const HostBitmap*>(bitmap.data())), texture);
+
+    std::vector<unsigned char> interface = hostRecord(2608, reinterpret_cast<const void*>(&lookupNothing));
+    EXPECT_EQ(zelk::hostInterfaceLookup(reinterpret_cast<const HostInterface*>(interface.data())), &lookupNothing);
+}
 
 class FixedFromDouble : public testing::TestWithParam<std::pair<double, HostFixed>> {};
 

@@ -8,13 +8,7 @@
 #include "platform/videocapture/render/synthetic_scene.h"
 
 namespace zelk::synth {
-namespace {
 
-constexpr int MAX_SIDE = 8192;
-constexpr int MAX_MARKERS = 200;
-constexpr long long MAX_PIXELS = 4194304;  // the renderer keeps 16 bytes per pixel corner
-
-// Reads count finite numbers separated by blanks; nothing else may follow.
 bool parseNumbers(const char* text, int count, double* values) {
     const char* p = text;
     for (int i = 0; i < count; ++i) {
@@ -36,6 +30,12 @@ bool parseInteger(const char* text, long long low, long long high, long long* va
     *value = parsed;
     return true;
 }
+
+namespace {
+
+constexpr int MAX_SIDE = 8192;
+constexpr int MAX_MARKERS = 200;
+constexpr long long MAX_PIXELS = 4194304;  // the renderer keeps 16 bytes per pixel corner
 
 bool failure(std::string* error, const char* name, const char* value, const char* expected) {
     *error = std::string("attribute ") + name + "=\"" + value + "\": expected " + expected;

@@ -120,6 +120,10 @@ struct SceneSpec {
 bool setSceneAttribute(SceneSpec* spec, const char* name, const char* value, std::string* error);
 // Sets an attribute of a marker element from its text. False (with a message) when unknown or malformed.
 bool setMarkerAttribute(SceneSpec::Marker* marker, const char* name, const char* value, std::string* error);
+// Reads count finite numbers separated by blanks; nothing else may follow.
+bool parseNumbers(const char* text, int count, double* values);
+// Reads a decimal integer within [low, high]; nothing else may follow.
+bool parseInteger(const char* text, long long low, long long high, long long* value);
 // A file name of the configuration as a path: '\' read as '/', relative to base.
 std::string resolvePath(const std::string& base, const std::string& name);
 
