@@ -6,16 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-export DEBIAN_FRONTEND=noninteractive
-packages=(g++-mingw-w64-i686 cmake make)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-packages.sh g++-mingw-w64-i686 cmake make
 
 build=${ZELK_WINDOWS_BUILD_DIR:-build-win32}
 jobs=$(nproc 2>/dev/null || echo 2)
