@@ -2,6 +2,9 @@
 #include "camera/distortion.h"
 
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace zelk {
 
@@ -62,6 +65,43 @@ int observedToIdeal(const double factors[4], double ox, double oy, double* ix, d
     *ix = dx / factors[3] + factors[0];
     *iy = dy / factors[3] + factors[1];
     return finiteResult(*ix, *iy);
+}
+
+void observedToIdealPoints(const double factors[4], const int32_t* xs, const int32_t* ys, int32_t count,
+                           double* ideal) {
+    int32_t j = 0;
+#if defined(__SSE2__)
+    // The same operations in the same order on two lanes: each lane rounds as the scalar
+    // code does. A lane whose distance reaches 0 is held at 0, which is what the scalar
+    // code's early stop leaves, since 0 stays 0 in every later step.
+    const __m128d c0 = _mm_set1_pd(factors[0]), c1 = _mm_set1_pd(factors[1]), scale = _mm_set1_pd(factors[3]);
+    const double kScalar = factors[2] / COEFFICIENT_UNIT;
+    const __m128d k = _mm_set1_pd(kScalar), k3 = _mm_set1_pd(3.0 * kScalar), one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    for (; j + 2 <= count; j += 2) {
+        __m128d dx = _mm_sub_pd(_mm_set_pd(xs[j + 1], xs[j]), c0);
+        __m128d dy = _mm_sub_pd(_mm_set_pd(ys[j + 1], ys[j]), c1);
+        __m128d r2 = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+        __m128d r = _mm_sqrt_pd(r2);
+        const __m128d q = r;
+        for (int step = 1; step <= NEWTON_STEPS; step++) {
+            const __m128d keep = _mm_cmpneq_pd(r, zero);
+            const __m128d z = _mm_sub_pd(
+                r, _mm_div_pd(_mm_sub_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(k, r2)), r), q),
+                              _mm_sub_pd(one, _mm_mul_pd(k3, r2))));
+            dx = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dx, z), r));
+            dy = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dy, z), r));
+            if (step == NEWTON_STEPS) break;
+            r2 = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+            r = _mm_sqrt_pd(r2);
+        }
+        const __m128d ix = _mm_add_pd(_mm_div_pd(dx, scale), c0);
+        const __m128d iy = _mm_add_pd(_mm_div_pd(dy, scale), c1);
+        _mm_storeu_pd(ideal + 2 * j, _mm_unpacklo_pd(ix, iy));
+        _mm_storeu_pd(ideal + 2 * j + 2, _mm_unpackhi_pd(ix, iy));
+    }
+#endif
+    for (; j < count; j++) observedToIdeal(factors, xs[j], ys[j], &ideal[2 * j], &ideal[2 * j + 1]);
 }
 
 }  // namespace zelk

@@ -29,8 +29,7 @@ int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t
         const int32_t st = static_cast<int32_t>(vertexIndex[i] + trim);
         const int32_t ed = static_cast<int32_t>(vertexIndex[i + 1] - trim);
         const int32_t count = ed - st + 1;
-        for (int32_t j = 0; j < count; j++)
-            observedToIdeal(distortion, contourX[st + j], contourY[st + j], &sidePoints[2 * j], &sidePoints[2 * j + 1]);
+        observedToIdealPoints(distortion, contourX + st, contourY + st, count, sidePoints);
         DenseMatrix points = {sidePoints, count, 2};
         if (computePca(&points, &axes, &ratios, &mean) < 0) return -1;  // among others, fewer than 2 points
         edgeLines[i][0] = axesData[1];

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iostream>
+#include <random>
+#include <vector>
 
 #include "camera/distortion.h"
 
@@ -89,4 +92,29 @@ TEST(Distortion, RoundTripOverTheFrame) {
               << worstFromObserved << "\n";
     EXPECT_LT(worstFromIdeal, 1e-9);
     EXPECT_LT(worstFromObserved, 1e-9);
+}
+
+// The two-at-a-time conversion against the scalar one, bit for bit: cameras with and
+// without a radial term (negative too), points at the centre (distance 0) and far out,
+// odd counts for the last single point.
+TEST(Distortion, PointBatchesMatchSinglePointsBitForBit) {
+    const double cameras[][4] = {{318.5, 263.5, 26.2, 1.0127}, {320, 240, 0, 1}, {100, 50, -3000, 0.97},
+                                 {0.25, 7, 1e6, 1.3}};
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int32_t> coordinate(-4000, 4000);
+    for (const auto& camera : cameras) {
+        for (int32_t count : {0, 1, 2, 7, 200}) {
+            std::vector<int32_t> xs(count), ys(count);
+            for (int32_t j = 0; j < count; j++) {
+                const bool centre = j % 5 == 3 && camera[0] == std::floor(camera[0]) && camera[1] == std::floor(camera[1]);
+                xs[j] = centre ? int32_t(camera[0]) : coordinate(rng) / (j % 2 ? 1 : 10);
+                ys[j] = centre ? int32_t(camera[1]) : coordinate(rng) / (j % 3 ? 1 : 10);
+            }
+            std::vector<double> batch(2 * count + 2, -7.0), single(2 * count + 2, -7.0);
+            observedToIdealPoints(camera, xs.data(), ys.data(), count, batch.data());
+            for (int32_t j = 0; j < count; j++) observedToIdeal(camera, xs[j], ys[j], &single[2 * j], &single[2 * j + 1]);
+            ASSERT_EQ(0, std::memcmp(batch.data(), single.data(), batch.size() * sizeof(double)))
+                << "camera " << camera[0] << ", " << count << " points";
+        }
+    }
 }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -300,6 +302,94 @@ TEST_F(Unwarp, WildProjectionsAreSkippedSafely) {
     PatternImage image;
     const int result = extractPatternImage(frame.data(), xs, ys, vertexIndex, &image);
     EXPECT_TRUE(result == 0 || result == -1);
+}
+
+// The unwarp as first written: every sample divided, (h00 X + h01 Y + h02) / d with the
+// same sums, and kept when the quotient lies in (-1, size). The fast one must match it.
+int plainUnwarp(const TestFrame& frame, const int32_t* xs, const int32_t* ys, PatternImage* image) {
+    static const double plane[4][2] = {{100.0, 100.0}, {110.0, 100.0}, {110.0, 110.0}, {100.0, 110.0}};
+    double corner[4][2], h[3][3];
+    for (int i = 0; i < 4; i++) {
+        corner[i][0] = xs[i];
+        corner[i][1] = ys[i];
+    }
+    if (computePerspective(plane, corner, h) < 0) return -1;
+    auto count = [](double longerSquared) {
+        int n = 16;
+        while (n < 64 && n * n < std::floor(std::floor(longerSquared) / 4.0)) n *= 2;
+        return n;
+    };
+    auto squared = [&](int a, int b) {
+        return std::pow(corner[a][0] - corner[b][0], 2) + std::pow(corner[a][1] - corner[b][1], 2);
+    };
+    const int nx = count(std::fmax(squared(0, 1), squared(2, 3))), ny = count(std::fmax(squared(1, 2), squared(3, 0)));
+    int32_t sums[PATTERN_VALUES] = {};
+    for (int j = 0; j < ny; j++)
+        for (int i = 0; i < nx; i++) {
+            const double X = 102.5 + 5.0 * (i + 0.5) / nx, Y = 102.5 + 5.0 * (j + 0.5) / ny;
+            const double d = h[2][0] * X + h[2][1] * Y + h[2][2];
+            if (d == 0.0) return -1;
+            const double fx = (h[0][0] * X + h[0][1] * Y + h[0][2]) / d, fy = (h[1][0] * X + h[1][1] * Y + h[1][2]) / d;
+            if (!(fx > -1.0 && fx < frame.width && fy > -1.0 && fy < frame.height)) continue;
+            const unsigned char* pixel = frame.data() + (size_t(int(fy)) * frame.width + int(fx)) * 4;
+            for (int k = 0; k < 3; k++) sums[((j / (ny / 16)) * 16 + i / (nx / 16)) * 3 + k] += pixel[k];
+        }
+    for (int n = 0; n < PATTERN_VALUES; n++) image->value[n] = static_cast<unsigned char>(sums[n] / (nx / 16 * ny / 16));
+    return 0;
+}
+
+// Random quadrilaterals over a noise frame: squares and rectangles whose samples fall on
+// whole pixel coordinates (sides of 256 and more put them there), seen in perspective, partly
+// outside the frame, and arbitrary points.
+TEST(UnwarpFastPath, MatchesDividingEverySample) {
+    const TestFrame frame = [] {
+        TestFrame f = blankFrame(600, 450);
+        std::mt19937 rng(42);
+        for (auto& byte : f.bytes) byte = uint8_t(rng());
+        return f;
+    }();
+    useFrameSize(frame);
+    std::mt19937 rng(7);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    const int32_t vertexIndex[5] = {0, 1, 2, 3, 4};
+    int compared = 0;
+    for (int round = 0; round < 3000; round++) {
+        int32_t xs[5], ys[5];
+        const int kind = round % 4;
+        if (kind < 2) {
+            // Axis-aligned, or with each corner nudged by a pixel or two.
+            const int w = 64 * uniform(1, 10), h = kind == 0 ? w : 64 * uniform(1, 10);
+            const int x0 = uniform(-w / 2, 600 - w / 2), y0 = uniform(-h / 2, 450 - h / 2), jitter = kind;
+            const int cx[4] = {x0, x0 + w, x0 + w, x0}, cy[4] = {y0, y0, y0 + h, y0 + h};
+            for (int i = 0; i < 4; i++) {
+                xs[i] = cx[i] + uniform(-jitter, jitter);
+                ys[i] = cy[i] + uniform(-jitter, jitter);
+            }
+        } else if (kind == 2) {
+            // A convex quadrilateral in perspective: corners on rays from a centre.
+            const double cx = uniform(-100, 700), cy = uniform(-100, 550), radius = uniform(8, 500);
+            const double turn = uniform(0, 628) / 100.0;
+            for (int i = 0; i < 4; i++) {
+                const double a = turn + i * 1.5707963 + uniform(-30, 30) / 100.0, r = radius * uniform(40, 160) / 100.0;
+                xs[i] = int32_t(std::lround(cx + r * std::cos(a)));
+                ys[i] = int32_t(std::lround(cy + r * std::sin(a)));
+            }
+        } else {
+            for (int i = 0; i < 4; i++) {
+                xs[i] = uniform(-2000, 2600);
+                ys[i] = uniform(-2000, 2450);
+            }
+        }
+        xs[4] = xs[0];
+        ys[4] = ys[0];
+        PatternImage fast, plain;
+        const int fastResult = extractPatternImage(frame.data(), xs, ys, vertexIndex, &fast);
+        ASSERT_EQ(fastResult, plainUnwarp(frame, xs, ys, &plain)) << "round " << round;
+        if (fastResult < 0) continue;
+        ++compared;
+        for (int n = 0; n < PATTERN_VALUES; n++) ASSERT_EQ(fast.value[n], plain.value[n]) << "round " << round << " value " << n;
+    }
+    EXPECT_GT(compared, 2500);
 }
 
 TEST_F(Unwarp, IdentifiesADrawnMarkerFromEachStartingCorner) {
