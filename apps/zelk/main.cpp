@@ -20,6 +20,7 @@ int main(int argc, char** argv) {
     zelk::tool::addMarkerCommand(app);
     zelk::tool::addCameraCommand(app);
     zelk::tool::addSceneCommand(app);
+    zelk::tool::addRenderCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

@@ -1,22 +1,39 @@
-// zelk pattern: a pattern file from a picture, or from a printable marker image whose
-// black border (the outer quarter of the width on every side) is cut away first.
+// zelk pattern: a pattern file from a picture, from a straight-on marker image, or from
+// a camera frame with the marker in view.
 //
 // A pattern file holds four orientation blocks of 16 x 16 x 3 intensities as decimal
 // text. Block o is the printed picture turned by o quarter turns counter-clockwise;
 // within a block come plane (blue, green, red: the frame's byte order), row, column.
+//
+// A straight-on marker image may have a margin (a printable sheet with its cut line and
+// caption): the marker is the bounding box of the largest dark region, when that box is
+// square and its outer quarter nearly all dark. In a camera frame the marker is the
+// largest square candidate the plug-in's own detection finds, unwarped by its own
+// identification code; its top-left corner is the one nearest the frame's top-left, so
+// the marker must be seen less than 45 degrees from upright.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "apps/zelk/commands.h"
+#include "camera/camera_params.h"
+#include "detect/candidates.h"
+#include "detect/labelling.h"
+#include "detect/pattern_library.h"
 
 namespace zelk::tool {
 
 namespace {
 
-constexpr int PATTERN_SIZE = 16;
+// The per-channel level below which a pixel counts as black border.
+constexpr int DARK_LEVEL = 80;
+// Detection's own limits: the smallest candidate and the vertex threshold factor.
+constexpr int32_t SMALLEST_CANDIDATE_AREA = 70;
+constexpr double VERTEX_THRESHOLD_FACTOR = 1.0;
 
 // Writes the four orientation blocks of a 16 x 16 BGR picture.
 void writePatternFile(const cv::Mat& picture, const std::string& path) {
@@ -39,43 +56,171 @@ void writePatternFile(const cv::Mat& picture, const std::string& path) {
     if (!out.flush()) fail("cannot write " + path);
 }
 
-// The ring outside the inner half is a marker border when nearly all of it is dark.
-bool hasMarkerBorder(const cv::Mat& image) {
-    const cv::Rect inner(image.cols / 4, image.rows / 4, image.cols / 2, image.rows / 2);
-    cv::Mat dark;
-    cv::inRange(image, cv::Scalar(0, 0, 0), cv::Scalar(80, 80, 80), dark);
-    dark(inner).setTo(0);
-    const double ring = double(image.total()) - double(inner.area());
-    return ring > 0 && cv::countNonZero(dark) >= 0.95 * ring;
+// The inner half of a marker square, its border rounded as zelk marker draws it.
+cv::Rect innerHalf(const cv::Rect& box) {
+    const int x = (box.width + 2) / 4, y = (box.height + 2) / 4;
+    return cv::Rect(box.x + x, box.y + y, box.width - 2 * x, box.height - 2 * y);
 }
 
-void makePattern(const std::string& imagePath, const std::string& border, const std::string& output) {
-    cv::Mat image = cv::imread(imagePath, cv::IMREAD_COLOR);
-    if (image.empty()) fail("cannot read the picture " + imagePath);
-    const bool cut = border == "yes" || (border == "auto" && hasMarkerBorder(image));
-    if (cut) image = image(cv::Rect(image.cols / 4, image.rows / 4, image.cols / 2, image.rows / 2));
-    if (image.rows < 1 || image.cols < 1) fail(imagePath + " is too small");
+// The black square of a straight-on marker image: the bounding box of the largest dark
+// region, when it is square within 2 % and its outer quarter is at least 95 % dark.
+bool findBorderBox(const cv::Mat& image, cv::Rect* box) {
+    cv::Mat dark, labels, stats, centroids;
+    cv::inRange(image, cv::Scalar(0, 0, 0), cv::Scalar(DARK_LEVEL, DARK_LEVEL, DARK_LEVEL), dark);
+    const int count = cv::connectedComponentsWithStats(dark, labels, stats, centroids, 8);
+    int largest = 0;
+    for (int k = 1; k < count; ++k)
+        if (!largest || stats.at<int>(k, cv::CC_STAT_AREA) > stats.at<int>(largest, cv::CC_STAT_AREA)) largest = k;
+    if (!largest) return false;
+    const cv::Rect found(stats.at<int>(largest, cv::CC_STAT_LEFT), stats.at<int>(largest, cv::CC_STAT_TOP),
+                         stats.at<int>(largest, cv::CC_STAT_WIDTH), stats.at<int>(largest, cv::CC_STAT_HEIGHT));
+    if (found.width < 8 || std::abs(found.width - found.height) > 0.02 * found.width) return false;
+    const cv::Rect inner = innerHalf(found);
+    cv::Mat ring = dark(found).clone();
+    ring(inner - found.tl()).setTo(0);
+    const double ringArea = double(found.area()) - double(inner.area());
+    if (cv::countNonZero(ring) < 0.95 * ringArea) return false;
+    *box = found;
+    return true;
+}
+
+
+struct FoundMarker {
+    PatternImage image;   // as identification unwarps it: row 0 from corner 0 to corner 1
+    cv::Point2d corner[4];
+    int topLeft;          // the corner nearest the frame's top-left
+};
+
+// The largest square candidate of a frame, unwarped as identification does. False when none.
+bool findMarkerInView(const cv::Mat& picture, int threshold, FoundMarker* found, double* scale) {
+    // The labelling holds at most LABEL_IMAGE_CAPACITY pixels: larger photos are shrunk.
+    cv::Mat image = picture;
+    *scale = 1.0;
+    if (double(image.total()) > LABEL_IMAGE_CAPACITY) {
+        *scale = std::sqrt(LABEL_IMAGE_CAPACITY / double(image.total()));
+        cv::resize(picture, image, cv::Size(), *scale, *scale, cv::INTER_AREA);
+        while (!labelImageFits(image.cols, image.rows))
+            cv::resize(image, image, cv::Size(image.cols - 1, image.rows - 1), 0, 0, cv::INTER_AREA);
+        *scale = double(image.cols) / picture.cols;
+    }
+    if (!labelImageFits(image.cols, image.rows)) return false;
+    cv::Mat frame;
+    cv::cvtColor(image, frame, cv::COLOR_BGR2BGRA);
+    CameraParams camera{};
+    camera.imageWidth = frame.cols;
+    camera.imageHeight = frame.rows;
+    setCurrentCamera(&camera);
+
+    int32_t regionCount = 0;
+    const int32_t* regionArea = nullptr;
+    const RegionCentroid* regionCentroid = nullptr;
+    const RegionBounds* regionBounds = nullptr;
+    const int32_t* labelTable = nullptr;
+    const LabelPixel* labels =
+        labelFrame(frame.data, threshold, &regionCount, &regionArea, &regionCentroid, &regionBounds, &labelTable);
+    if (!labels || regionCount == 0) return false;
+    // Candidates are traced region by region, largest area first, so that the candidate
+    // list's capacity never hides the largest square among many small regions.
+    std::vector<int32_t> areas(regionArea, regionArea + regionCount);
+    std::sort(areas.begin(), areas.end(), std::greater<int32_t>());
+    areas.erase(std::unique(areas.begin(), areas.end()), areas.end());
+    for (const int32_t area : areas) {
+        if (area < SMALLEST_CANDIDATE_AREA) break;
+        int32_t count = 0;
+        const SquareCandidate* candidates =
+            extractCandidates(labels, regionCount, labelTable, regionArea, regionCentroid, regionBounds, area, area,
+                              VERTEX_THRESHOLD_FACTOR, &count);
+        for (int32_t k = 0; k < count; ++k) {
+            const SquareCandidate& candidate = candidates[k];
+            if (candidate.pixelArea == 0) continue;
+            if (extractPatternImage(frame.data, candidate.contourX, candidate.contourY, candidate.vertexIndex,
+                                    &found->image) < 0)
+                continue;
+            double best = -1e300;
+            for (int i = 0; i < 4; ++i) {
+                const int v = candidate.vertexIndex[i];
+                found->corner[i] = cv::Point2d(candidate.contourX[v], candidate.contourY[v]) / *scale;
+                const double towardTopLeft = -(candidate.contourX[v] - candidate.centre[0]) -
+                                             (candidate.contourY[v] - candidate.centre[1]);
+                if (towardTopLeft > best) {
+                    best = towardTopLeft;
+                    found->topLeft = i;
+                }
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// The printed picture of a marker found in view: what identification unwarped, turned so
+// that the top-left corner comes first.
+cv::Mat printedPicture(const FoundMarker& found) {
+    cv::Mat unwarped(PATTERN_SIZE, PATTERN_SIZE, CV_8UC3);
+    std::copy(found.image.value, found.image.value + PATTERN_VALUES, unwarped.data);
+    // Identification reports direction d when the top-left corner is corner (4 - d) mod 4 and
+    // it matched block d, the picture turned d times: so the picture is the unwarped image
+    // turned counter-clockwise as many times as the top-left corner's index.
+    for (int turn = 0; turn < found.topLeft; ++turn) cv::rotate(unwarped, unwarped, cv::ROTATE_90_COUNTERCLOCKWISE);
+    return unwarped;
+}
+
+struct PatternOptions {
+    std::string image, output, border = "auto";
+    bool find = false;
+    int threshold = 100;
+};
+
+void makePattern(const PatternOptions& options) {
+    cv::Mat image = cv::imread(options.image, cv::IMREAD_COLOR);
+    if (image.empty()) fail("cannot read the picture " + options.image);
     cv::Mat picture;
-    cv::resize(image, picture, cv::Size(PATTERN_SIZE, PATTERN_SIZE), 0, 0, cv::INTER_AREA);
-    writePatternFile(picture, output);
-    std::cout << output << ": pattern from " << (cut ? "the inner half of " : "") << imagePath << "\n";
+    std::string from;
+    if (options.find) {
+        FoundMarker found;
+        double scale;
+        if (!findMarkerInView(image, options.threshold, &found, &scale))
+            fail("no square marker found in " + options.image + " at threshold " + std::to_string(options.threshold));
+        picture = printedPicture(found);
+        from = "the marker in view in " + options.image + " (corners";
+        for (int i = 0; i < 4; ++i) {
+            const cv::Point2d& c = found.corner[(found.topLeft + i) % 4];
+            from += cv::format(" %.0f,%.0f", c.x, c.y);
+        }
+        from += ", top-left first)";
+    } else {
+        cv::Rect box;
+        const bool marker = options.border != "no" && findBorderBox(image, &box);
+        if (options.border == "yes" && !marker)
+            fail("no black marker border found in " + options.image + " (is it a straight-on marker image?)");
+        if (marker) image = image(innerHalf(box));
+        if (image.rows < 1 || image.cols < 1) fail(options.image + " is too small");
+        cv::resize(image, picture, cv::Size(PATTERN_SIZE, PATTERN_SIZE), 0, 0, cv::INTER_AREA);
+        from = (marker ? "the inner half of the marker in " : "the whole of ") + options.image;
+    }
+    writePatternFile(picture, options.output);
+    std::cout << options.output << ": pattern from " << from << "\n";
 }
 
 }  // namespace
 
 void addPatternCommand(CLI::App& app) {
-    auto* command = app.add_subcommand("pattern", "make a pattern file from a picture or a marker image");
-    auto image = std::make_shared<std::string>();
-    auto output = std::make_shared<std::string>();
-    auto border = std::make_shared<std::string>("auto");
-    command->add_option("image", *image, "the picture (any image format OpenCV reads)")->required();
-    command->add_option("-o,--output", *output, "the pattern file to write")->required();
-    command->add_option("--border", *border,
-                        "yes: the image is a printable marker, use its inner half; no: use it whole; "
-                        "auto: yes when the outer quarter is black")
+    auto* command = app.add_subcommand("pattern", "make a pattern file from a picture, a marker image or a frame");
+    auto options = std::make_shared<PatternOptions>();
+    command->add_option("image", options->image, "the picture (PNG, JPEG or any format OpenCV reads)")->required();
+    command->add_option("-o,--output", options->output, "the pattern file to write")->required();
+    command->add_option("--border", options->border,
+                        "yes: a straight-on marker image (a margin around it is fine), use its inner half; "
+                        "no: the picture whole; auto: yes when a black border is found")
         ->check(CLI::IsMember({"auto", "yes", "no"}))
         ->capture_default_str();
-    command->callback([=] { makePattern(*image, *border, *output); });
+    command->add_flag("--find", options->find,
+                      "the image is a camera frame or photo: unwarp the largest square marker in view, "
+                      "seen roughly upright");
+    command->add_option("--threshold", options->threshold, "with --find: the darkness threshold, as for tracking")
+        ->check(CLI::Range(0, 255))
+        ->capture_default_str();
+    command->callback([options] { makePattern(*options); });
 }
 
 }  // namespace zelk::tool

@@ -14,27 +14,9 @@ bool unknownAttribute(const XmlElement& element, const char* name, std::string* 
 }
 
 std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string* error) {
-    if (!configPath) {
-        *error = "no configuration file";
-        return nullptr;
-    }
-    const std::string path = synth::resolvePath("", configPath);
     XmlElement root;
-    std::string reason;
-    if (!readXmlFile(path, &root, &reason)) {
-        *error = "cannot read the configuration \"" + path + "\": " + reason;
-        return nullptr;
-    }
-    if (root.name != "video") {
-        *error = "\"" + path + "\" is not a <video> configuration";
-        return nullptr;
-    }
-    if (root.children.size() != 1) {
-        *error = "\"" + path + "\" must hold exactly one source element";
-        return nullptr;
-    }
-    const std::size_t slash = path.find_last_of('/');
-    const std::string base = slash == std::string::npos ? "" : path.substr(0, slash == 0 ? 1 : slash);
+    std::string base;
+    if (!synth::loadVideoConfig(configPath, &root, &base, error)) return nullptr;
 
     const XmlElement& element = root.children[0];
     const std::string& kind = element.name;

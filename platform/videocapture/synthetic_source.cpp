@@ -42,20 +42,7 @@ private:
 std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
                                             std::string* error) {
     synth::SceneSpec spec;
-    spec.baseDirectory = base;
-    for (const XmlAttribute& a : element.attributes) {
-        if (isPacingAttribute(a.name.c_str())) continue;
-        if (!synth::setSceneAttribute(&spec, a.name.c_str(), a.value.c_str(), error)) return nullptr;
-    }
-    for (const XmlElement& child : element.children) {
-        if (child.name != "marker") {
-            *error = "unknown element <" + child.name + "> in <synthetic>";
-            return nullptr;
-        }
-        spec.markers.emplace_back();
-        for (const XmlAttribute& a : child.attributes)
-            if (!synth::setMarkerAttribute(&spec.markers.back(), a.name.c_str(), a.value.c_str(), error)) return nullptr;
-    }
+    if (!synth::readSceneElement(element, base, &spec, error)) return nullptr;
     auto source = std::make_unique<SyntheticSource>();
     if (!source->open(spec, error)) return nullptr;
     return source;

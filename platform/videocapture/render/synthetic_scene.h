@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "camera/camera_params.h"
+#include "platform/videocapture/xml_reader.h"
 
 namespace zelk::synth {
 
@@ -124,6 +125,14 @@ bool setMarkerAttribute(SceneSpec::Marker* marker, const char* name, const char*
 bool parseNumbers(const char* text, int count, double* values);
 // Reads a decimal integer within [low, high]; nothing else may follow.
 bool parseInteger(const char* text, long long low, long long high, long long* value);
+// Reads a video configuration file into root: its one source element inside <video> is
+// root->children[0], and base is set to the file's folder. False with a message when the
+// file is not such a configuration.
+bool loadVideoConfig(const char* path, video::XmlElement* root, std::string* base, std::string* error);
+// Reads a <synthetic> element into spec. Its loop and pace attributes, which the
+// configuration reads for every recorded source, are passed over.
+bool readSceneElement(const video::XmlElement& element, const std::string& base, SceneSpec* spec,
+                      std::string* error);
 // A file name of the configuration as a path: '\' read as '/', relative to base.
 std::string resolvePath(const std::string& base, const std::string& name);
 
