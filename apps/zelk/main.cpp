@@ -1,4 +1,5 @@
 // zelk: runs the plug-in the way the host engine does, and makes its data files.
+#include <algorithm>
 #include <iostream>
 
 #include "apps/zelk/commands.h"
@@ -25,8 +26,12 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return app.exit(error);
-    } catch (const std::exception& error) {  // e.g. OpenCV refusing an image format
-        std::cerr << "zelk: " << error.what() << "\n";
+    } catch (const std::exception& error) {  // e.g. OpenCV refusing an image
+        // One line, as every message of ours.
+        std::string message = error.what();
+        std::replace(message.begin(), message.end(), '\n', ' ');
+        while (!message.empty() && message.back() == ' ') message.pop_back();
+        std::cerr << "zelk: " << message << "\n";
         return 1;
     }
     return 0;

@@ -307,6 +307,7 @@ void makeMarker(MarkerOptions options) {
                                                           : cv::imread(options.source, cv::IMREAD_COLOR);
     if (picture.empty()) fail("cannot read the picture " + options.source);
     if (!sheet) {
+        if (!cv::haveImageWriter(options.output)) fail("cannot write " + options.output + ": unknown image format");
         cv::Mat marker(options.pixels, options.pixels, CV_8UC3);
         drawMarker(picture, marker, 0, 0, options.pixels);
         if (!cv::imwrite(options.output, marker)) fail("cannot write " + options.output);

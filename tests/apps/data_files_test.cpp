@@ -2,6 +2,7 @@
 // and the bundled data they made.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -182,18 +183,24 @@ struct BadInput {
 class RefusedInput : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(RefusedInput, FailsWithAMessageAndWritesNothing) {
-    const std::string out = scratchPath("out"), shortFile = scratchPath("short.pat");
+    const std::string out = scratchPath("out"), shortFile = scratchPath("short.pat"), plain = scratchPath("plain.png");
     {
         std::ofstream file(shortFile);
         for (int i = 0; i < 20; ++i) file << "12 ";  // 60 bytes
     }
+    ASSERT_TRUE(cv::imwrite(plain, cv::Mat(64, 64, CV_8UC3, cv::Scalar(90, 180, 240))));
     std::string arguments = GetParam().arguments;
-    for (auto [token, path] : {std::pair<std::string, std::string>{"OUT", out}, {"SHORT", shortFile}}) {
+    for (auto [token, path] :
+         {std::pair<std::string, std::string>{"OUT", out}, {"SHORT", shortFile}, {"PLAIN", plain}}) {
         for (size_t at; (at = arguments.find(token)) != std::string::npos;) arguments.replace(at, token.size(), path);
     }
     const ZelkRun run = runZelk(arguments);
     EXPECT_NE(run.exitCode, 0) << run.output;
     EXPECT_FALSE(run.output.empty());
+    // Our own messages are one line.
+    if (run.output.rfind("zelk: ", 0) == 0) {
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    }
     EXPECT_FALSE(fs::exists(out));
 }
 
@@ -206,7 +213,19 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"ZeroFocalLength", "camera write --fx 0 -o OUT"},
                       BadInput{"ZeroDistortionScale", "camera write --fx 500 --distortion 1 1 0 0 -o OUT"},
                       BadInput{"ShortCameraFile", "camera print SHORT"},
-                      BadInput{"SceneWithoutMarkers", "scene -o OUT"}),
+                      BadInput{"SceneWithoutMarkers", "scene -o OUT"},
+                      BadInput{"NoMarkerInView", "pattern --find PLAIN -o OUT"},
+                      BadInput{"MarkerTouchingTheFrameEdge", "pattern --find Data/markers/arrow.png -o OUT"},
+                      BadInput{"NoBorderWhereOneIsExpected", "pattern --border yes PLAIN -o OUT"},
+                      BadInput{"SheetAsJpeg", "marker Data/patterns/arrow.pat --size 80 -o OUT.jpg"},
+                      BadInput{"NegativeSheetSize", "marker Data/patterns/arrow.pat --size -5 -o OUT"},
+                      BadInput{"PixelsWithAPhysicalSize", "marker Data/patterns/arrow.pat --pixels 64 --size 80 -o OUT"},
+                      BadInput{"MalformedCameraSize", "camera write --size 640by480 --fx 500 -o OUT"},
+                      BadInput{"MissingCalibration", "camera import /nonexistent/calibration.yml -o OUT"},
+                      BadInput{"CalibrationNotYaml", "camera import SHORT -o OUT"},
+                      BadInput{"RenderWithoutConfiguration", "render /nonexistent/scene.xml -o OUT"},
+                      BadInput{"RenderNoFrames", "render Data/WDM_camera_flipV.xml --frames 0 -o OUT"},
+                      BadInput{"RenderRecordedFootage", "render PLAIN -o OUT"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Scenes, TheVideoLibraryPlaysWhatTheSceneCommandWrote) {
