@@ -7,7 +7,8 @@
 // by keeping OpenCV's camera matrix as our projection (so OpenCV's undistorted pixels are
 // our ideal ones), putting c at the principal point and fitting s and k by least squares
 // to OpenCV's own distortion over a grid covering the whole image. The residual, measured
-// through the plug-in's own distortion code, is what is lost.
+// through the plug-in's own distortion code, is what is lost. Calibrating from chessboard
+// images fits OpenCV's k1 alone, which maps onto our term exactly when fx = fy.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -15,6 +16,8 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "apps/zelk/commands.h"
 #include "camera/camera_params.h"
@@ -153,6 +156,30 @@ DistortionFit fitDistortion(const cv::Mat& matrix, const cv::Mat& coefficients, 
     return fit;
 }
 
+// Writes an OpenCV camera as a camera file, saying how its distortion was mapped.
+void writeFromOpenCv(const cv::Mat& matrix, const cv::Mat& coefficients, int width, int height,
+                     const std::string& output) {
+    const cv::Matx33d k = matrix;
+    const int terms = coefficients.cols;
+    const double rows[3][3] = {{k(0, 0), k(0, 1), k(0, 2)}, {k(1, 0), k(1, 1), k(1, 2)}, {k(2, 0), k(2, 1), k(2, 2)}};
+    CameraParams record = pinhole(width, height, rows);
+    const DistortionFit fit = fitDistortion(matrix, coefficients, width, height);
+    std::copy(fit.factors, fit.factors + 4, record.distortion);
+
+    static const char* const NAMES[] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
+    std::cout << "OpenCV's distortion:";
+    for (int i = 0; i < terms; ++i) std::cout << " " << NAMES[i] << " " << coefficients.at<double>(i);
+    std::cout << "\nmapped onto one radial term about the principal point (" << fit.factors[0] << ", "
+              << fit.factors[1] << "): coefficient " << fit.factors[2] << " (x 1e-8 per squared pixel), scale "
+              << fit.factors[3] << "\n"
+              << cv::format("the two models differ over the %d x %d image by %.3f px RMS, %.3f px at most\n", width,
+                            height, fit.rms, fit.largest);
+    if (fit.largest > 1.0)
+        std::cout << "warning: this lens bends more than one radial term can follow; poses near the image's "
+                     "edges will be off by up to that much\n";
+    printAndWrite(record, output);
+}
+
 struct ImportOptions {
     std::string input, output, size;
 };
@@ -188,24 +215,63 @@ void importCalibration(const ImportOptions& options) {
         fail(options.input + ": distortion_coefficients must hold 4, 5, 8, 12 or 14 numbers");
     if (!cv::checkRange(coefficients)) fail(options.input + ": distortion_coefficients must be finite");
 
-    const double rows[3][3] = {{k(0, 0), k(0, 1), k(0, 2)}, {k(1, 0), k(1, 1), k(1, 2)}, {k(2, 0), k(2, 1), k(2, 2)}};
-    CameraParams record = pinhole(width, height, rows);
-    const DistortionFit fit = fitDistortion(matrix, coefficients, width, height);
-    std::copy(fit.factors, fit.factors + 4, record.distortion);
-
-    static const char* const NAMES[] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
-    std::cout << "OpenCV's distortion:";
-    for (int i = 0; i < terms; ++i) std::cout << " " << NAMES[i] << " " << coefficients.at<double>(i);
-    std::cout << "\nmapped onto one radial term about the principal point (" << fit.factors[0] << ", "
-              << fit.factors[1] << "): coefficient " << fit.factors[2] << " (x 1e-8 per squared pixel), scale "
-              << fit.factors[3] << "\n"
-              << cv::format("the two models differ over the %d x %d image by %.3f px RMS, %.3f px at most\n", width,
-                            height, fit.rms, fit.largest);
-    if (fit.largest > 1.0)
-        std::cout << "warning: this lens bends more than one radial term can follow; poses near the image's "
-                     "edges will be off by up to that much\n";
-    printAndWrite(record, options.output);
+    writeFromOpenCv(matrix, coefficients, width, height, options.output);
 }
+
+// ---- calibration from chessboard images ----------------------------------------------
+
+struct CalibrateOptions {
+    std::vector<std::string> images;
+    std::string output, board = "9x6", yaml;
+    double square = 25;
+};
+
+// Calibrates with k1 alone (no k2, k3 or tangential terms): the model our single radial
+// term holds exactly when fx = fy, so that little is lost in the mapping.
+void calibrate(const CalibrateOptions& options) {
+    int columns, rows;
+    if (!parseSize(options.board, &columns, &rows) || columns < 2 || rows < 2)
+        fail("--board takes the inner corners as COLUMNSxROWS, e.g. 9x6, not " + options.board);
+    if (!(options.square > 0)) fail("--square must be positive");
+    std::vector<cv::Point3f> board;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) board.emplace_back(float(c * options.square), float(r * options.square), 0.f);
+    std::vector<std::vector<cv::Point3f>> objectPoints;
+    std::vector<std::vector<cv::Point2f>> imagePoints;
+    cv::Size size;
+    for (const std::string& path : options.images) {
+        const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        if (image.empty()) fail("cannot read the picture " + path);
+        if (size.empty()) size = image.size();
+        if (image.size() != size) fail(path + " is not the size of the first image");
+        std::vector<cv::Point2f> corners;
+        const bool found = cv::findChessboardCorners(image, cv::Size(columns, rows), corners,
+                                                     cv::CALIB_CB_ADAPTIVE_THRESH | cv::CALIB_CB_NORMALIZE_IMAGE);
+        std::cout << path << ": " << (found ? "board found" : "no board") << "\n";
+        if (!found) continue;
+        cv::cornerSubPix(image, corners, cv::Size(11, 11), cv::Size(-1, -1),
+                         cv::TermCriteria(cv::TermCriteria::EPS | cv::TermCriteria::COUNT, 50, 0.001));
+        objectPoints.push_back(board);
+        imagePoints.push_back(corners);
+    }
+    if (imagePoints.size() < 3)
+        fail("the board was found in " + std::to_string(imagePoints.size()) + " images; at least 3 are needed");
+    cv::Mat matrix, coefficients;
+    std::vector<cv::Mat> rotations, translations;
+    const double rms = cv::calibrateCamera(objectPoints, imagePoints, size, matrix, coefficients, rotations,
+                                           translations,
+                                           cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3);
+    std::cout << cv::format("calibrated from %zu of %zu images: reprojection error %.3f px RMS\n", imagePoints.size(),
+                            options.images.size(), rms);
+    if (!options.yaml.empty()) {
+        cv::FileStorage file(options.yaml, cv::FileStorage::WRITE);
+        if (!file.isOpened()) fail("cannot write " + options.yaml);
+        file << "image_width" << size.width << "image_height" << size.height << "camera_matrix" << matrix
+             << "distortion_coefficients" << coefficients << "avg_reprojection_error" << rms;
+    }
+    writeFromOpenCv(matrix, coefficients, size.width, size.height, options.output);
+}
+
 
 }  // namespace
 
@@ -242,6 +308,16 @@ void addCameraCommand(CLI::App& app) {
     import->add_option("-o,--output", imported->output, "the camera file to write")->required();
     import->add_option("--size", imported->size, "image size as WIDTHxHEIGHT, when the calibration lacks it");
     import->callback([imported] { importCalibration(*imported); });
+
+    auto* calibration = command->add_subcommand("calibrate", "calibrate a camera from chessboard images");
+    auto calibrated = std::make_shared<CalibrateOptions>();
+    calibration->add_option("images", calibrated->images, "pictures of a chessboard, seen from many sides")->required();
+    calibration->add_option("-o,--output", calibrated->output, "the camera file to write")->required();
+    calibration->add_option("--board", calibrated->board, "inner corners of the board, COLUMNSxROWS")
+        ->capture_default_str();
+    calibration->add_option("--square", calibrated->square, "side of a square (any unit)")->capture_default_str();
+    calibration->add_option("--yaml", calibrated->yaml, "also write OpenCV's calibration to this file");
+    calibration->callback([calibrated] { calibrate(*calibrated); });
 
     auto* print = command->add_subcommand("print", "print a camera file as the plug-in prints it");
     auto path = std::make_shared<std::string>();
