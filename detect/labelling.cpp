@@ -43,8 +43,8 @@ struct ColumnSpan {
 static ColumnSpan labelledSpan[WIDEST_ROW];
 static int32_t spanWidth, spanHeight;
 
-// Marks a dark pixel of the row being labelled; never a raw label, which is at most 32,768.
-constexpr LabelPixel DARK = 0xFFFF;
+// A dark pixel of the row being labelled is marked 0xFFFF, never a raw label (at most
+// 32,768); this is four of them as one word.
 constexpr uint64_t DARK4 = ~uint64_t(0);
 
 bool labelImageFits(int32_t width, int32_t height) {
