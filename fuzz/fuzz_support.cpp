@@ -1,0 +1,88 @@
+#include "fuzz/fuzz_support.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "detect/candidates.h"
+#include "detect/edge_lines.h"
+#include "detect/labelling.h"
+#include "platform/host/host.h"
+#include "plugin/marker_query.h"
+#include "pose/pose_estimation.h"
+
+namespace zelk::fuzz {
+
+static std::map<std::string, std::string> scratchPaths;
+
+static void removeScratchFiles() {
+    for (const auto& entry : scratchPaths) std::remove(entry.second.c_str());
+}
+
+const char* writeScratchFile(const char* name, const uint8_t* data, size_t size) {
+    auto found = scratchPaths.find(name);
+    if (found == scratchPaths.end()) {
+        if (scratchPaths.empty()) std::atexit(removeScratchFiles);
+        const char* folder = std::getenv("TMPDIR");
+        const std::string path = std::string(folder && *folder ? folder : "/tmp") + "/zelk-fuzz-" +
+                                 std::to_string(getpid()) + "-" + name;
+        found = scratchPaths.emplace(name, path).first;
+    }
+    std::FILE* file = std::fopen(found->second.c_str(), "wb");
+    if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) {
+        std::fprintf(stderr, "cannot write the scratch file %s\n", found->second.c_str());
+        std::abort();
+    }
+    return found->second.c_str();
+}
+
+void silenceStandardOutput() {
+    if (!std::freopen("/dev/null", "w", stdout)) std::perror("/dev/null");
+}
+
+CameraParams plainCamera(int32_t width, int32_t height) {
+    CameraParams camera{};
+    camera.imageWidth = width;
+    camera.imageHeight = height;
+    camera.projection[0][0] = width;
+    camera.projection[0][2] = (width - 1) / 2.0;
+    camera.projection[1][1] = width;
+    camera.projection[1][2] = (height - 1) / 2.0;
+    camera.projection[2][2] = 1.0;
+    camera.distortion[0] = (width - 1) / 2.0;
+    camera.distortion[1] = (height - 1) / 2.0;
+    camera.distortion[3] = 1.0;
+    return camera;
+}
+
+int32_t findMarkers(const FrameImage* frame, int threshold, int32_t largestArea, int32_t smallestArea,
+                    double vertexFactor, MarkerRecord** markers) {
+    int32_t regionCount = 0;
+    const int32_t* area = nullptr;
+    const RegionCentroid* centroid = nullptr;
+    const RegionBounds* bounds = nullptr;
+    const int32_t* table = nullptr;
+    const LabelPixel* labels = labelFrame(frame, threshold, &regionCount, &area, &centroid, &bounds, &table);
+    if (!labels) return 0;
+    int32_t count = 0;
+    const SquareCandidate* candidates = extractCandidates(labels, regionCount, table, area, centroid, bounds,
+                                                          largestArea, smallestArea, vertexFactor, &count);
+    *markers = buildMarkerList(frame, candidates, &count);
+    return count;
+}
+
+void queryPose(const MarkerRecord* marker, const double centre[2], double width) {
+    double pose[3][4];
+    if (estimateMarkerPose(marker, centre, width, pose) < 0) return;
+    HostVector position;
+    HostAngle angles;
+    poseToHostRecords(pose, &position, &angles);
+    HostAngle turn = HOST_ANGLE_TURN;
+    host::angRotate(&angles, &turn);
+    if (invertPose(pose, pose) == 0) poseToHostRecords(pose, &position, &angles);
+}
+
+}  // namespace zelk::fuzz
