@@ -231,6 +231,36 @@ TEST(Render, BackFacingAndBehindMarkersAreNotDrawn) {
     for (std::size_t i = 0; i < frame.size(); i += 4) ASSERT_EQ(frame[i], 90);
 }
 
+// Markers whose outline projects far past the int range: beside the camera they leave the
+// frame blank, covering the whole view they darken all of it.
+struct FarCase {
+    const char* name;
+    Pose pose;
+    double width;
+    unsigned char expected;
+};
+
+class RenderFar : public ::testing::TestWithParam<FarCase> {};
+
+TEST_P(RenderFar, OutlinesBeyondTheIntRangeAreClampedToTheFrame) {
+    const FarCase& c = GetParam();
+    const MarkerFace face = patternFace(plainPicture(0).value);
+    SceneMarker marker;
+    marker.face = &face;
+    marker.width = c.width;
+    makePose(c.pose, marker.pose);
+    RenderOptions options;
+    options.background = 90;
+    const auto [frame, truth] = renderFrame(testCamera(0), {marker}, options);
+    for (std::size_t i = 0; i < frame.size(); i += 4) ASSERT_EQ(frame[i], c.expected) << "pixel " << i / 4;
+}
+
+INSTANTIATE_TEST_SUITE_P(Render, RenderFar,
+                         ::testing::Values(FarCase{"right", {0, 0, 1e12, 0, 600}, 80, 90},
+                                           FarCase{"above", {30, 20, 0, -1e12, 600}, 80, 90},
+                                           FarCase{"covering", {0, 0, 0, 0, 1}, 1e9, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Render, NoiseHasItsSigmaAndFollowsTheSeed) {
     const zelk::CameraParams camera = testCamera(0);
     RenderOptions options;

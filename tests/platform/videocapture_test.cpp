@@ -179,6 +179,29 @@ TEST_F(VideoCaptureTest, DeepAndHugeDocumentsAreRefused) {
     EXPECT_EQ(videoOpen(path.c_str()), 0);
 }
 
+
+// Inputs found by fuzzing that once broke the library: each must open and deliver frames.
+using FoundConfig = BadConfig;  // a name and the whole file
+class VideoCaptureFoundConfig : public VideoCaptureTest, public ::testing::WithParamInterface<FoundConfig> {};
+
+TEST_P(VideoCaptureFoundConfig, OpensAndPlays) {
+    const std::string path = folder + "/found.xml";
+    writeTextFile(path, GetParam().text);
+    ASSERT_EQ(videoOpen(path.c_str()), 0);
+    ASSERT_EQ(videoCapStart(), 0);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_NE(videoGetImage(), nullptr);
+        EXPECT_EQ(videoCapNext(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Configs, VideoCaptureFoundConfig,
+    ::testing::Values(FoundConfig{"markerOutlineBeyondTheIntRange",
+                                "<video><synthetic width=\"64\" height=\"48\"><marker pattern=\"pats/quad.pat\" "
+                                "pose=\"1 0 0 1e12  0 -1 0 0  0 0 -1 600\"/></synthetic></video>"}),
+    [](const ::testing::TestParamInfo<BadConfig>& info) { return std::string(info.param.name); });
+
 TEST_F(VideoCaptureTest, SyntheticSourceDeliversItsFramesThenEnds) {
     ASSERT_EQ(videoOpen(synthetic("frames=\"3\" width=\"320\" height=\"240\"").c_str()), 0);
     int width = 0, height = 0;

@@ -91,6 +91,14 @@ void observedBounds(const CameraParams& camera, const SceneMarker& marker, doubl
     }
 }
 
+// value as an int within [low, high], NaN as low. Clamped before the conversion, since a
+// marker beside or just in front of the camera projects far beyond the int range.
+int clampToInt(double value, int low, int high) {
+    if (!(value > low)) return low;
+    if (value >= high) return high;
+    return static_cast<int>(value);
+}
+
 // The label of an ideal image point on a marker, 0 when it misses the marker.
 inline uint32_t labelAt(const Placed& m, double u, double v) {
     const double q2 = m.toPlane[2][0] * u + m.toPlane[2][1] * v + m.toPlane[2][2];
@@ -268,10 +276,10 @@ void Renderer::render(const std::vector<SceneMarker>& markers, const RenderOptio
         double bounds[4];
         observedBounds(camera_, marker, bounds);
         // Pixel corner i sits at observed x = i - 0.5.
-        m.x0 = std::clamp(static_cast<int>(std::floor(bounds[0])) - 1, 0, w);
-        m.y0 = std::clamp(static_cast<int>(std::floor(bounds[1])) - 1, 0, h);
-        m.x1 = std::clamp(static_cast<int>(std::ceil(bounds[2])) + 2, 0, w);
-        m.y1 = std::clamp(static_cast<int>(std::ceil(bounds[3])) + 2, 0, h);
+        m.x0 = clampToInt(std::floor(bounds[0]) - 1, 0, w);
+        m.y0 = clampToInt(std::floor(bounds[1]) - 1, 0, h);
+        m.x1 = clampToInt(std::ceil(bounds[2]) + 2, 0, w);
+        m.y1 = clampToInt(std::ceil(bounds[3]) + 2, 0, h);
         if (m.x0 >= m.x1 || m.y0 >= m.y1) continue;
         placed.push_back(m);
     }
@@ -351,7 +359,8 @@ void Renderer::render(const std::vector<SceneMarker>& markers, const RenderOptio
     // Near a marker corner, a thin wedge can cross pixels without covering any of their corners.
     for (const Placed& m : placed) {
         for (const auto& corner : m.corners) {
-            const int cx = static_cast<int>(std::lround(corner[0])), cy = static_cast<int>(std::lround(corner[1]));
+            const int cx = clampToInt(std::round(corner[0]), -CORNER_REACH - 1, w + CORNER_REACH);
+            const int cy = clampToInt(std::round(corner[1]), -CORNER_REACH - 1, h + CORNER_REACH);
             for (int y = std::max(0, cy - CORNER_REACH); y <= std::min(h - 1, cy + CORNER_REACH); ++y)
                 for (int x = std::max(0, cx - CORNER_REACH); x <= std::min(w - 1, cx + CORNER_REACH); ++x)
                     supersample(x, y, &colour_[(static_cast<std::size_t>(y) * w + x) * 3]);
