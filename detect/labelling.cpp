@@ -51,7 +51,7 @@ bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
-// Writes DARK (byte sum below bound) or 0 for pixels first ... end-1 of a frame row and
+// Writes 0xFFFF (byte sum below bound) or 0 for pixels first ... end-1 of a frame row and
 // tells whether any was dark. The sums (at most 765) and the bound are kept in 16 bits so
 // that the compiler vectorises the loop with eight or more pixels per instruction.
 static bool markDarkRange(const FrameImage* row, int32_t first, int32_t end, uint16_t bound, LabelPixel* out) {
@@ -167,7 +167,7 @@ static inline void countStretch(int32_t label, int32_t first, int32_t last, int3
     s.yMax = y;
 }
 
-// Labels the dark pixels of row y (already marked DARK) from the row above.
+// Labels the dark pixels of row y (already marked 0xFFFF) from the row above.
 // Returns the raw label count, or -1 when the table overflows.
 // *firstDark and *lastDark receive the row's first and last dark column.
 static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
