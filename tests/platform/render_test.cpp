@@ -258,7 +258,7 @@ TEST_P(RenderFar, OutlinesBeyondTheIntRangeAreClampedToTheFrame) {
 INSTANTIATE_TEST_SUITE_P(Render, RenderFar,
                          ::testing::Values(FarCase{"right", {0, 0, 1e12, 0, 600}, 80, 90},
                                            FarCase{"above", {30, 20, 0, -1e12, 600}, 80, 90},
-                                           FarCase{"covering", {0, 0, 0, 0, 1}, 1e9, 0}),
+                                           FarCase{"covering", {0, 0, 0, 0, 10}, 1e9, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Render, NoiseHasItsSigmaAndFollowsTheSeed) {
