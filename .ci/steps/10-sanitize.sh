@@ -9,4 +9,4 @@ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELK_SANITIZE=address
 cmake --build "$build" -j2
 export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1
-ctest --test-dir "$build" --output-on-failure --no-tests=error -j2
+ctest --test-dir "$build" --output-on-failure --no-tests=error -j2 -LE soak  # the long runs have their own step
