@@ -182,6 +182,8 @@ TEST_F(HostMisuse, NullPointersInEveryPointerArgument) {
     EXPECT_EQ(texture.lockCount, 1);  // the plug-in still works
 
     // Null strings and null characters name the defaults (relative to the current folder).
+    // The bundled scene's markers are pictures, which only a build with OpenCV reads.
+#ifdef ZELK_WITH_OPENCV
     const std::filesystem::path home = std::filesystem::current_path();
     std::filesystem::current_path(sourcePath(""));
     const int32_t nullRecords = initWith(nullptr, nullptr);
@@ -190,6 +192,7 @@ TEST_F(HostMisuse, NullPointersInEveryPointerArgument) {
     EXPECT_EQ(nullRecords, 0);
     EXPECT_EQ(nullWords, 0);
     EXPECT_EQ(p.getWidth(), 640 * 1024);
+#endif
 }
 
 // Ids the library never hands out find nothing and free nothing; -1, the id of a failed
