@@ -76,8 +76,8 @@ END
 
 mkdir -p "$out/patterns" "$out/markers"
 for name in letter arrow blocks; do
-  "$zelk" pattern "$designs/$name.ppm" --border no -o "$out/patterns/$name.pat"
-  "$zelk" marker "$out/patterns/$name.pat" -o "$out/markers/$name.png"
+  "$zelk" pattern "$designs/$name.ppm" --border no -o "$out/patterns/$name.patt"
+  "$zelk" marker "$out/patterns/$name.patt" -o "$out/markers/$name.png"
 done
 
 "$zelk" camera write -o "$out/camera_para.dat" --width 640 --height 480 --fx 700 --fy 700 \

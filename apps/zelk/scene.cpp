@@ -77,7 +77,7 @@ void writeScene(const SceneOptions& options) {
     }
     std::vector<Attributes> markers;
     for (const auto& marker : options.markers) {
-        const bool pattern = fs::path(marker).extension() == ".pat";
+        const bool pattern = fs::path(marker).extension() == ".patt";
         markers.push_back({{pattern ? "pattern" : "image", fromFolder(marker)}, {"size", options.size}});
     }
 
@@ -115,7 +115,7 @@ void addSceneCommand(CLI::App& app) {
     auto options = std::make_shared<SceneOptions>();
     command->add_option("-o,--output", options->output, "the configuration file to write")->required();
     command->add_option("--marker", options->markers,
-                        "marker, repeatable: a printable marker image or a .pat file; each moves along its own path")
+                        "marker, repeatable: a printable marker image or a .patt file; each moves along its own path")
         ->required();
     command->add_option("--size", options->size, "marker width in scene units")->capture_default_str();
     command->add_option("--camera", options->camera, "camera parameter file (default: a built-in 700 px camera)");

@@ -85,7 +85,7 @@ protected:
 };
 
 TEST_F(PatternFiles, OrientationBlocksAreThePictureTurnedCounterClockwise) {
-    const std::string pat = scratchPath("a.pat");
+    const std::string pat = scratchPath("a.patt");
     ASSERT_EQ(runZelk("pattern " + picturePath + " -o " + pat).exitCode, 0);
     expectPatternOf(pat, picture);
 }
@@ -93,14 +93,14 @@ TEST_F(PatternFiles, OrientationBlocksAreThePictureTurnedCounterClockwise) {
 TEST_F(PatternFiles, LargerPicturesAreAveragedDownToSixteenCells) {
     cv::Mat large;
     cv::resize(picture, large, cv::Size(64, 64), 0, 0, cv::INTER_NEAREST);
-    const std::string largePath = scratchPath("large.png"), pat = scratchPath("large.pat");
+    const std::string largePath = scratchPath("large.png"), pat = scratchPath("large.patt");
     ASSERT_TRUE(cv::imwrite(largePath, large));
     ASSERT_EQ(runZelk("pattern " + largePath + " -o " + pat).exitCode, 0);
     expectPatternOf(pat, picture);
 }
 
 TEST_F(PatternFiles, MarkerImagesCarryTheirPatternInsideABlackBorder) {
-    const std::string pat = scratchPath("b.pat"), marker = scratchPath("marker.png"), again = scratchPath("again.pat");
+    const std::string pat = scratchPath("b.patt"), marker = scratchPath("marker.png"), again = scratchPath("again.patt");
     ASSERT_EQ(runZelk("pattern " + picturePath + " -o " + pat).exitCode, 0);
     ASSERT_EQ(runZelk("marker " + pat + " --pixels 128 -o " + marker).exitCode, 0);
 
@@ -183,7 +183,7 @@ struct BadInput {
 class RefusedInput : public ::testing::TestWithParam<BadInput> {};
 
 TEST_P(RefusedInput, FailsWithAMessageAndWritesNothing) {
-    const std::string out = scratchPath("out"), shortFile = scratchPath("short.pat"), plain = scratchPath("plain.png");
+    const std::string out = scratchPath("out"), shortFile = scratchPath("short.patt"), plain = scratchPath("plain.png");
     {
         std::ofstream file(shortFile);
         for (int i = 0; i < 20; ++i) file << "12 ";  // 60 bytes
@@ -208,8 +208,8 @@ INSTANTIATE_TEST_SUITE_P(
     Zelk, RefusedInput,
     ::testing::Values(BadInput{"MissingPicture", "pattern /nonexistent/picture.png -o OUT"},
                       BadInput{"ShortPatternFile", "marker SHORT -o OUT"},
-                      BadInput{"UnknownImageFormat", "marker Data/patterns/arrow.pat -o OUT.unknown"},
-                      BadInput{"MarkerSizeNotAMultipleOfFour", "marker Data/patterns/arrow.pat --pixels 130 -o OUT"},
+                      BadInput{"UnknownImageFormat", "marker Data/patterns/arrow.patt -o OUT.unknown"},
+                      BadInput{"MarkerSizeNotAMultipleOfFour", "marker Data/patterns/arrow.patt --pixels 130 -o OUT"},
                       BadInput{"ZeroFocalLength", "camera write --fx 0 -o OUT"},
                       BadInput{"ZeroDistortionScale", "camera write --fx 500 --distortion 1 1 0 0 -o OUT"},
                       BadInput{"ShortCameraFile", "camera print SHORT"},
@@ -217,9 +217,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"NoMarkerInView", "pattern --find PLAIN -o OUT"},
                       BadInput{"MarkerTouchingTheFrameEdge", "pattern --find Data/markers/arrow.png -o OUT"},
                       BadInput{"NoBorderWhereOneIsExpected", "pattern --border yes PLAIN -o OUT"},
-                      BadInput{"SheetAsJpeg", "marker Data/patterns/arrow.pat --size 80 -o OUT.jpg"},
-                      BadInput{"NegativeSheetSize", "marker Data/patterns/arrow.pat --size -5 -o OUT"},
-                      BadInput{"PixelsWithAPhysicalSize", "marker Data/patterns/arrow.pat --pixels 64 --size 80 -o OUT"},
+                      BadInput{"SheetAsJpeg", "marker Data/patterns/arrow.patt --size 80 -o OUT.jpg"},
+                      BadInput{"NegativeSheetSize", "marker Data/patterns/arrow.patt --size -5 -o OUT"},
+                      BadInput{"PixelsWithAPhysicalSize", "marker Data/patterns/arrow.patt --pixels 64 --size 80 -o OUT"},
                       BadInput{"MalformedCameraSize", "camera write --size 640by480 --fx 500 -o OUT"},
                       BadInput{"MissingCalibration", "camera import /nonexistent/calibration.yml -o OUT"},
                       BadInput{"CalibrationNotYaml", "camera import SHORT -o OUT"},

@@ -163,7 +163,7 @@ protected:
     void SetUp() override {
         for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
         for (int design = 0; design < 3; design++) {
-            const std::string path = scratchPath("pattern.pat");
+            const std::string path = scratchPath("pattern.patt");
             writePatternFile(path, makePatternPicture(design));
             ASSERT_EQ(loadPattern(path.c_str()), design);
         }

@@ -36,7 +36,7 @@ protected:
         for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
     }
     std::string patternFile(const PatternPicture& picture) {
-        const std::string path = scratchPath("pattern.pat");
+        const std::string path = scratchPath("pattern.patt");
         writePatternFile(path, picture);
         return path;
     }
@@ -81,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(Ids, PatternIdOutOfRange, ::testing::Values(-1, 50, 51,
 
 TEST_F(PatternLibrary, MissingFileIsReportedByName) {
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(loadPattern("/nonexistent/zelk.pat"), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\"/nonexistent/zelk.pat\" not found!!\n");
+    EXPECT_EQ(loadPattern("/nonexistent/zelk.patt"), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\"/nonexistent/zelk.patt\" not found!!\n");
 }
 
 // Files that must be refused with the read error, leaving the slot free.
@@ -94,7 +94,7 @@ class BadPatternFile : public PatternLibrary, public ::testing::WithParamInterfa
 TEST_P(BadPatternFile, IsAReadErrorAndLeavesTheSlotFree) {
     const std::string good = patternFile(makePatternPicture(0));
     ASSERT_EQ(loadPattern(good.c_str()), 0);
-    const std::string bad = scratchPath("bad.pat");
+    const std::string bad = scratchPath("bad.patt");
     writeTextFile(bad, GetParam().text);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(loadPattern(bad.c_str()), -1);
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
 TEST_F(PatternLibrary, AcceptsSignsLeadingZerosAndTrailingText) {
-    const std::string path = scratchPath("odd.pat");
+    const std::string path = scratchPath("odd.patt");
     writeTextFile(path, numbers(1000, "+0012") + numbers(2072, "\t-7\r") + "trailing words");
     EXPECT_EQ(loadPattern(path.c_str()), 0);
 }
@@ -128,7 +128,7 @@ TEST_F(PatternLibrary, ExtremeInt32ValuesMatchWithoutOverflow) {
     // Alternating extremes give template values and squares far beyond 32 bits.
     std::string text;
     for (int i = 0; i < 3072; i++) text += (i % 3 ? "2147483647 " : "-2147483648 ");
-    const std::string path = scratchPath("extreme.pat");
+    const std::string path = scratchPath("extreme.patt");
     writeTextFile(path, text);
     ASSERT_EQ(loadPattern(path.c_str()), 0);
     const Match m = match(makePatternPicture(1));

@@ -42,7 +42,7 @@ SceneFiles writeScene(const Scene& scene) {
     const std::string folder = scratchPath(scene.name);
     std::string markers;
     for (int i = 0; i < PATTERNS; i++) {
-        files.patterns.push_back(folder + "_" + std::to_string(i) + ".pat");
+        files.patterns.push_back(folder + "_" + std::to_string(i) + ".patt");
         writePatternFile(files.patterns.back(), makePatternPicture(i));
     }
     for (int i = 0; i < scene.markers; i++)

@@ -120,7 +120,7 @@ void runScene(const std::string& name, int frames, const std::string& attributes
     std::vector<std::string> patterns;
     std::string markers;
     for (int i = 0; i < PATTERNS; i++) {
-        patterns.push_back(folder + "_" + std::to_string(i) + ".pat");
+        patterns.push_back(folder + "_" + std::to_string(i) + ".patt");
         writePatternFile(patterns.back(), makePatternPicture(i));
         const std::string extra = i < static_cast<int>(markerAttributes.size()) ? " " + markerAttributes[i] : "";
         markers += "    <marker pattern=\"" + patterns.back() + "\" size=\"80\"" + extra + "/>\n";

@@ -24,7 +24,7 @@ T wordAt(const void* record, std::size_t offset) {
 }
 
 TEST(HostRecords, WordsSitAtTheHostOffsetsAndTheReadersFindThem) {
-    const char* text = "patterns/a.pat";
+    const char* text = "patterns/a.patt";
     HostString string = makeString(text);
     EXPECT_EQ(wordAt<const char*>(&string, 12), text);
     EXPECT_EQ(zelk::hostStringChars(&string), text);

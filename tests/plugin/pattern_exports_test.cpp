@@ -24,7 +24,7 @@ class PatternExports : public ::testing::Test {
 protected:
     void SetUp() override {
         freeAll();
-        path = scratchPath("pattern.pat");
+        path = scratchPath("pattern.patt");
         writePatternFile(path, makePatternPicture(0));
     }
     void TearDown() override {
