@@ -35,3 +35,36 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
 ZELK_API void Zelk_getBmap(HostBitmap* bitmap);
 ZELK_API int32_t Zelk_registerMarker(HostString* path);
 ZELK_API int32_t Zelk_freeMarker(int32_t patternId);
+
+// Extensions, for hosts and tools that want more than the host's contract. Each returns 0,
+// -1 for a null pointer (nothing written) or -2 when there is nothing to report (nothing
+// written): an index outside the marker list, no pose behind the last query, no camera yet.
+// Poses are 3 x 4 camera-from-marker transforms, row by row, in the unit of a marker 80 wide.
+
+// One entry of the marker list. Corners and edge lines are ideal (undistorted) coordinates;
+// the centre is the region's centroid in the picture (observed coordinates).
+struct ZelkMarkerInfo {
+    int32_t patternId;  // -1 when nothing matched
+    int32_t direction;  // -1 when nothing matched
+    int32_t area;       // pixels
+    double confidence;
+    double centre[2];
+    double corners[4][2];
+};
+
+// The names of the extensions, for export-table checks.
+#define ZELK_EXTENSION_EXPORTS "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerPose", "Zelk_getLastPose", "Zelk_getCamera"
+
+// The number of markers in the last detected frame's list (0 before the first).
+ZELK_API int32_t Zelk_getMarkerCount(void);
+// Entry index of that list, in order, carried-over markers included.
+ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info);
+// The pose of entry index and its fit error; -2 also for an unidentified marker and when
+// no pose can be estimated.
+ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fitError);
+// The pose behind the last Zelk_getMarker that returned 0 (inverted if it was asked to
+// invert) and its fit error; -2 when the last Zelk_getMarker found nothing.
+ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError);
+// The camera detection and pose use: the 3 x 4 projection row by row and the four
+// distortion factors (centre x, centre y, radial coefficient x 1e8, scale), scaled to the video.
+ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]);

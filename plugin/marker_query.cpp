@@ -10,9 +10,12 @@
 //   was found. ang_rotate is called only for a non-null angle record.
 // - Before the host has bound its functions there is no ang_rotate: the angles are left
 //   as computed, unturned.
+// - Every query replaces the pose that Zelk_getLastPose reports: the pose behind the
+//   values written, or none when the query returned -1024.
 #include "plugin/marker_query.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "numeric/dense_matrix.h"
 #include "plugin/frame_pump.h"
@@ -21,6 +24,10 @@
 #include "pose/pose_estimation.h"
 
 namespace zelk {
+
+static double lastPose[3][4];
+static double lastFitError;
+static bool lastPoseFound;
 
 constexpr double PI = 3.141592653589793;
 // Below this 1 + trace (turns within about 2 degrees of a half turn) the quaternion is read
@@ -126,19 +133,33 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
     const MarkerRecord* markerList = nullptr;
     int32_t markerCount = 0;
     currentMarkers(&markerList, &markerCount);
+    lastPoseFound = false;
     const MarkerRecord* marker = selectMarker(markerList, markerCount, patternId);
     if (!marker) return notFound;
 
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    if (estimateMarkerPose(marker, centre, MARKER_WIDTH, pose) < 0) return notFound;
+    const double fitError = estimateMarkerPose(marker, centre, MARKER_WIDTH, pose);
+    if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);
+    std::memcpy(lastPose, pose, sizeof lastPose);
+    lastFitError = fitError;
+    lastPoseFound = true;
 
     HostAngRotateFunction angRotate = boundAngRotate();
     if (angles && angRotate) {
         HostAngle turn = HOST_ANGLE_TURN;
         angRotate(angles, &turn);
     }
+    return 0;
+}
+
+ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError) {
+    using namespace zelk;
+    if (!matrix || !fitError) return -1;
+    if (!lastPoseFound) return -2;
+    std::memcpy(matrix, lastPose, sizeof lastPose);
+    *fitError = lastFitError;
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "plugin/exports.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -28,7 +29,7 @@ std::set<std::string> dynamicSymbols(const std::string& library) {
 const std::set<std::string> LINKER_SYMBOLS = {"_init", "_fini", "_edata", "_end", "__bss_start"};
 const std::set<std::string> EXPORTS = {"A6_DLLAPI",       "Zelk_Init",      "Zelk_Update",         "Zelk_Quit",
                                        "Zelk_getWidth",   "Zelk_getHeight", "Zelk_getMarker",      "Zelk_getBmap",
-                                       "Zelk_registerMarker", "Zelk_freeMarker"};
+                                       "Zelk_registerMarker", "Zelk_freeMarker", ZELK_EXTENSION_EXPORTS};
 
 TEST(PluginLibrary, ExportsOnlyThePluginInterface) {
     std::set<std::string> listed = dynamicSymbols(binaryPath("libZelk.so"));
@@ -36,7 +37,7 @@ TEST(PluginLibrary, ExportsOnlyThePluginInterface) {
     for (const std::string& name : LINKER_SYMBOLS) listed.erase(name);
     for (const std::string& name : listed) EXPECT_TRUE(EXPORTS.count(name)) << "internal symbol exported: " << name;
     for (const char* name : {"A6_DLLAPI", "Zelk_Init", "Zelk_Update", "Zelk_Quit", "Zelk_getWidth", "Zelk_getHeight",
-                             "Zelk_getBmap", "Zelk_getMarker"})
+                             "Zelk_getBmap", "Zelk_getMarker", ZELK_EXTENSION_EXPORTS})
         EXPECT_TRUE(listed.count(name)) << "missing export: " << name;
 }
 

@@ -1,0 +1,66 @@
+// The extension exports: the marker list, each marker's pose and the camera, for hosts and
+// tools that want more than the host's contract. Every pointer and index is checked.
+#include <cstring>
+
+#include "camera/camera_params.h"
+#include "plugin/exports.h"
+#include "plugin/frame_pump.h"
+#include "plugin/marker_query.h"
+#include "pose/pose_estimation.h"
+
+namespace zelk {
+
+// Entry index of the current marker list, or null.
+static const MarkerRecord* markerAt(int32_t index) {
+    const MarkerRecord* markerList = nullptr;
+    int32_t markerCount = 0;
+    currentMarkers(&markerList, &markerCount);
+    if (!markerList || index < 0 || index >= markerCount) return nullptr;
+    return &markerList[index];
+}
+
+}  // namespace zelk
+
+using namespace zelk;
+
+ZELK_API int32_t Zelk_getMarkerCount(void) {
+    const MarkerRecord* markerList = nullptr;
+    int32_t markerCount = 0;
+    currentMarkers(&markerList, &markerCount);
+    return markerList ? markerCount : 0;
+}
+
+ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info) {
+    if (!info) return -1;
+    const MarkerRecord* marker = markerAt(index);
+    if (!marker) return -2;
+    info->patternId = marker->patternId;
+    info->direction = marker->direction;
+    info->area = marker->pixelArea;
+    info->confidence = marker->confidence;
+    std::memcpy(info->centre, marker->centre, sizeof info->centre);
+    std::memcpy(info->corners, marker->corners, sizeof info->corners);
+    return 0;
+}
+
+ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fitError) {
+    if (!matrix || !fitError) return -1;
+    const MarkerRecord* marker = markerAt(index);
+    if (!marker || marker->patternId < 0 || marker->direction < 0) return -2;  // unidentified: no way up
+    const double centre[2] = {0.0, 0.0};
+    double pose[3][4];
+    const double error = estimateMarkerPose(marker, centre, MARKER_WIDTH, pose);
+    if (error < 0) return -2;
+    std::memcpy(matrix, pose, sizeof pose);
+    *fitError = error;
+    return 0;
+}
+
+ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]) {
+    if (!projection || !distortion) return -1;
+    const CameraParams* camera = currentCamera();
+    if (camera->imageWidth < 1) return -2;
+    std::memcpy(projection, camera->projection, sizeof camera->projection);
+    std::memcpy(distortion, camera->distortion, sizeof camera->distortion);
+    return 0;
+}

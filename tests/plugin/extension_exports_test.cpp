@@ -1,0 +1,162 @@
+// The extension exports: the marker list, marker poses, the last query's pose and the
+// camera, read after a frame with one identified and one unidentified marker.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "camera/camera_params.h"
+#include "detect/pattern_library.h"
+#include "plugin/exports.h"
+#include "plugin/frame_pump.h"
+#include "plugin/marker_query.h"
+#include "pose/pose_estimation.h"
+#include "tests/plugin/host_record_buffer.h"
+#include "tests/support/camera_file.h"
+#include "tests/support/fake_video.h"
+#include "tests/support/marker_patterns.h"
+#include "tests/support/paths.h"
+#include "tests/support/pose_fixtures.h"
+
+namespace {
+
+class ExtensionExports : public testing::Test {
+protected:
+    void SetUp() override {
+        fakeVideo.reset();
+        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(id);
+        const std::string camera = scratchPath("camera.dat"), pattern = scratchPath("pattern.patt");
+        writeBytes(camera, cameraFileBytes({pinholeCamera()}));
+        writePatternFile(pattern, makePatternPicture(0));
+        ASSERT_EQ(zelk::loadPattern(pattern.c_str()), 0);
+        TestHostString video("video.xml"), cameraName(camera.c_str());
+        testing::internal::CaptureStdout();
+        const int started = Zelk_Init(video.get(), cameraName.get());
+        testing::internal::GetCapturedStdout();
+        ASSERT_EQ(started, 0);
+
+        frame = blankFrame(640, 480);
+        drawMarker(frame, squareCorners(200, 240, 120, 0.3), makePatternPicture(0));
+        drawMarkerBorder(frame, 470, 240, 100, -0.2);  // a plain square: found, not identified
+        fakeVideo.nextFrame = frame.data();
+        ASSERT_EQ(Zelk_Update(100), 0);
+        zelk::currentMarkers(&list, &count);
+        ASSERT_EQ(count, 2);
+        identified = list[0].patternId == 0 ? 0 : 1;
+        ASSERT_EQ(list[identified].patternId, 0);
+        ASSERT_EQ(list[1 - identified].patternId, -1);
+    }
+    void TearDown() override {
+        Zelk_Quit();
+        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(id);
+        fakeVideo.reset();
+    }
+    // The pose the query computes for the list entry.
+    void expectedPose(int index, double pose[3][4], double* fitError) {
+        const double centre[2] = {0, 0};
+        *fitError = zelk::estimateMarkerPose(&list[index], centre, zelk::MARKER_WIDTH, pose);
+        ASSERT_GE(*fitError, 0.0);
+    }
+
+    TestFrame frame;
+    const zelk::MarkerRecord* list = nullptr;
+    int32_t count = 0;
+    int identified = 0;
+};
+
+TEST_F(ExtensionExports, MarkerInfoIsTheListEntryInOrder) {
+    EXPECT_EQ(Zelk_getMarkerCount(), count);
+    for (int32_t i = 0; i < count; i++) {
+        ZelkMarkerInfo info;
+        ASSERT_EQ(Zelk_getMarkerInfo(i, &info), 0);
+        EXPECT_EQ(info.patternId, list[i].patternId);
+        EXPECT_EQ(info.direction, list[i].direction);
+        EXPECT_EQ(info.area, list[i].pixelArea);
+        EXPECT_EQ(info.confidence, list[i].confidence);
+        EXPECT_EQ(std::memcmp(info.centre, list[i].centre, sizeof info.centre), 0);
+        EXPECT_EQ(std::memcmp(info.corners, list[i].corners, sizeof info.corners), 0);
+    }
+}
+
+TEST_F(ExtensionExports, MarkerPoseIsTheQuerysPoseAndNeedsAnIdentifiedMarker) {
+    double expected[3][4], expectedError, matrix[12], fitError = -5;
+    expectedPose(identified, expected, &expectedError);
+    ASSERT_EQ(Zelk_getMarkerPose(identified, matrix, &fitError), 0);
+    EXPECT_EQ(std::memcmp(matrix, expected, sizeof matrix), 0);
+    EXPECT_EQ(fitError, expectedError);
+    EXPECT_EQ(Zelk_getMarkerPose(1 - identified, matrix, &fitError), -2);
+}
+
+// The last query's pose is the one behind the written values: inverted when asked, gone
+// after a query that found nothing.
+TEST_F(ExtensionExports, LastPoseFollowsEveryQuery) {
+    double pose[3][4], fitError, matrix[12], lastError;
+    expectedPose(identified, pose, &fitError);
+    HostVector position;
+    ASSERT_EQ(Zelk_getMarker(0, &position, nullptr, 0), 0);
+    ASSERT_EQ(Zelk_getLastPose(matrix, &lastError), 0);
+    EXPECT_EQ(std::memcmp(matrix, pose, sizeof matrix), 0);
+    EXPECT_EQ(lastError, fitError);
+
+    ASSERT_EQ(Zelk_getMarker(0, &position, nullptr, 1), 0);
+    ASSERT_EQ(zelk::invertPose(pose, pose), 0);
+    ASSERT_EQ(Zelk_getLastPose(matrix, &lastError), 0);
+    EXPECT_EQ(std::memcmp(matrix, pose, sizeof matrix), 0);
+    EXPECT_EQ(position.x, static_cast<HostFixed>(pose[2][3] * 1024));
+
+    EXPECT_EQ(Zelk_getMarker(7, &position, nullptr, 0), -1024);
+    EXPECT_EQ(Zelk_getLastPose(matrix, &lastError), -2);
+}
+
+TEST_F(ExtensionExports, CameraIsTheScaledCurrentCamera) {
+    double projection[12], distortion[4];
+    ASSERT_EQ(Zelk_getCamera(projection, distortion), 0);
+    const zelk::CameraParams* camera = zelk::currentCamera();
+    EXPECT_EQ(std::memcmp(projection, camera->projection, sizeof projection), 0);
+    EXPECT_EQ(std::memcmp(distortion, camera->distortion, sizeof distortion), 0);
+}
+
+// Hostile arguments: a clear code and nothing written.
+class ExtensionIndex : public ExtensionExports, public testing::WithParamInterface<int32_t> {};
+
+TEST_P(ExtensionIndex, OutsideTheListIsRefused) {
+    ZelkMarkerInfo info;
+    std::memset(&info, 0x5a, sizeof info);
+    const ZelkMarkerInfo untouched = info;
+    double matrix[12] = {7}, fitError = 7;
+    EXPECT_EQ(Zelk_getMarkerInfo(GetParam(), &info), -2);
+    EXPECT_EQ(std::memcmp(&info, &untouched, sizeof info), 0);
+    EXPECT_EQ(Zelk_getMarkerPose(GetParam(), matrix, &fitError), -2);
+    EXPECT_EQ(matrix[0], 7);
+    EXPECT_EQ(fitError, 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Indices, ExtensionIndex, testing::Values(-1, 2, 30, INT32_MAX, INT32_MIN));
+
+TEST_F(ExtensionExports, NullPointersAreRefused) {
+    ZelkMarkerInfo info;
+    double matrix[12], value;
+    EXPECT_EQ(Zelk_getMarkerInfo(0, nullptr), -1);
+    EXPECT_EQ(Zelk_getMarkerPose(identified, nullptr, &value), -1);
+    EXPECT_EQ(Zelk_getMarkerPose(identified, matrix, nullptr), -1);
+    ASSERT_EQ(Zelk_getMarker(0, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(Zelk_getLastPose(nullptr, &value), -1);
+    EXPECT_EQ(Zelk_getLastPose(matrix, nullptr), -1);
+    EXPECT_EQ(Zelk_getCamera(nullptr, matrix), -1);
+    EXPECT_EQ(Zelk_getCamera(matrix, nullptr), -1);
+    EXPECT_EQ(Zelk_getMarkerInfo(0, &info), 0);  // the list is still there
+}
+
+// Frames without markers empty the list once the carried-over markers have aged out.
+TEST_F(ExtensionExports, AnEmptyFrameEmptiesTheList) {
+    TestFrame empty = blankFrame(640, 480);
+    fakeVideo.nextFrame = empty.data();
+    for (int i = 0; i < 5; i++) ASSERT_EQ(Zelk_Update(100), 0);  // past the history's carry-over
+    EXPECT_EQ(Zelk_getMarkerCount(), 0);
+    ZelkMarkerInfo info;
+    EXPECT_EQ(Zelk_getMarkerInfo(0, &info), -2);
+}
+
+}  // namespace
