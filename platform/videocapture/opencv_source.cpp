@@ -1,7 +1,11 @@
 // Image sequences, video files and live cameras through OpenCV.
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "platform/videocapture/render/synthetic_scene.h"
 #include "platform/videocapture/video_source.h"
@@ -25,6 +29,7 @@ struct Attributes {
     double fps = 0;  // 0: the source's own
     int start = 0;
     int device = 0;
+    const char* devicePath = nullptr;  // a camera given by path (e.g. /dev/video2) or stream address
     int width = 0, height = 0;
 };
 
@@ -50,8 +55,13 @@ bool readAttributes(const XmlElement& element, const char* const* allowed, Attri
             good = synth::parseNumbers(value, 1, &out->fps) && out->fps > 0 && out->fps <= 1000;
         else if (std::strcmp(name, "start") == 0)
             good = integer(0, INT_MAX, &out->start);
-        else if (std::strcmp(name, "device") == 0)
-            good = integer(0, INT_MAX, &out->device);
+        else if (std::strcmp(name, "device") == 0) {
+            long long number;  // a number is an index; anything else names the device
+            if (synth::parseInteger(value, LLONG_MIN, LLONG_MAX, &number))
+                good = integer(0, INT_MAX, &out->device);
+            else
+                good = *(out->devicePath = value) != '\0';
+        }
         else if (std::strcmp(name, "width") == 0)
             good = integer(1, 8192, &out->width);
         else if (std::strcmp(name, "height") == 0)
@@ -105,10 +115,37 @@ bool toBgra(const cv::Mat& picture, int width, int height, unsigned char* bgra) 
     return true;
 }
 
+// The picture files of a folder in name order (upper and lower case extensions alike).
+std::vector<std::string> folderPictures(const std::string& folder) {
+    static const char* const EXTENSIONS[] = {".png", ".jpg", ".jpeg", ".bmp", ".tif", ".tiff", ".ppm", ".pgm", ".webp"};
+    std::vector<std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::string extension = entry.path().extension().string();
+        std::transform(extension.begin(), extension.end(), extension.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        const bool picture = std::any_of(std::begin(EXTENSIONS), std::end(EXTENSIONS),
+                                         [&](const char* known) { return extension == known; });
+        if (picture && entry.is_regular_file(error)) files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// A numbered sequence (printf name) or the pictures of a folder; start is the first
+// number, or the first picture's place in the folder.
 class ImagesSource : public Source {
 public:
-    bool open(const std::string& pattern, int start, double rate, std::string* error) {
+    bool open(const std::string& pattern, bool folder, int start, double rate, std::string* error) {
         pattern_ = pattern;
+        if (folder) {
+            files_ = folderPictures(pattern);
+            if (files_.empty()) {
+                *error = "no pictures in the folder \"" + pattern + "\"";
+                return false;
+            }
+        }
+        folder_ = folder;
         start_ = next_ = start;
         const cv::Mat first = exists(name(start)) ? cv::imread(name(start), cv::IMREAD_COLOR) : cv::Mat();
         if (first.empty()) {
@@ -145,11 +182,14 @@ public:
 
 private:
     std::string name(int index) const {
+        if (folder_) return index < static_cast<int>(files_.size()) ? files_[index] : std::string();
         char buffer[4096];
         std::snprintf(buffer, sizeof buffer, pattern_.c_str(), index);
         return buffer;
     }
     std::string pattern_;
+    bool folder_ = false;
+    std::vector<std::string> files_;
     int start_ = 0, next_ = 0;
 };
 
@@ -201,8 +241,9 @@ class CameraSource : public Source {
 public:
     ~CameraSource() override { stop(); }
     bool open(const Attributes& a, std::string* error) {
-        if (!capture_.open(a.device)) {
-            *error = "cannot open camera " + std::to_string(a.device);
+        const std::string name = a.devicePath ? a.devicePath : std::to_string(a.device);
+        if (!(a.devicePath ? capture_.open(a.devicePath) : capture_.open(a.device))) {
+            *error = "cannot open camera " + name;
             return false;
         }
         if (a.width) capture_.set(cv::CAP_PROP_FRAME_WIDTH, a.width);
@@ -210,7 +251,7 @@ public:
         if (a.fps > 0) capture_.set(cv::CAP_PROP_FPS, a.fps);
         cv::Mat first;
         if (!capture_.read(first) || first.empty()) {
-            *error = "camera " + std::to_string(a.device) + " delivers no frames";
+            *error = "camera " + name + " delivers no frames";
             return false;
         }
         width = first.cols;
@@ -275,13 +316,16 @@ std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::s
                                          std::string* error) {
     Attributes a;
     if (!readAttributes(element, RECORDED_IMAGES, &a, error)) return nullptr;
-    if (!a.path || !validSequenceName(a.path)) {
-        *error = "<images> needs a path with one number field, such as frames/%04d.png";
+    const std::string path = a.path ? synth::resolvePath(base, a.path) : "";
+    std::error_code notFolder;
+    const bool folder = a.path && std::filesystem::is_directory(path, notFolder);
+    if (!a.path || (!folder && !validSequenceName(a.path))) {
+        *error = "<images> needs a folder or a path with one number field, such as frames/%04d.png";
         return nullptr;
     }
 #ifdef ZELK_WITH_OPENCV
     auto source = std::make_unique<ImagesSource>();
-    if (!source->open(synth::resolvePath(base, a.path), a.start, a.fps, error)) return nullptr;
+    if (!source->open(path, folder, a.start, a.fps, error)) return nullptr;
     return source;
 #else
     (void)base;
