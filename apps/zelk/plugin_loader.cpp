@@ -34,6 +34,11 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_getMarker", plugin.getMarker);
     resolve(library, "Zelk_getBmap", plugin.getBmap);
     resolve(library, "Zelk_registerMarker", plugin.registerMarker);
+    resolve(library, "Zelk_getMarkerCount", plugin.getMarkerCount);
+    resolve(library, "Zelk_getMarkerInfo", plugin.getMarkerInfo);
+    resolve(library, "Zelk_getMarkerPose", plugin.getMarkerPose);
+    resolve(library, "Zelk_getLastPose", plugin.getLastPose);
+    resolve(library, "Zelk_getCamera", plugin.getCamera);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     dllApi(zelk::host::interfaceRecord());
     return plugin;

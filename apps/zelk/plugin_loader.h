@@ -14,6 +14,12 @@ struct Plugin {
     int32_t (*getMarker)(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert);
     void (*getBmap)(HostBitmap* bitmap);
     int32_t (*registerMarker)(HostString* path);
+    // The plug-in's extensions.
+    int32_t (*getMarkerCount)();
+    int32_t (*getMarkerInfo)(int32_t index, ZelkMarkerInfo* info);
+    int32_t (*getMarkerPose)(int32_t index, double matrix[12], double* fitError);
+    int32_t (*getLastPose)(double matrix[12], double* fitError);
+    int32_t (*getCamera)(double projection[12], double distortion[4]);
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
 };

@@ -4,15 +4,36 @@
 // A frame counts as new when Zelk_getBmap locks the host bitmap's texture: the plug-in
 // copies the picture only when Zelk_Update got one, exactly as a host that shows the
 // camera picture would notice.
+//
+// Decisions:
+// - --invert is the query's own invert flag: the poses become the camera's pose in the
+//   marker's frame (the matrix written is the inverted one). The overlay always draws the
+//   marker in the camera's frame.
+// - What the plug-in prints while it starts and loads patterns (the camera printout, the
+//   video library's complaints) is held back; on a failure its last line completes the
+//   one-line error. So standard output carries nothing but the poses with --poses -.
+// - Frames are numbered from 0 in the order the source delivers them, as the synthetic
+//   scene's truth file numbers them; overlay pictures are named frame_NNNNNN.png alike.
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
 #include "apps/zelk/commands.h"
+#include "apps/zelk/overlay.h"
 #include "apps/zelk/plugin_loader.h"
 #include "platform/host/host.h"
 
@@ -20,92 +41,298 @@ namespace zelk::tool {
 
 namespace {
 
+namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
 struct TrackOptions {
     std::string video, camera;
     std::vector<std::string> patterns;
     int threshold = 100;
+    bool invert = false;
     int frames = 0;
+    std::string poses, overlay, videoOut;
     bool quiet = false;
 };
 
 struct Pattern {
-    std::string name;
+    std::string path, name;
     int32_t id;
     int found = 0;
+    double confidenceSum = 0, fitErrorSum = 0;
 };
 
+// The plug-in's own defaults, for the messages.
+const char* const DEFAULT_VIDEO = "Data\\WDM_camera_flipV.xml";
+const char* const DEFAULT_CAMERA = "Data/camera_para.dat";
+const char* const PATTERN_FOLDER = "Data/patterns";
 // A live source that delivers nothing for this long has stopped.
 constexpr auto SOURCE_SILENCE = std::chrono::seconds(5);
+constexpr auto PROGRESS_EVERY = std::chrono::milliseconds(200);
+constexpr double OUTPUT_FPS = 30;
+
+// Runs the call with standard output and error going to a scratch file; returns what it printed.
+std::string captureOutput(const std::function<void()>& call) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> sink(std::tmpfile(), std::fclose);
+    const int savedOut = dup(1), savedErr = dup(2);
+    if (!sink || savedOut < 0 || savedErr < 0) {
+        call();
+        return "";
+    }
+    dup2(fileno(sink.get()), 1);
+    dup2(fileno(sink.get()), 2);
+    call();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+    std::rewind(sink.get());
+    std::string text;
+    char chunk[512];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, sink.get())) > 0;) text.append(chunk, got);
+    return text;
+}
+
+// The last non-empty line of the plug-in's output, without the video library's prefix,
+// as ": reason" (empty when there is none).
+std::string reason(const std::string& printed) {
+    const size_t end = printed.find_last_not_of("\r\n");
+    if (end == std::string::npos) return "";
+    const size_t newline = printed.rfind('\n', end);
+    const size_t begin = newline == std::string::npos ? 0 : newline + 1;
+    std::string line = printed.substr(begin, end + 1 - begin);
+    const std::string prefix = "videocapture: ";
+    if (line.rfind(prefix, 0) == 0) line.erase(0, prefix.size());
+    return ": " + line;
+}
+
+void requireFile(const std::string& path, const char* what) {
+    std::string local = path;
+    std::replace(local.begin(), local.end(), '\\', '/');  // as the plug-in reads its paths
+    if (!fs::is_regular_file(local)) fail(std::string("no such ") + what + ": " + path);
+}
 
 std::vector<std::string> defaultPatterns() {
     std::vector<std::string> paths;
-    for (const auto& entry : std::filesystem::directory_iterator("Data/patterns")) {
-        if (entry.path().extension() == ".pat") paths.push_back(entry.path().string());
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(PATTERN_FOLDER, error)) {
+        if (entry.path().extension() == ".patt") paths.push_back(entry.path().string());
     }
+    if (paths.empty())
+        fail(std::string("no patterns: ") + PATTERN_FOLDER +
+             "/*.patt is not here (run zelk from the repository root, or give --pattern)");
     std::sort(paths.begin(), paths.end());
     return paths;
 }
 
-const char* initFailure(int32_t result) {
+std::string initFailure(int32_t result, const TrackOptions& options, const std::string& printed) {
+    const std::string video = options.video.empty() ? DEFAULT_VIDEO : options.video;
+    const std::string camera = options.camera.empty() ? DEFAULT_CAMERA : options.camera;
     switch (result) {
-        case -1: return "cannot open the video source";
-        case -2: return "cannot read the video size";
-        case -3: return "cannot load the camera parameter file";
-        default: return "the plug-in did not start";
+        case -1: return "cannot open the video source " + video + reason(printed);
+        case -2: return "the video source " + video + " has no frame size the plug-in takes (1 to 1,048,576 pixels)";
+        case -3: return "cannot load the camera parameter file " + camera + reason(printed);
+        default: return "the plug-in did not start (Zelk_Init returned " + std::to_string(result) + ")";
     }
+}
+
+void startPlugin(const Plugin& plugin, const TrackOptions& options) {
+    if (options.video.empty()) requireFile(DEFAULT_VIDEO, "bundled video configuration (run zelk from the repository root)");
+    HostString video = host::makeString(options.video.c_str());
+    HostString camera = host::makeString(options.camera.c_str());
+    int32_t started = 0;
+    const std::string printed = captureOutput([&] {
+        started = plugin.init(options.video.empty() ? nullptr : &video, options.camera.empty() ? nullptr : &camera);
+    });
+    if (started != 0) fail(initFailure(started, options, printed));
 }
 
 std::vector<Pattern> registerPatterns(const Plugin& plugin, const std::vector<std::string>& paths) {
     std::vector<Pattern> patterns;
     for (const auto& path : paths) {
         HostString name = host::makeString(path.c_str());
-        const int32_t id = plugin.registerMarker(&name);
-        if (id < 0) fail("the plug-in did not accept the pattern " + path);
-        patterns.push_back({std::filesystem::path(path).stem().string(), id});
+        int32_t id = -1;
+        const std::string printed = captureOutput([&] { id = plugin.registerMarker(&name); });
+        if (id < 0) fail("the plug-in did not load the pattern " + path + reason(printed));
+        patterns.push_back({path, fs::path(path).stem().string(), id});
     }
     return patterns;
 }
 
-// One line: each pattern's position (x forward, y left, z up, in units of a marker
-// width of 80) and angles (pan, tilt, roll in degrees), or "-" when it is not seen.
-void queryPatterns(const Plugin& plugin, std::vector<Pattern>& patterns, int frame, bool quiet) {
-    std::string line = cv::format("frame %4d ", frame);
+const Pattern* patternWithId(const std::vector<Pattern>& patterns, int32_t id) {
+    for (const auto& pattern : patterns)
+        if (pattern.id == id) return &pattern;
+    return nullptr;
+}
+
+Json pointJson(const double point[2]) { return Json::array({point[0], point[1]}); }
+
+Json markerJson(const ZelkMarkerInfo& marker) {
+    Json corners = Json::array();
+    for (const auto& corner : marker.corners) corners.push_back(pointJson(corner));
+    return Json{{"patternId", marker.patternId}, {"direction", marker.direction}, {"confidence", marker.confidence},
+                {"area", marker.area},           {"centre", pointJson(marker.centre)}, {"corners", corners}};
+}
+
+Json poseJson(const Pattern& pattern, const double matrix[12], double fitError, const HostVector& position,
+              const HostAngle& angles) {
+    Json rows = Json::array();
+    for (int r = 0; r < 3; r++) rows.push_back(Json::array({matrix[4 * r], matrix[4 * r + 1], matrix[4 * r + 2], matrix[4 * r + 3]}));
+    return Json{{"patternId", pattern.id},
+                {"pattern", pattern.path},
+                {"fitError", fitError},
+                {"matrix", rows},
+                {"position", Json::array({position.x / 1024.0, position.y / 1024.0, position.z / 1024.0})},
+                {"angles", Json::array({angles.pan / 1024.0, angles.tilt / 1024.0, angles.roll / 1024.0})}};
+}
+
+// Output files may go into folders that do not exist yet, as out/ on a fresh clone.
+void makeParentFolder(const std::string& file) {
+    std::error_code ignored;  // opening the file reports the failure
+    const fs::path parent = fs::path(file).parent_path();
+    if (!parent.empty()) fs::create_directories(parent, ignored);
+}
+
+// Where the annotated frames and the poses go.
+class Outputs {
+public:
+    Outputs(const TrackOptions& options, const Plugin& plugin, int width, int height) : options_(options) {
+        if (options.poses == "-") {
+            poses_ = stdout;
+        } else if (!options.poses.empty()) {
+            makeParentFolder(options.poses);
+            poses_ = std::fopen(options.poses.c_str(), "w");
+            if (!poses_) fail("cannot write the poses file " + options.poses);
+        }
+        if (!options.overlay.empty()) {
+            std::error_code error;
+            fs::create_directories(options.overlay, error);
+            if (!fs::is_directory(options.overlay)) fail("cannot make the overlay folder " + options.overlay);
+        }
+        if (!options.videoOut.empty()) {
+            makeParentFolder(options.videoOut);
+            video_.open(options.videoOut, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), OUTPUT_FPS, cv::Size(width, height));
+            if (!video_.isOpened()) fail("cannot write the video " + options.videoOut);
+        }
+        if (drawing() && plugin.getCamera(&camera_.projection[0][0], camera_.distortion) != 0)
+            fail("the plug-in has no camera to draw with");
+    }
+    ~Outputs() {
+        if (poses_ && poses_ != stdout) std::fclose(poses_);
+    }
+    bool drawing() const { return !options_.overlay.empty() || !options_.videoOut.empty(); }
+    void writePoses(const Json& line) {
+        if (!poses_) return;
+        const std::string text = line.dump() + "\n";
+        if (std::fwrite(text.data(), 1, text.size(), poses_) != text.size()) fail("cannot write the poses to " + options_.poses);
+    }
+    void writePicture(const cv::Mat& bgra, const std::vector<OverlayMarker>& markers, int frame) {
+        cv::Mat picture;
+        cv::cvtColor(bgra, picture, cv::COLOR_BGRA2BGR);
+        drawOverlay(picture, camera_, markers, frame);
+        if (!options_.overlay.empty()) {
+            const std::string file = (fs::path(options_.overlay) / cv::format("frame_%06d.png", frame)).string();
+            if (!cv::imwrite(file, picture)) fail("cannot write " + file);
+        }
+        if (video_.isOpened()) video_.write(picture);
+    }
+
+private:
+    const TrackOptions& options_;
+    std::FILE* poses_ = nullptr;
+    cv::VideoWriter video_;
+    OverlayCamera camera_{};
+};
+
+// Everything the plug-in reports about the current frame, written where it is asked for.
+// Returns the names of the patterns found, for the progress line.
+std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, const TrackOptions& options,
+                        Outputs& outputs, const host::Texture& texture, int frame) {
+    std::vector<ZelkMarkerInfo> markers(std::max(0, plugin.getMarkerCount()));
+    for (size_t i = 0; i < markers.size(); i++) plugin.getMarkerInfo(static_cast<int32_t>(i), &markers[i]);
+
+    Json markerList = Json::array(), poses = Json::array();
+    for (const auto& marker : markers) markerList.push_back(markerJson(marker));
+    std::string seen;
     for (auto& pattern : patterns) {
         HostVector position{};
         HostAngle angles{};
-        if (plugin.getMarker(pattern.id, &position, &angles, 0) != 0) {
-            line += cv::format("  %s -", pattern.name.c_str());
+        double matrix[12], fitError = 0;
+        if (plugin.getMarker(pattern.id, &position, &angles, options.invert ? 1 : 0) != 0) continue;
+        if (plugin.getLastPose(matrix, &fitError) != 0) continue;
+        double confidence = 0;  // the query answers with the most confident marker of the pattern
+        for (const auto& marker : markers)
+            if (marker.patternId == pattern.id) confidence = std::max(confidence, marker.confidence);
+        ++pattern.found;
+        pattern.confidenceSum += confidence;
+        pattern.fitErrorSum += fitError;
+        poses.push_back(poseJson(pattern, matrix, fitError, position, angles));
+        seen += " " + pattern.name;
+    }
+    outputs.writePoses(Json{{"frame", frame}, {"markers", markerList}, {"poses", poses}});
+
+    if (outputs.drawing()) {
+        std::vector<OverlayMarker> annotated;
+        for (size_t i = 0; i < markers.size(); i++) {
+            OverlayMarker marker{markers[i], "", false, {}};
+            if (const Pattern* pattern = patternWithId(patterns, markers[i].patternId)) marker.name = pattern->name;
+            double fitError;
+            marker.posed = !marker.name.empty() &&
+                           plugin.getMarkerPose(static_cast<int32_t>(i), &marker.pose[0][0], &fitError) == 0;
+            annotated.push_back(marker);
+        }
+        const cv::Mat bgra(texture.height, texture.width, CV_8UC4, const_cast<unsigned char*>(texture.buffer.data()),
+                           texture.pitch);
+        outputs.writePicture(bgra, annotated, frame);
+    }
+    return seen.empty() ? " -" : seen;
+}
+
+void printSummary(std::FILE* out, int frames, double seconds, double updateMilliseconds,
+                  const std::vector<Pattern>& patterns) {
+    std::fprintf(out, "%d frames in %.2f s: %.1f fps, %.2f ms per Zelk_Update\n", frames, seconds,
+                 seconds > 0 ? frames / seconds : 0.0, frames ? updateMilliseconds / frames : 0.0);
+    size_t width = 7;
+    for (const auto& pattern : patterns) width = std::max(width, pattern.name.size());
+    const int w = static_cast<int>(width);
+    std::fprintf(out, "%-*s  %6s  %10s  %9s\n", w, "pattern", "found", "confidence", "fit error");
+    for (const auto& pattern : patterns) {
+        if (pattern.found == 0) {
+            std::fprintf(out, "%-*s  %6d  %10s  %9s\n", w, pattern.name.c_str(), 0, "-", "-");
             continue;
         }
-        ++pattern.found;
-        // Rounded to whole units as integers, which never print as "-0".
-        auto whole = [](HostFixed value) { return static_cast<long>(std::lround(value / 1024.0)); };
-        line += cv::format("  %s (%ld %ld %ld | %ld %ld %ld)", pattern.name.c_str(), whole(position.x),
-                           whole(position.y), whole(position.z), whole(angles.pan), whole(angles.tilt),
-                           whole(angles.roll));
+        std::fprintf(out, "%-*s  %6d  %10.3f  %9.3f\n", w, pattern.name.c_str(), pattern.found,
+                     pattern.confidenceSum / pattern.found, pattern.fitErrorSum / pattern.found);
     }
-    if (!quiet) std::puts(line.c_str());
 }
 
 void track(const TrackOptions& options) {
+    if (!options.video.empty()) requireFile(options.video, "video configuration");
+    if (!options.camera.empty()) requireFile(options.camera, "camera parameter file");
+    for (const auto& path : options.patterns) requireFile(path, "pattern file");
+    const std::vector<std::string> patternPaths = options.patterns.empty() ? defaultPatterns() : options.patterns;
+    std::FILE* info = options.poses == "-" ? stderr : stdout;
+    const bool progress = !options.quiet && isatty(2);
+
     const Plugin plugin = loadPlugin();
-    HostString video = host::makeString(options.video.c_str());
-    HostString camera = host::makeString(options.camera.c_str());
-    const int32_t started = plugin.init(options.video.empty() ? nullptr : &video,
-                                        options.camera.empty() ? nullptr : &camera);
-    if (started != 0) fail(initFailure(started));
-    std::vector<Pattern> patterns =
-        registerPatterns(plugin, options.patterns.empty() ? defaultPatterns() : options.patterns);
+    startPlugin(plugin, options);
+    std::vector<Pattern> patterns = registerPatterns(plugin, patternPaths);
 
     const int width = plugin.getWidth() / 1024, height = plugin.getHeight() / 1024;
     host::Texture texture(width, height, width * 4);
     HostBitmap bitmap = host::makeBitmap(&texture);
-    std::printf("video %d x %d, %zu patterns, threshold %d\n", width, height, patterns.size(), options.threshold);
-    if (!options.quiet) std::puts("per pattern: (x y z | pan tilt roll), x forward, y left, z up, marker width 80");
+    Outputs outputs(options, plugin, width, height);
+    if (!options.quiet)
+        std::fprintf(info, "video %d x %d, %zu patterns, threshold %d\n", width, height, patterns.size(),
+                     options.threshold);
 
-    using Clock = std::chrono::steady_clock;
     Clock::duration updating{};
-    auto lastFrame = Clock::now();
+    const auto begin = Clock::now();
+    auto lastFrame = begin, lastProgress = begin;
     int frames = 0;
     while ((options.frames <= 0 || frames < options.frames) && !plugin.videoAtEnd()) {
         const auto before = Clock::now();
@@ -120,17 +347,17 @@ void track(const TrackOptions& options) {
         }
         updating += after - before;
         lastFrame = after;
-        queryPatterns(plugin, patterns, ++frames, options.quiet);
+        const std::string seen = reportFrame(plugin, patterns, options, outputs, texture, frames++);
+        if (progress && Clock::now() - lastProgress >= PROGRESS_EVERY) {
+            lastProgress = Clock::now();
+            const double elapsed = std::chrono::duration<double>(lastProgress - begin).count();
+            std::fprintf(stderr, "\r\033[Kframe %d, %.1f fps, found:%s", frames, frames / elapsed, seen.c_str());
+        }
     }
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     plugin.quit();
-
-    const double milliseconds = std::chrono::duration<double, std::milli>(updating).count();
-    std::string summary =
-        cv::format("%d frames, %.2f ms per Zelk_Update; found:", frames, frames ? milliseconds / frames : 0.0);
-    for (const auto& pattern : patterns) {
-        summary += cv::format("%s %s %d", &pattern == &patterns.front() ? "" : ",", pattern.name.c_str(), pattern.found);
-    }
-    std::puts(summary.c_str());
+    if (progress) std::fputs("\r\033[K", stderr);
+    printSummary(info, frames, seconds, std::chrono::duration<double, std::milli>(updating).count(), patterns);
 }
 
 }  // namespace
@@ -142,9 +369,17 @@ void addTrackCommand(CLI::App& app) {
                         "video configuration file (default: the plug-in's, Data\\WDM_camera_flipV.xml)");
     command->add_option("--camera", options->camera,
                         "camera parameter file (default: the plug-in's, Data/camera_para.dat)");
-    command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.pat)");
-    command->add_option("--threshold", options->threshold, "binarisation threshold")->capture_default_str();
-    command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)");
+    command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.patt)");
+    command->add_option("--threshold", options->threshold, "binarisation threshold, 0-255")
+        ->check(CLI::Range(0, 255))
+        ->capture_default_str();
+    command->add_flag("--invert", options->invert,
+                      "report the camera's pose in each marker's frame instead of the marker's in the camera's");
+    command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)")
+        ->check(CLI::NonNegativeNumber);
+    command->add_option("--poses", options->poses, "write each frame's markers and poses as JSON lines (- for standard output)");
+    command->add_option("--overlay", options->overlay, "write annotated frames into this folder as frame_NNNNNN.png");
+    command->add_option("--video-out", options->videoOut, "write the annotated frames as a video (e.g. out.mp4)");
     command->add_flag("-q,--quiet", options->quiet, "print only the summary");
     command->callback([options] { track(*options); });
 }
