@@ -24,8 +24,8 @@ protected:
         folder = scratchFolder("video");
         writeCameraFile(folder + "/camera.dat", testCamera(30.0));
         mkdir((folder + "/pats").c_str(), 0755);
-        writePatternFile(folder + "/pats/quad.pat", quadrantPicture());
-        writePatternFile(folder + "/pats/white.pat", plainPicture(255));
+        writePatternFile(folder + "/pats/quad.patt", quadrantPicture());
+        writePatternFile(folder + "/pats/white.patt", plainPicture(255));
     }
     void TearDown() override { videoClose(); }
 
@@ -36,7 +36,7 @@ protected:
     }
     std::string synthetic(const std::string& attributes) {
         return config("<synthetic camera=\"camera.dat\" " + attributes +
-                      "><marker pattern=\"pats/quad.pat\" size=\"80\"/></synthetic>");
+                      "><marker pattern=\"pats/quad.patt\" size=\"80\"/></synthetic>");
     }
     // Frames until the source ends (at most limit), each copied.
     std::vector<std::vector<unsigned char>> drain(int limit) {
@@ -102,14 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"badLoop", "<video><synthetic loop=\"sometimes\"/></video>"},
         BadConfig{"badPace", "<video><synthetic pace=\"fast\"/></video>"},
         BadConfig{"missingCamera", "<video><synthetic camera=\"nowhere.dat\"/></video>"},
-        BadConfig{"shortCamera", "<video><synthetic camera=\"pats/quad.pat\"/></video>"},
+        BadConfig{"shortCamera", "<video><synthetic camera=\"pats/quad.patt\"/></video>"},
         BadConfig{"markerWithoutPicture", "<video><synthetic><marker size=\"80\"/></synthetic></video>"},
         BadConfig{"markerTwoPictures",
-                  "<video><synthetic><marker pattern=\"pats/quad.pat\" image=\"x.png\"/></synthetic></video>"},
-        BadConfig{"missingPattern", "<video><synthetic><marker pattern=\"pats/none.pat\"/></synthetic></video>"},
+                  "<video><synthetic><marker pattern=\"pats/quad.patt\" image=\"x.png\"/></synthetic></video>"},
+        BadConfig{"missingPattern", "<video><synthetic><marker pattern=\"pats/none.patt\"/></synthetic></video>"},
         BadConfig{"patternNotAPattern", "<video><synthetic><marker pattern=\"camera.dat\"/></synthetic></video>"},
         BadConfig{"shortPose",
-                  "<video><synthetic><marker pattern=\"pats/quad.pat\" pose=\"1 0 0 0\"/></synthetic></video>"},
+                  "<video><synthetic><marker pattern=\"pats/quad.patt\" pose=\"1 0 0 0\"/></synthetic></video>"},
         BadConfig{"otherChild", "<video><synthetic><light/></synthetic></video>"},
         BadConfig{"truthNotWritable", "<video><synthetic truth=\"no/such/folder/truth.jsonl\"/></video>"},
         BadConfig{"imagesFormatAttack", "<video><images path=\"%s%s%n.png\"/></video>"},
@@ -134,7 +134,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"textAfterRoot", "<video><synthetic/></video>x"},
         BadConfig{"documentType", "<!DOCTYPE video [<!ENTITY a \"b\">]><video><synthetic/></video>"},
         BadConfig{"unterminatedComment", "<video><synthetic/><!-- </video>"},
-        BadConfig{"nameStartsWithDigit", "<video><1synthetic/></video>"}),
+        BadConfig{"nameStartsWithDigit", "<video><1synthetic/></video>"},
+        BadConfig{"cameraNegative", "<video><camera device=\"-1\"/></video>"},
+        BadConfig{"cameraEmptyPath", "<video><camera device=\"\"/></video>"}),
     [](const ::testing::TestParamInfo<BadConfig>& info) { return std::string(info.param.name); });
 
 // Well-formed documents in the XML forms a hand-written configuration may use.
@@ -255,7 +257,7 @@ TEST_F(VideoCaptureTest, ReopeningReplacesTheSource) {
 TEST_F(VideoCaptureTest, PathsAreRelativeToTheConfigurationAndBackslashesAreSeparators) {
     const std::string path = config(
         "<synthetic camera=\"camera.dat\" frames=\"2\" truth=\"truth.jsonl\">"
-        "<marker pattern=\"pats\\quad.pat\"/><marker pattern=\"pats/white.pat\" size=\"50\"/></synthetic>");
+        "<marker pattern=\"pats\\quad.patt\"/><marker pattern=\"pats/white.patt\" size=\"50\"/></synthetic>");
     std::string windowsStyle = path;
     for (std::size_t i = 1; i < windowsStyle.size(); ++i)
         if (windowsStyle[i] == '/') windowsStyle[i] = '\\';
@@ -269,8 +271,8 @@ TEST_F(VideoCaptureTest, PathsAreRelativeToTheConfigurationAndBackslashesAreSepa
     for (std::size_t start = 0, end; (end = truth.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(truth.substr(start, end - start));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].rfind("{\"frame\":0,\"marker\":0,\"name\":\"pats\\\\quad.pat\",\"width\":80,", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[3].rfind("{\"frame\":1,\"marker\":1,\"name\":\"pats/white.pat\",\"width\":50,", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[0].rfind("{\"frame\":0,\"marker\":0,\"name\":\"pats\\\\quad.patt\",\"width\":80,", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[3].rfind("{\"frame\":1,\"marker\":1,\"name\":\"pats/white.patt\",\"width\":50,", 0), 0u) << lines[3];
     EXPECT_NE(lines[0].find("\"pose\":[["), std::string::npos);
     EXPECT_NE(lines[0].find("\"ideal\":[["), std::string::npos);
     EXPECT_NE(lines[0].find("\"observed\":[["), std::string::npos);
@@ -311,6 +313,24 @@ TEST_F(VideoCaptureTest, ImageSequenceDeliversEachPictureAsBgra) {
         EXPECT_EQ(frame[last + 2], 30 * (i + 1));
         EXPECT_EQ(frame[last + 3], 255);
     }
+}
+
+// A folder plays its pictures in name order, passing over other files; start counts pictures.
+TEST_F(VideoCaptureTest, ImageFolderPlaysItsPicturesInNameOrder) {
+    const std::string pictures = folder + "/seq";
+    mkdir(pictures.c_str(), 0755);
+    writeFrames(pictures, 3);
+    writeTextFile(pictures + "/notes.txt", "not a picture");
+    mkdir((folder + "/empty").c_str(), 0755);
+    EXPECT_LT(videoOpen(config("<images path=\"empty\"/>").c_str()), 0);
+
+    ASSERT_EQ(videoOpen(config("<images path=\"seq\" start=\"1\"/>").c_str()), 0);
+    videoCapStart();
+    const auto frames = drain(10);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(videoAtEnd(), 1);
+    EXPECT_EQ(frames[0][frames[0].size() - 4], 20);  // f02
+    EXPECT_EQ(frames[1][frames[1].size() - 4], 30);  // f03
 }
 
 TEST_F(VideoCaptureTest, ImageSequenceLoopsAndEndsAtAPictureOfAnotherSize) {
