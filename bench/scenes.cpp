@@ -55,7 +55,7 @@ const std::vector<std::string>& zelkPatternFiles() {
     static std::vector<std::string> files;
     if (files.empty())
         for (int i = 0; i < 4; i++) {
-            files.push_back(scratchPath("bench_" + std::to_string(i) + ".pat"));
+            files.push_back(scratchPath("bench_" + std::to_string(i) + ".patt"));
             writePatternFile(files.back(), makePatternPicture(i));
         }
     return files;

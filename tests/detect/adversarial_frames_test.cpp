@@ -139,7 +139,7 @@ class AdversarialDetection : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
-        const std::string path = scratchPath("design.pat");
+        const std::string path = scratchPath("design.patt");
         for (int i = 0; i < DESIGNS; i++) {
             writePatternFile(path, makePatternPicture(i));
             ASSERT_EQ(loadPattern(path.c_str()), i);

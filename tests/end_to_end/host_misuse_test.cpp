@@ -38,7 +38,7 @@ void writeBlankPatternFile(const std::string& path) {
 // square with a blank inside on the right.
 struct SceneFiles {
     std::string config, pattern, blank;
-    SceneFiles() : config(scratchPath("scene.xml")), pattern(scratchPath("design.pat")), blank(scratchPath("blank.pat")) {
+    SceneFiles() : config(scratchPath("scene.xml")), pattern(scratchPath("design.patt")), blank(scratchPath("blank.patt")) {
         writePatternFile(pattern, makePatternPicture(0));
         writeBlankPatternFile(blank);
         const std::string rotation = "0 -0.9396926 0.3420201 0  0 -0.3420201 -0.9396926 500";

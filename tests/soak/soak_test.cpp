@@ -43,7 +43,7 @@ void soak(const SoakRun& run) {
     std::vector<std::string> patterns;
     std::string markers;
     for (int i = 0; i < PATTERNS; i++) {
-        patterns.push_back(scratchPath("soak" + std::to_string(i) + ".pat"));
+        patterns.push_back(scratchPath("soak" + std::to_string(i) + ".patt"));
         writePatternFile(patterns.back(), makePatternPicture(i));
         markers += "  <marker pattern=\"" + patterns.back() + "\" size=\"80\"/>\n";
     }
