@@ -200,7 +200,7 @@ TEST_P(VideoCaptureFoundConfig, OpensAndPlays) {
 INSTANTIATE_TEST_SUITE_P(
     Configs, VideoCaptureFoundConfig,
     ::testing::Values(FoundConfig{"markerOutlineBeyondTheIntRange",
-                                "<video><synthetic width=\"64\" height=\"48\"><marker pattern=\"pats/quad.pat\" "
+                                "<video><synthetic width=\"64\" height=\"48\"><marker pattern=\"pats/quad.patt\" "
                                 "pose=\"1 0 0 1e12  0 -1 0 0  0 0 -1 600\"/></synthetic></video>"}),
     [](const ::testing::TestParamInfo<BadConfig>& info) { return std::string(info.param.name); });
 
