@@ -65,6 +65,21 @@ int setCurrentCamera(const CameraParams* record) {
     return 0;
 }
 
+CameraParams pinholeCamera(int32_t width, int32_t height, double focal) {
+    CameraParams camera{};
+    camera.imageWidth = width;
+    camera.imageHeight = height;
+    camera.projection[0][0] = focal;
+    camera.projection[0][2] = (width - 1) / 2.0;
+    camera.projection[1][1] = focal;
+    camera.projection[1][2] = (height - 1) / 2.0;
+    camera.projection[2][2] = 1.0;
+    camera.distortion[0] = (width - 1) / 2.0;
+    camera.distortion[1] = (height - 1) / 2.0;
+    camera.distortion[3] = 1.0;  // radial coefficient 0: ideal and observed points agree
+    return camera;
+}
+
 int printCameraParams(const CameraParams* record) {
     std::printf("--------------------------------------\n");
     std::printf("SIZE = %d, %d\n", record->imageWidth, record->imageHeight);

@@ -21,6 +21,8 @@ void reverseBytes32(const void* source, void* destination);
 void reverseBytes64(const void* source, void* destination);
 // Makes a copy of the record the current camera. Returns 0.
 int setCurrentCamera(const CameraParams* record);
+// A distortion-free pinhole camera of the given focal length, centred on the image.
+CameraParams pinholeCamera(int32_t width, int32_t height, double focal);
 // Prints the record to standard output. Returns 0.
 int printCameraParams(const CameraParams* record);
 

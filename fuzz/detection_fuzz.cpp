@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    CameraParams camera = fuzz::plainCamera(width, height);
+    CameraParams camera = pinholeCamera(width, height, width);
     if (flags & 2) camera.distortion[2] = 50.0;
     setCurrentCamera(&camera);
 

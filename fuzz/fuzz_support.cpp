@@ -43,21 +43,6 @@ void silenceStandardOutput() {
     if (!std::freopen("/dev/null", "w", stdout)) std::perror("/dev/null");
 }
 
-CameraParams plainCamera(int32_t width, int32_t height) {
-    CameraParams camera{};
-    camera.imageWidth = width;
-    camera.imageHeight = height;
-    camera.projection[0][0] = width;
-    camera.projection[0][2] = (width - 1) / 2.0;
-    camera.projection[1][1] = width;
-    camera.projection[1][2] = (height - 1) / 2.0;
-    camera.projection[2][2] = 1.0;
-    camera.distortion[0] = (width - 1) / 2.0;
-    camera.distortion[1] = (height - 1) / 2.0;
-    camera.distortion[3] = 1.0;
-    return camera;
-}
-
 int32_t findMarkers(const FrameImage* frame, int threshold, int32_t largestArea, int32_t smallestArea,
                     double vertexFactor, MarkerRecord** markers) {
     int32_t regionCount = 0;

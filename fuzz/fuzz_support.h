@@ -40,9 +40,6 @@ private:
 const char* writeScratchFile(const char* name, const uint8_t* data, size_t size);
 // Sends standard output to /dev/null: the loaders print, libFuzzer reports on standard error.
 void silenceStandardOutput();
-// A pinhole camera of the given size: focal length = width, principal point at the
-// centre, no distortion.
-CameraParams plainCamera(int32_t width, int32_t height);
 
 // The detection driver's candidate limits.
 constexpr int32_t LARGEST_AREA = 100000;

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     double centre[2];
     input.read(centre, sizeof centre);
     const double width = input.take<double>();
-    CameraParams camera = fuzz::plainCamera(640, 480);
+    CameraParams camera = pinholeCamera(640, 480, 640);
     if (input.take<uint8_t>() & 1) {
         input.read(camera.projection, sizeof camera.projection);
         input.read(camera.distortion, sizeof camera.distortion);

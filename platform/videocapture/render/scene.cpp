@@ -94,21 +94,7 @@ void printString(std::FILE* file, const std::string& text) {
 }
 
 // The built-in camera: 700 px focal length at 640 pixels width, centred, no distortion.
-CameraParams builtInCamera(int width, int height) {
-    CameraParams camera{};
-    camera.imageWidth = width;
-    camera.imageHeight = height;
-    const double focal = 700.0 * width / 640.0;
-    camera.projection[0][0] = focal;
-    camera.projection[0][2] = (width - 1) / 2.0;
-    camera.projection[1][1] = focal;
-    camera.projection[1][2] = (height - 1) / 2.0;
-    camera.projection[2][2] = 1.0;
-    camera.distortion[0] = (width - 1) / 2.0;
-    camera.distortion[1] = (height - 1) / 2.0;
-    camera.distortion[3] = 1.0;
-    return camera;
-}
+CameraParams builtInCamera(int width, int height) { return pinholeCamera(width, height, 700.0 * width / 640.0); }
 
 bool usableCamera(const CameraParams& camera) {
     if (camera.imageWidth < 1 || camera.imageWidth > MAX_SIDE || camera.imageHeight < 1 || camera.imageHeight > MAX_SIDE)
