@@ -4,8 +4,8 @@
 // labels are joined in a union-find table whose roots are always the smallest raw label
 // of their set, so every representative is the one a table rewritten on each merge
 // would hold; region numbers follow the raster order of the regions' first pixels.
-// Each raw label's record holds the exact count, sums and bounds of its own pixels,
-// added a stretch of equally labelled pixels at a time.
+// Only the regions' counts, sums and bounds are ever read, so a run of dark pixels, which
+// lies in one region, is added whole to the record of one of its raw labels.
 //
 // Rows are marked and labelled in two row buffers that stay in the cache; the label image
 // receives only the columns between a row's first and last dark pixel, and the columns it
@@ -43,27 +43,43 @@ struct ColumnSpan {
 static ColumnSpan labelledSpan[WIDEST_ROW];
 static int32_t spanWidth, spanHeight;
 
-// A dark pixel of the row being labelled is marked 0xFFFF, never a raw label (at most
-// 32,768); this is four of them as one word.
-constexpr uint64_t DARK4 = ~uint64_t(0);
+// The row being labelled as bit masks, bit i of word i / 64 standing for pixel 1 + i:
+// its dark pixels, and those of them below background, which cannot simply copy the
+// label above. One spare word past the widest row reads as 0.
+constexpr int32_t MASK_WORDS = WIDEST_ROW / 64 + 2;
+static uint64_t darkMask[MASK_WORDS];
+static uint64_t unsetMask[MASK_WORDS];
+
+// The words that hold a width's pixels 1 ... width-2.
+static int32_t maskWords(int32_t width) {
+    return (width - 2 + 63) / 64;
+}
 
 bool labelImageFits(int32_t width, int32_t height) {
     return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
-// Writes 0xFFFF (byte sum below bound) or 0 for pixels first ... end-1 of a frame row and
-// tells whether any was dark. The sums (at most 765) and the bound are kept in 16 bits so
-// that the compiler vectorises the loop with eight or more pixels per instruction.
-static bool markDarkRange(const FrameImage* row, int32_t first, int32_t end, uint16_t bound, LabelPixel* out) {
-    LabelPixel any = 0;
+// Adds the marks of pixels x ... x+n-1 (bit k for pixel x + k, n <= 16) to a row mask.
+static inline void addMarks(uint64_t* mask, int32_t x, uint32_t marks) {
+    const int32_t i = x - 1, shift = i & 63;
+    mask[i >> 6] |= uint64_t(marks) << shift;
+    if (shift > 48) mask[(i >> 6) + 1] |= uint64_t(marks) >> (64 - shift);
+}
+
+// A dark pixel copies the label above it, a bright one gets 0. Pixels first ... end-1 of
+// a frame row one at a time; whether any was dark.
+static bool markRange(const FrameImage* row, int32_t first, int32_t end, uint16_t bound, const LabelPixel* up,
+                      LabelPixel* cur) {
+    bool any = false;
     for (int32_t x = first; x < end; ++x) {
         const FrameImage* p = row + 4 * x;
-        const uint16_t sum = uint16_t(uint16_t(p[0]) + uint16_t(p[1]) + uint16_t(p[2]));
-        const LabelPixel mark = LabelPixel(-LabelPixel(sum < bound));
-        out[x] = mark;
-        any |= mark;
+        const bool dark = p[0] + p[1] + p[2] < bound;
+        cur[x] = dark ? up[x] : 0;
+        addMarks(darkMask, x, dark);
+        addMarks(unsetMask, x, dark && !up[x]);
+        any |= dark;
     }
-    return any != 0;
+    return any;
 }
 
 #if defined(__SSE2__)
@@ -76,14 +92,23 @@ static inline __m128i darkLanes(const __m128i* p, __m128i bound) {
     return _mm_cmpgt_epi32(bound, _mm_add_epi32(outer, middle));
 }
 
-// Writes the marks of the sixteen pixels from x on; their OR, as a vector.
-static inline __m128i markSixteen(const FrameImage* row, int32_t x, __m128i bound, LabelPixel* out) {
+// The same for the sixteen pixels from x on, with the dark ones returned as bits.
+static inline uint32_t markSixteen(const FrameImage* row, int32_t x, __m128i bound, const LabelPixel* up,
+                                   LabelPixel* cur) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
     const __m128i low = _mm_packs_epi32(darkLanes(p, bound), darkLanes(p + 1, bound));
     const __m128i high = _mm_packs_epi32(darkLanes(p + 2, bound), darkLanes(p + 3, bound));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), low);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), high);
-    return _mm_or_si128(low, high);
+    const __m128i upLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x));
+    const __m128i upHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x), _mm_and_si128(low, upLow));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x + 8), _mm_and_si128(high, upHigh));
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i unsetLow = _mm_and_si128(low, _mm_cmpeq_epi16(upLow, zero));
+    const __m128i unsetHigh = _mm_and_si128(high, _mm_cmpeq_epi16(upHigh, zero));
+    const uint32_t dark = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+    addMarks(darkMask, x, dark);
+    addMarks(unsetMask, x, uint32_t(_mm_movemask_epi8(_mm_packs_epi16(unsetLow, unsetHigh))));
+    return dark;
 }
 
 // Whether every colour byte (not the fourth) of the sixteen pixels from x on is at least floor.
@@ -97,43 +122,38 @@ static inline bool sixteenAtLeast(const FrameImage* row, int32_t x, __m128i floo
 }
 #endif
 
-// Marks pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255) and
-// tells whether any is dark. With SSE2, sixteen pixels at a time: a pixel whose three bytes
-// all exceed the threshold sums to more than three times it, so sixteen pixels whose
-// smallest colour byte does are bright without summing them, a test that costs about what
-// reading the bytes does. The row's last sixteen are done again from its end rather than
-// one by one; marking is idempotent.
-static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, uint16_t bound, LabelPixel* out) {
+// Thresholds pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255)
+// into the row's masks, gives every dark pixel the label above it (0 where that is
+// background) and tells whether any is dark. With SSE2, sixteen pixels at a time: a pixel
+// whose three bytes all exceed the threshold sums to more than three times it, so sixteen
+// pixels whose smallest colour byte does are bright without summing them, a test that
+// costs about what reading the bytes does. The row's last sixteen are done again from its
+// end rather than one by one; doing a pixel twice changes nothing.
+static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, uint16_t bound,
+                           const LabelPixel* up, LabelPixel* cur) {
 #if defined(__SSE2__)
     if (width >= 18) {
         const __m128i boundLanes = _mm_set1_epi32(bound);
         const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));
         const __m128i zero = _mm_setzero_si128();
         const bool screen = threshold < 255;
-        __m128i any = zero;
+        uint32_t any = 0;
         for (int32_t x = 1;; x += 16) {
             if (x > width - 17) x = width - 17;
             if (screen && sixteenAtLeast(row, x, floor)) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), zero);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x + 8), zero);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x), zero);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x + 8), zero);
             } else {
-                any = _mm_or_si128(any, markSixteen(row, x, boundLanes, out));
+                any |= markSixteen(row, x, boundLanes, up, cur);
             }
             if (x == width - 17) break;
         }
-        return _mm_movemask_epi8(any) != 0;
+        return any != 0;
     }
 #else
     (void)threshold;
 #endif
-    return markDarkRange(row, 1, width - 1, bound, out);
-}
-
-// Four label pixels as one word.
-static uint64_t fourPixels(const LabelPixel* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    return word;
+    return markRange(row, 1, width - 1, bound, up, cur);
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
@@ -155,74 +175,81 @@ static int32_t mergeLabels(int32_t a, int32_t b) {
     return a;
 }
 
-// Adds pixels first ... last of row y, all given one raw label, to its record.
-static inline void countStretch(int32_t label, int32_t first, int32_t last, int32_t y) {
+// Adds pixels first ... last of row y, a run of one region, to the record of raw label
+// `label` of that region. Any raw label of the region will do: only the regions' sums
+// and bounds are ever read.
+static inline void countRun(int32_t label, int32_t first, int32_t last, int32_t y) {
     RawLabelStats& s = rawLabelStats[label - 1];
     const int32_t n = last - first + 1;
     s.area += n;
-    s.sumX += int64_t(first + last) * n / 2;
+    s.sumX += (int64_t(first) + last) * n / 2;
     s.sumY += int64_t(y) * n;
     s.xMin = std::min(s.xMin, first);
     s.xMax = std::max(s.xMax, last);
     s.yMax = y;
 }
 
-// Labels the dark pixels of row y (already marked 0xFFFF) from the row above.
-// Returns the raw label count, or -1 when the table overflows.
-// *firstDark and *lastDark receive the row's first and last dark column.
-static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
-                        int32_t rawCount, int32_t* firstDark, int32_t* lastDark) {
-    const int32_t last = width - 2;
-    int32_t x = 1;
-    for (;;) {
-        while (x + 15 <= last && (fourPixels(cur + x) | fourPixels(cur + x + 4) | fourPixels(cur + x + 8) |
-                                  fourPixels(cur + x + 12)) == 0)
-            x += 16;
-        while (x + 3 <= last && fourPixels(cur + x) == 0) x += 4;
-        while (x <= last && cur[x] == 0) ++x;
-        if (x > last) return rawCount;
-        *firstDark = std::min(*firstDark, x);
-        // A run of dark pixels, counted in stretches that share a raw label.
-        int32_t stretchLabel = 0, stretchStart = x;
-        do {
-            // Below an equally labelled stretch of the row above, pixels just copy it.
-            if (stretchLabel && up[x] == stretchLabel) {
-                const uint64_t same4 = uint64_t(stretchLabel) * 0x0001000100010001u;
-                while (x + 3 <= last && fourPixels(up + x) == same4 && fourPixels(cur + x) == DARK4) {
-                    std::memcpy(cur + x, &same4, sizeof same4);
-                    x += 4;
-                }
-                while (x <= last && cur[x] && up[x] == stretchLabel) cur[x++] = LabelPixel(stretchLabel);
-                if (x > last || !cur[x]) break;
-            }
-            int32_t label = up[x];
+// The label of a dark pixel whose up neighbour is background, from its other three
+// already-visited neighbours; 0 when it needs a new raw label.
+static int32_t labelWithoutUp(int32_t upRight, int32_t upLeft, int32_t left) {
+    if (upRight && (upLeft || left)) return mergeLabels(upRight, upLeft ? upLeft : left);
+    if (upRight) return upRight;
+    if (upLeft) return upLeft;
+    return left;
+}
+
+// The index of a word's lowest set bit (the word is not 0).
+static int32_t lowestBit(uint64_t word) {
+    return __builtin_ctzll(word);
+}
+
+// Finishes row y, whose dark pixels already hold the label above them: labels the pixels
+// below background from left to right, each seeing its left neighbour's final label, then
+// counts the row's runs of dark pixels. Clears the row's masks. Returns the raw label
+// count, or -1 when the table overflows. *firstDark and *lastDark receive the row's first
+// and last dark column.
+static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y, int32_t rawCount,
+                        int32_t* firstDark, int32_t* lastDark) {
+    const int32_t words = maskWords(width);
+    for (int32_t w = 0; w < words; ++w) {
+        for (uint64_t bits = unsetMask[w]; bits; bits &= bits - 1) {
+            const int32_t x = 64 * w + lowestBit(bits) + 1;
+            int32_t label = labelWithoutUp(up[x + 1], up[x - 1], cur[x - 1]);
             if (!label) {
-                const int32_t upRight = up[x + 1], upLeft = up[x - 1], left = cur[x - 1];
-                if (upRight && (upLeft || left)) {
-                    label = mergeLabels(upRight, upLeft ? upLeft : left);
-                } else if (upRight) {
-                    label = upRight;
-                } else if (upLeft) {
-                    label = upLeft;
-                } else if (left) {
-                    label = left;
-                } else {
-                    if (rawCount == RAW_LABEL_CAPACITY) return -1;
-                    label = ++rawCount;
-                    labelTable[label - 1] = label;
-                    rawLabelStats[label - 1] = RawLabelStats{0, 0, 0, x, x, y, y};
-                }
-            }
-            if (label != stretchLabel) {
-                if (stretchLabel) countStretch(stretchLabel, stretchStart, x - 1, y);
-                stretchLabel = label;
-                stretchStart = x;
+                if (rawCount == RAW_LABEL_CAPACITY) return -1;
+                label = ++rawCount;
+                labelTable[label - 1] = label;
+                rawLabelStats[label - 1] = RawLabelStats{0, 0, 0, x, x, y, y};
             }
             cur[x] = LabelPixel(label);
-        } while (++x <= last && cur[x]);
-        countStretch(stretchLabel, stretchStart, x - 1, y);
-        *lastDark = x - 1;
+        }
+        unsetMask[w] = 0;
     }
+    // A run starts at a dark pixel whose left neighbour is bright and ends at one whose
+    // right neighbour is; one that reaches past a word is carried to the next.
+    int32_t runStart = -1;
+    uint64_t carry = 0;  // the previous word's last pixel
+    for (int32_t w = 0; w < words; ++w) {
+        const uint64_t dark = darkMask[w];
+        uint64_t starts = dark & ~((dark << 1) | carry);
+        uint64_t ends = dark & ~((dark >> 1) | (darkMask[w + 1] << 63));
+        carry = dark >> 63;
+        darkMask[w] = 0;
+        while (starts | ends) {
+            if (runStart < 0) {
+                runStart = 64 * w + lowestBit(starts) + 1;
+                starts &= starts - 1;
+            }
+            if (!ends) break;
+            const int32_t runEnd = 64 * w + lowestBit(ends) + 1;
+            ends &= ends - 1;
+            countRun(cur[runStart], runStart, runEnd, y);
+            *firstDark = std::min(*firstDark, runStart);
+            *lastDark = runEnd;
+            runStart = -1;
+        }
+    }
+    return rawCount;
 }
 
 // Fills columns from ... to-1 of a label image row with 0 (nothing when from >= to).
@@ -304,10 +331,12 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
     LabelPixel* cur = rowBuffers[1];
     std::fill(up, up + width, LabelPixel(0));  // the top row
     cur[0] = cur[width - 1] = 0;
+    std::fill(darkMask, darkMask + maskWords(width) + 1, 0);  // a failed frame leaves bits
+    std::fill(unsetMask, unsetMask + maskWords(width) + 1, 0);
     int32_t rawCount = 0;
     for (int32_t y = 1; y < height - 1; ++y) {
         int32_t first = width, last = -1;
-        if (markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, cur)) {
+        if (markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, up, cur)) {
             rawCount = labelRow(cur, up, width, y, rawCount, &first, &last);
             if (rawCount < 0) return nullptr;
         }

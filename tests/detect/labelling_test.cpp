@@ -281,7 +281,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RandomCase{201, 77, 0.2, true}, RandomCase{160, 120, 0.45, true},
                       RandomCase{160, 120, 0.6, true}, RandomCase{18, 9, 0.05, false, 0.99},
                       RandomCase{33, 20, 0.01, true, 0.9}, RandomCase{201, 77, 0.002, true, 0.98},
-                      RandomCase{160, 120, 0.001, true, 1.0}),
+                      RandomCase{160, 120, 0.001, true, 1.0},
+                      // Rows of exactly one and just over one 64-pixel word, and long runs across words.
+                      RandomCase{66, 20, 0.9, false}, RandomCase{67, 20, 0.9, false},
+                      RandomCase{130, 30, 0.8, true}, RandomCase{1000, 12, 0.97, false}),
     [](const auto& info) {
         const RandomCase& c = info.param;
         return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
