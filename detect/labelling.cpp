@@ -124,10 +124,11 @@ static inline bool sixteenAtLeast(const FrameImage* row, int32_t x, __m128i floo
 
 // Thresholds pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255)
 // into the row's masks, gives every dark pixel the label above it (0 where that is
-// background) and tells whether any is dark. With SSE2, sixteen pixels at a time: a pixel
-// whose three bytes all exceed the threshold sums to more than three times it, so sixteen
-// pixels whose smallest colour byte does are bright without summing them, a test that
-// costs about what reading the bytes does. The row's last sixteen are done again from its
+// background) and tells whether any is dark. `cur` must hold 0 on entry: bright pixels may
+// be left as they are. With SSE2, sixteen pixels at a time: a pixel whose three bytes all
+// exceed the threshold sums to more than three times it, so sixteen pixels whose smallest
+// colour byte does are bright without summing or writing them, a test that costs about
+// what reading the bytes does. The row's last sixteen are done again from its
 // end rather than one by one; doing a pixel twice changes nothing.
 static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, uint16_t bound,
                            const LabelPixel* up, LabelPixel* cur) {
@@ -135,17 +136,11 @@ static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, 
     if (width >= 18) {
         const __m128i boundLanes = _mm_set1_epi32(bound);
         const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));
-        const __m128i zero = _mm_setzero_si128();
         const bool screen = threshold < 255;
         uint32_t any = 0;
         for (int32_t x = 1;; x += 16) {
             if (x > width - 17) x = width - 17;
-            if (screen && sixteenAtLeast(row, x, floor)) {
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x), zero);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x + 8), zero);
-            } else {
-                any |= markSixteen(row, x, boundLanes, up, cur);
-            }
+            if (!screen || !sixteenAtLeast(row, x, floor)) any |= markSixteen(row, x, boundLanes, up, cur);
             if (x == width - 17) break;
         }
         return any != 0;
@@ -330,12 +325,13 @@ const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* re
     LabelPixel* up = rowBuffers[0];
     LabelPixel* cur = rowBuffers[1];
     std::fill(up, up + width, LabelPixel(0));  // the top row
-    cur[0] = cur[width - 1] = 0;
+    std::fill(cur, cur + width, LabelPixel(0));
     std::fill(darkMask, darkMask + maskWords(width) + 1, 0);  // a failed frame leaves bits
     std::fill(unsetMask, unsetMask + maskWords(width) + 1, 0);
     int32_t rawCount = 0;
     for (int32_t y = 1; y < height - 1; ++y) {
         int32_t first = width, last = -1;
+        if (y > 2) clearColumns(cur, labelledSpan[y - 2].first, labelledSpan[y - 2].last + 1);  // row y-2's labels
         if (markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, up, cur)) {
             rawCount = labelRow(cur, up, width, y, rawCount, &first, &last);
             if (rawCount < 0) return nullptr;
