@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "bench/scenes.h"
+#include "camera/camera_params.h"
 #include "detect/candidates.h"
 #include "detect/detection.h"
 #include "detect/edge_lines.h"
@@ -98,6 +99,25 @@ void BM_BuildMarkerList(benchmark::State& state) {
     state.counters["markers"] = markers;
 }
 BENCHMARK(BM_BuildMarkerList)->Apply(sceneArgs);
+
+// The line fits alone, every candidate of the frame, through the scene's camera (no lens
+// distortion) or through a lens with a radial term (each point needs the Newton steps' divisions).
+void BM_FitEdgeLines(benchmark::State& state, bool radial) {
+    Labelled l;
+    labelledFrame(state, &l);
+    int32_t candidates = 0;
+    const zelk::SquareCandidate* list = extract(l, &candidates);
+    const double* pinhole = zelk::currentCamera()->distortion;
+    const double lens[4] = {pinhole[0], pinhole[1], 26.2, 1.0127};
+    double lines[4][3], corners[4][2];
+    for (auto _ : state)
+        for (int32_t k = 0; k < candidates; k++)
+            benchmark::DoNotOptimize(zelk::fitEdgeLines(list[k].contourX, list[k].contourY, list[k].vertexIndex,
+                                                        radial ? lens : pinhole, lines, corners));
+    state.counters["candidates"] = candidates;
+}
+BENCHMARK_CAPTURE(BM_FitEdgeLines, pinhole, false)->Apply(sceneArgs);
+BENCHMARK_CAPTURE(BM_FitEdgeLines, radial, true)->Apply(sceneArgs);
 
 // Everything one Zelk_Update does with a frame: labelling to the steadied marker list.
 void BM_DetectMarkers(benchmark::State& state) {

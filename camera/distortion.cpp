@@ -67,39 +67,92 @@ int observedToIdeal(const double factors[4], double ox, double oy, double* ix, d
     return finiteResult(*ix, *iy);
 }
 
+#if defined(__SSE2__)
+namespace {
+
+struct PackedFactors {
+    __m128d c0, c1, scale, inverseScale, k, k3, one, zero;
+    bool scaleByInverse;
+    bool withoutRadialTerm;
+};
+
+// Dividing by a power of two whose reciprocal is a normal number gives the same double as
+// multiplying by that reciprocal: both round the same real value once (also for 0, infinity
+// and NaN, and with denormals flushed, since the reciprocal is normal).
+bool exactInverse(double scale, double* inverse) {
+    int exponent = 0;
+    if (!std::isfinite(scale) || std::fabs(std::frexp(scale, &exponent)) != 0.5) return false;
+    *inverse = 1.0 / scale;
+    return std::isnormal(*inverse);
+}
+
+// N vectors of two points each. One point's conversion is a single chain of divisions and
+// square roots; N independent chains side by side keep those pipelined units busy. Every
+// lane does the scalar code's operations in its order, so it rounds as the scalar code does.
+// A lane whose distance reaches 0 is held at 0, which is what the scalar code's early stop
+// leaves, since 0 stays 0 in every later step.
+template <int N>
+void convertVectors(const PackedFactors& f, const int32_t* xs, const int32_t* ys, double* ideal) {
+    __m128d dx[N], dy[N], r2[N], r[N], q[N];
+    for (int v = 0; v < N; v++) {
+        dx[v] = _mm_sub_pd(_mm_set_pd(xs[2 * v + 1], xs[2 * v]), f.c0);
+        dy[v] = _mm_sub_pd(_mm_set_pd(ys[2 * v + 1], ys[2 * v]), f.c1);
+        r2[v] = _mm_add_pd(_mm_mul_pd(dx[v], dx[v]), _mm_mul_pd(dy[v], dy[v]));
+        r[v] = _mm_sqrt_pd(r2[v]);
+        q[v] = r[v];
+    }
+    for (int step = 1; step <= NEWTON_STEPS; step++) {
+        __m128d numerator[N], denominator[N];
+        for (int v = 0; v < N; v++) {
+            numerator[v] = _mm_sub_pd(_mm_mul_pd(_mm_sub_pd(f.one, _mm_mul_pd(f.k, r2[v])), r[v]), q[v]);
+            denominator[v] = _mm_sub_pd(f.one, _mm_mul_pd(f.k3, r2[v]));
+        }
+        // x / 1 is x exactly: without a radial term the denominators are 1 (unless a distance
+        // overflowed) and the Newton division can go.
+        int denominatorsOne = 0;
+        if (f.withoutRadialTerm) {
+            denominatorsOne = 3;
+            for (int v = 0; v < N; v++) denominatorsOne &= _mm_movemask_pd(_mm_cmpeq_pd(denominator[v], f.one));
+        }
+        if (denominatorsOne != 3)
+            for (int v = 0; v < N; v++) numerator[v] = _mm_div_pd(numerator[v], denominator[v]);
+        for (int v = 0; v < N; v++) {
+            const __m128d keep = _mm_cmpneq_pd(r[v], f.zero);
+            const __m128d z = _mm_sub_pd(r[v], numerator[v]);
+            dx[v] = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dx[v], z), r[v]));
+            dy[v] = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dy[v], z), r[v]));
+            if (step == NEWTON_STEPS) continue;
+            r2[v] = _mm_add_pd(_mm_mul_pd(dx[v], dx[v]), _mm_mul_pd(dy[v], dy[v]));
+            r[v] = _mm_sqrt_pd(r2[v]);
+        }
+    }
+    for (int v = 0; v < N; v++) {
+        const __m128d sx = f.scaleByInverse ? _mm_mul_pd(dx[v], f.inverseScale) : _mm_div_pd(dx[v], f.scale);
+        const __m128d sy = f.scaleByInverse ? _mm_mul_pd(dy[v], f.inverseScale) : _mm_div_pd(dy[v], f.scale);
+        const __m128d ix = _mm_add_pd(sx, f.c0);
+        const __m128d iy = _mm_add_pd(sy, f.c1);
+        _mm_storeu_pd(ideal + 4 * v, _mm_unpacklo_pd(ix, iy));
+        _mm_storeu_pd(ideal + 4 * v + 2, _mm_unpackhi_pd(ix, iy));
+    }
+}
+
+}  // namespace
+#endif
+
 void observedToIdealPoints(const double factors[4], const int32_t* xs, const int32_t* ys, int32_t count,
                            double* ideal) {
     int32_t j = 0;
 #if defined(__SSE2__)
-    // The same operations in the same order on two lanes: each lane rounds as the scalar
-    // code does. A lane whose distance reaches 0 is held at 0, which is what the scalar
-    // code's early stop leaves, since 0 stays 0 in every later step.
-    const __m128d c0 = _mm_set1_pd(factors[0]), c1 = _mm_set1_pd(factors[1]), scale = _mm_set1_pd(factors[3]);
-    const double kScalar = factors[2] / COEFFICIENT_UNIT;
-    const __m128d k = _mm_set1_pd(kScalar), k3 = _mm_set1_pd(3.0 * kScalar), one = _mm_set1_pd(1.0);
-    const __m128d zero = _mm_setzero_pd();
-    for (; j + 2 <= count; j += 2) {
-        __m128d dx = _mm_sub_pd(_mm_set_pd(xs[j + 1], xs[j]), c0);
-        __m128d dy = _mm_sub_pd(_mm_set_pd(ys[j + 1], ys[j]), c1);
-        __m128d r2 = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
-        __m128d r = _mm_sqrt_pd(r2);
-        const __m128d q = r;
-        for (int step = 1; step <= NEWTON_STEPS; step++) {
-            const __m128d keep = _mm_cmpneq_pd(r, zero);
-            const __m128d z = _mm_sub_pd(
-                r, _mm_div_pd(_mm_sub_pd(_mm_mul_pd(_mm_sub_pd(one, _mm_mul_pd(k, r2)), r), q),
-                              _mm_sub_pd(one, _mm_mul_pd(k3, r2))));
-            dx = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dx, z), r));
-            dy = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dy, z), r));
-            if (step == NEWTON_STEPS) break;
-            r2 = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
-            r = _mm_sqrt_pd(r2);
-        }
-        const __m128d ix = _mm_add_pd(_mm_div_pd(dx, scale), c0);
-        const __m128d iy = _mm_add_pd(_mm_div_pd(dy, scale), c1);
-        _mm_storeu_pd(ideal + 2 * j, _mm_unpacklo_pd(ix, iy));
-        _mm_storeu_pd(ideal + 2 * j + 2, _mm_unpackhi_pd(ix, iy));
-    }
+    const double k = factors[2] / COEFFICIENT_UNIT;
+    double inverse = 0.0;
+    const bool scaleByInverse = exactInverse(factors[3], &inverse);
+    const PackedFactors f = {_mm_set1_pd(factors[0]), _mm_set1_pd(factors[1]), _mm_set1_pd(factors[3]),
+                             _mm_set1_pd(inverse),    _mm_set1_pd(k),          _mm_set1_pd(3.0 * k),
+                             _mm_set1_pd(1.0),        _mm_setzero_pd(),        scaleByInverse,
+                             k == 0.0};
+    constexpr int32_t WIDE = 4;  // vectors side by side
+    for (; j + 2 * WIDE <= count; j += 2 * WIDE) convertVectors<WIDE>(f, xs + j, ys + j, ideal + 2 * j);
+    for (; j + 2 <= count; j += 2) convertVectors<1>(f, xs + j, ys + j, ideal + 2 * j);
 #endif
     for (; j < count; j++) observedToIdeal(factors, xs[j], ys[j], &ideal[2 * j], &ideal[2 * j + 1]);
 }

@@ -149,52 +149,16 @@ DenseMatrix* spreadMatrix(const DenseMatrix* y) {
     return s;
 }
 
-// Eigen-decomposition of the spread matrix of y into the axes and the
-// eigenvalues (in ratios). Axes of eigenvalues below TINY are zeroed.
-int principalAxes(const DenseMatrix* y, DenseMatrix* axes, DenseVector* ratios) {
-    DenseMatrix* s = spreadMatrix(y);
-    if (s == nullptr) {
-        return -1;
-    }
-    const int32_t m = s->rows;
-    // Overflowing coordinates would hand the eigen-solver infinities.
-    if (!allFinite(s->data, static_cast<int64_t>(m) * m) || symmetricEigen(s, ratios) < 0) {
-        destroyMatrix(s);
-        return -1;
-    }
-    bool kept = true;
-    for (int32_t i = 0; i < m; i++) {
-        kept = kept && ratios->data[i] >= TINY;
-        double* axis = rowOf(axes, i);
-        const double* vector = rowOf(s, i);
-        if (!kept) {
-            ratios->data[i] = 0.0;
-        }
-        for (int32_t c = 0; c < m; c++) {
-            axis[c] = kept ? vector[c] : 0.0;
-        }
-    }
-    destroyMatrix(s);
-    return 0;
-}
-
-}  // namespace
-
-int computePca(const DenseMatrix* points, DenseMatrix* axes, DenseVector* ratios, DenseVector* mean) {
-    if (points == nullptr || points->data == nullptr || axes == nullptr || axes->data == nullptr) {
-        return -1;
-    }
+// The mean of the points into mean and the spread matrix of the points centred on it and
+// scaled by 1 / sqrt(n), through a centred copy of the points. A new matrix in *spread, or -1
+// (a failed allocation, or a mean that is not finite).
+int spreadOfCopy(const DenseMatrix* points, DenseVector* mean, DenseMatrix** spread) {
     const int32_t n = points->rows;
     const int32_t m = points->cols;
-    // Fewer points than coordinates are refused (no caller needs them).
-    if (m < 2 || n < m || axes->rows != m || axes->cols != m || !hasLength(ratios, m) || !hasLength(mean, m)) {
-        return -1;
-    }
     DenseMatrix* y = cloneMatrix(points);
     if (y == nullptr) {
         return -1;
     }
-
     for (int32_t j = 0; j < m; j++) {
         mean->data[j] = 0.0;
     }
@@ -212,7 +176,6 @@ int computePca(const DenseMatrix* points, DenseMatrix* axes, DenseVector* ratios
         destroyMatrix(y);
         return -1;
     }
-
     const double scale = std::sqrt(static_cast<double>(n));
     for (int32_t i = 0; i < n; i++) {
         double* row = rowOf(y, i);
@@ -220,9 +183,98 @@ int computePca(const DenseMatrix* points, DenseMatrix* axes, DenseVector* ratios
             row[j] = (row[j] - mean->data[j]) / scale;
         }
     }
-
-    const int result = principalAxes(y, axes, ratios);
+    *spread = spreadMatrix(y);
     destroyMatrix(y);
+    return *spread == nullptr ? -1 : 0;
+}
+
+// spreadOfCopy for points of two coordinates (every marker side), into the 2 x 2 matrix s:
+// no copy, no allocation, the sums in registers and the centring folded into the pass that
+// forms the products. Each sum starts from 0.0 and runs over the rows in order as there, and
+// each element is centred and scaled by the same operations, so every result is the same
+// double.
+int spreadOfPairs(const DenseMatrix* points, DenseVector* mean, DenseMatrix* s) {
+    const int32_t n = points->rows;
+    const double* p = points->data;
+    double sumX = 0.0;
+    double sumY = 0.0;
+    for (int32_t i = 0; i < n; i++) {
+        sumX += p[2 * i];
+        sumY += p[2 * i + 1];
+    }
+    const double meanX = sumX / n;
+    const double meanY = sumY / n;
+    // The mean is written last: the points are read only, but may share their storage with it.
+    if (!std::isfinite(meanX) || !std::isfinite(meanY)) {
+        mean->data[0] = meanX;
+        mean->data[1] = meanY;
+        return -1;
+    }
+    const double scale = std::sqrt(static_cast<double>(n));
+    double xx = 0.0;
+    double xy = 0.0;
+    double yy = 0.0;
+    for (int32_t i = 0; i < n; i++) {
+        const double x = (p[2 * i] - meanX) / scale;
+        const double y = (p[2 * i + 1] - meanY) / scale;
+        xx += x * x;
+        xy += x * y;
+        yy += y * y;
+    }
+    mean->data[0] = meanX;
+    mean->data[1] = meanY;
+    s->data[0] = xx;
+    s->data[1] = xy;
+    s->data[2] = xy;
+    s->data[3] = yy;
+    return 0;
+}
+
+// Eigen-decomposition of the spread matrix s (overwritten) into the axes and the
+// eigenvalues (in ratios). Axes of eigenvalues below TINY are zeroed.
+int principalAxes(DenseMatrix* s, DenseMatrix* axes, DenseVector* ratios) {
+    const int32_t m = s->rows;
+    // Overflowing coordinates would hand the eigen-solver infinities.
+    if (!allFinite(s->data, static_cast<int64_t>(m) * m) || symmetricEigen(s, ratios) < 0) {
+        return -1;
+    }
+    bool kept = true;
+    for (int32_t i = 0; i < m; i++) {
+        kept = kept && ratios->data[i] >= TINY;
+        double* axis = rowOf(axes, i);
+        const double* vector = rowOf(s, i);
+        if (!kept) {
+            ratios->data[i] = 0.0;
+        }
+        for (int32_t c = 0; c < m; c++) {
+            axis[c] = kept ? vector[c] : 0.0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int computePca(const DenseMatrix* points, DenseMatrix* axes, DenseVector* ratios, DenseVector* mean) {
+    if (points == nullptr || points->data == nullptr || axes == nullptr || axes->data == nullptr) {
+        return -1;
+    }
+    const int32_t n = points->rows;
+    const int32_t m = points->cols;
+    // Fewer points than coordinates are refused (no caller needs them).
+    if (m < 2 || n < m || axes->rows != m || axes->cols != m || !hasLength(ratios, m) || !hasLength(mean, m)) {
+        return -1;
+    }
+    double pairData[4];
+    DenseMatrix pairSpread = {pairData, 2, 2};
+    DenseMatrix* s = &pairSpread;
+    if ((m == 2 ? spreadOfPairs(points, mean, s) : spreadOfCopy(points, mean, &s)) < 0) {
+        return -1;
+    }
+    const int result = principalAxes(s, axes, ratios);
+    if (s != &pairSpread) {
+        destroyMatrix(s);
+    }
     if (result < 0) {
         return -1;
     }
