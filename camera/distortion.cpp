@@ -102,23 +102,18 @@ void convertVectors(const PackedFactors& f, const int32_t* xs, const int32_t* ys
         q[v] = r[v];
     }
     for (int step = 1; step <= NEWTON_STEPS; step++) {
-        __m128d numerator[N], denominator[N];
-        for (int v = 0; v < N; v++) {
-            numerator[v] = _mm_sub_pd(_mm_mul_pd(_mm_sub_pd(f.one, _mm_mul_pd(f.k, r2[v])), r[v]), q[v]);
-            denominator[v] = _mm_sub_pd(f.one, _mm_mul_pd(f.k3, r2[v]));
-        }
-        // x / 1 is x exactly: without a radial term the denominators are 1 (unless a distance
-        // overflowed) and the Newton division can go.
-        int denominatorsOne = 0;
-        if (f.withoutRadialTerm) {
-            denominatorsOne = 3;
-            for (int v = 0; v < N; v++) denominatorsOne &= _mm_movemask_pd(_mm_cmpeq_pd(denominator[v], f.one));
-        }
-        if (denominatorsOne != 3)
-            for (int v = 0; v < N; v++) numerator[v] = _mm_div_pd(numerator[v], denominator[v]);
+        __m128d quotient[N];
+        for (int v = 0; v < N; v++)
+            quotient[v] = _mm_sub_pd(_mm_mul_pd(_mm_sub_pd(f.one, _mm_mul_pd(f.k, r2[v])), r[v]), q[v]);
+        // Without a radial term the denominator is 1 - 0 r^2 = 1 and x / 1 is x exactly. Where
+        // r^2 is not finite, numerator and denominator are both NaN, and a division returns the
+        // NaN of its dividend: the numerator again.
+        if (!f.withoutRadialTerm)
+            for (int v = 0; v < N; v++)
+                quotient[v] = _mm_div_pd(quotient[v], _mm_sub_pd(f.one, _mm_mul_pd(f.k3, r2[v])));
         for (int v = 0; v < N; v++) {
             const __m128d keep = _mm_cmpneq_pd(r[v], f.zero);
-            const __m128d z = _mm_sub_pd(r[v], numerator[v]);
+            const __m128d z = _mm_sub_pd(r[v], quotient[v]);
             dx[v] = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dx[v], z), r[v]));
             dy[v] = _mm_and_pd(keep, _mm_div_pd(_mm_mul_pd(dy[v], z), r[v]));
             if (step == NEWTON_STEPS) continue;

@@ -9,6 +9,10 @@
 
 #include "camera/distortion.h"
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#endif
+
 using namespace zelk;
 
 namespace {
@@ -94,27 +98,50 @@ TEST(Distortion, RoundTripOverTheFrame) {
     EXPECT_LT(worstFromObserved, 1e-9);
 }
 
-// The two-at-a-time conversion against the scalar one, bit for bit: cameras with and
-// without a radial term (negative too), points at the centre (distance 0) and far out,
-// odd counts for the last single point.
-TEST(Distortion, PointBatchesMatchSinglePointsBitForBit) {
-    const double cameras[][4] = {{318.5, 263.5, 26.2, 1.0127}, {320, 240, 0, 1}, {100, 50, -3000, 0.97},
-                                 {0.25, 7, 1e6, 1.3}};
+// The vector conversion against the one-point one, bit for bit: cameras with and without a
+// radial term (negative too), scales with and without an exact reciprocal, hostile factors
+// (overflowing distances, NaN, infinities, a zero scale), points at the centre (distance 0),
+// far out and at the ends of the int32 range, and every count up to two blocks of vectors
+// and a remainder.
+const double HOSTILE_CAMERAS[][4] = {
+    {318.5, 263.5, 26.2, 1.0127}, {320, 240, 0, 1}, {100, 50, -3000, 0.97}, {0.25, 7, 1e6, 1.3},
+    {320, 240, 0, 2}, {320, 240, 0, 0.5}, {320, 240, -0.0, -1}, {320, 240, 26.2, 1}, {320, 240, 1e-300, 1},
+    {0.25, 0.5, 0, 0x1p1022}, {320, 240, 0, 0x1p1023}, {320, 240, 0, 0x1p-1022}, {320, 240, 0, 4.9e-324},
+    {320, 240, 0, 0}, {1e200, 0, 0, 1}, {1e200, 0, 26.2, 1}, {NAN, 240, 0, 1}, {320, 240, INFINITY, 1},
+    {320, 240, 0, INFINITY}, {320, 240, 0, 1.0000000000000002}};
+
+void expectBatchesMatchSinglePoints() {
     std::mt19937 rng(11);
     std::uniform_int_distribution<int32_t> coordinate(-4000, 4000);
-    for (const auto& camera : cameras) {
-        for (int32_t count : {0, 1, 2, 7, 200}) {
+    for (const auto& camera : HOSTILE_CAMERAS) {
+        for (int32_t count = 0; count <= 40; count += count < 18 ? 1 : 11) {
             std::vector<int32_t> xs(count), ys(count);
             for (int32_t j = 0; j < count; j++) {
                 const bool centre = j % 5 == 3 && camera[0] == std::floor(camera[0]) && camera[1] == std::floor(camera[1]);
                 xs[j] = centre ? int32_t(camera[0]) : coordinate(rng) / (j % 2 ? 1 : 10);
                 ys[j] = centre ? int32_t(camera[1]) : coordinate(rng) / (j % 3 ? 1 : 10);
+                if (j % 7 == 6) xs[j] = j % 2 ? INT32_MAX : INT32_MIN;
             }
             std::vector<double> batch(2 * count + 2, -7.0), single(2 * count + 2, -7.0);
             observedToIdealPoints(camera, xs.data(), ys.data(), count, batch.data());
             for (int32_t j = 0; j < count; j++) observedToIdeal(camera, xs[j], ys[j], &single[2 * j], &single[2 * j + 1]);
             ASSERT_EQ(0, std::memcmp(batch.data(), single.data(), batch.size() * sizeof(double)))
-                << "camera " << camera[0] << ", " << count << " points";
+                << "camera " << camera[0] << ", " << camera[1] << ", " << camera[2] << ", " << camera[3] << "; "
+                << count << " points";
         }
     }
 }
+
+TEST(Distortion, PointBatchesMatchSinglePointsBitForBit) { expectBatchesMatchSinglePoints(); }
+
+#if defined(__SSE2__)
+// A host may flush denormals to zero, in results and in operands; the shortcuts hold then too.
+TEST(Distortion, PointBatchesMatchSinglePointsWithDenormalsFlushed) {
+    struct FlushDenormals {
+        const unsigned int saved = _mm_getcsr();
+        FlushDenormals() { _mm_setcsr(saved | 0x8040); }  // flush to zero, denormals are zero
+        ~FlushDenormals() { _mm_setcsr(saved); }
+    } flushed;
+    expectBatchesMatchSinglePoints();
+}
+#endif

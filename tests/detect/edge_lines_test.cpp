@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "camera/camera_params.h"
 #include "detect/pattern_library.h"
+#include "tests/support/frames.h"
 #include "tests/support/marker_patterns.h"
+#include "tests/support/plain_fits.h"
 
 using namespace zelk;
 
@@ -106,6 +110,64 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DroppedCase{"TwoPointSide", {{10, 10}, {11, 10}, {11, 60}, {10, 60}}},
                       DroppedCase{"ParallelNeighbours", {{10, 10}, {60, 10}, {110, 10}, {60, 60}}}),
     [](const ::testing::TestParamInfo<DroppedCase>& info) { return std::string(info.param.name); });
+
+// Lenses for the comparisons below: none, radial terms, a scale with and without an exact
+// reciprocal, and a hostile one whose distances overflow.
+const double LENSES[][4] = {{0, 0, 0, 1},        {320, 240, 0, 1},          {318.5, 263.5, 26.2, 1.0127},
+                            {100, 50, -3000, 0.97}, {320.5, 239.25, -12.75, 0.998}, {320, 240, 0, 0.5},
+                            {1e200, 0, 0, 1}};
+
+void expectFitsLikeThePlainComputation(const SquareCandidate& c, const char* what, int index) {
+    for (const auto& lens : LENSES) {
+        double lines[4][3], corners[4][2], plainLines[4][3], plainCorners[4][2];
+        for (auto* a : {&lines, &plainLines})
+            for (auto& row : *a) row[0] = row[1] = row[2] = -7.5;
+        for (auto* a : {&corners, &plainCorners})
+            for (auto& row : *a) row[0] = row[1] = -7.5;
+        const int status = fit(c, lines, corners, lens);
+        ASSERT_EQ(status, plainFitEdgeLines(c.contourX, c.contourY, c.vertexIndex, lens, plainLines, plainCorners))
+            << what << " " << index << ", lens " << lens[2];
+        ASSERT_EQ(0, std::memcmp(lines, plainLines, sizeof lines)) << what << " " << index << ", lens " << lens[2];
+        ASSERT_EQ(0, std::memcmp(corners, plainCorners, sizeof corners)) << what << " " << index << ", lens " << lens[2];
+    }
+}
+
+// The fit (vector point conversion, two-column PCA) against the plain computation, bit for
+// bit: random quadrilaterals with jittered outlines, and the outlines traced from drawn markers.
+TEST(EdgeLines, RandomOutlinesFitLikeThePlainComputation) {
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> position(-50, 700), jitter(-2, 2);
+    for (int shape = 0; shape < 300; shape++) {
+        int corners[4][2];
+        for (auto& corner : corners) corner[0] = position(rng), corner[1] = position(rng);
+        auto candidate = outline(corners);
+        for (int k = 1; k < candidate->vertexIndex[4]; k++)
+            if (shape % 2) candidate->contourX[k] += jitter(rng), candidate->contourY[k] += jitter(rng);
+        expectFitsLikeThePlainComputation(*candidate, "shape", shape);
+    }
+}
+
+TEST(EdgeLines, TracedMarkersFitLikeThePlainComputation) {
+    std::mt19937 rng(9);
+    std::uniform_real_distribution<double> size(20, 300), angle(0, 6.3), shift(-60, 60);
+    int traced = 0;
+    for (int frame = 0; frame < 40; frame++) {
+        TestFrame f = blankFrame(640, 480);
+        drawMarkerBorder(f, 320 + shift(rng), 240 + shift(rng), size(rng), angle(rng));
+        useFrameSize(f);
+        int32_t regions = 0;
+        const int32_t *area = nullptr, *table = nullptr;
+        const RegionCentroid* centroid = nullptr;
+        const RegionBounds* bounds = nullptr;
+        const LabelPixel* image = labelFrame(f.data(), 100, &regions, &area, &centroid, &bounds, &table);
+        int32_t count = 0;
+        const SquareCandidate* list =
+            extractCandidates(image, regions, table, area, centroid, bounds, 100000, 70, 1.0, &count);
+        for (int32_t k = 0; k < count; k++) expectFitsLikeThePlainComputation(list[k], "frame", frame);
+        traced += count;
+    }
+    EXPECT_GE(traced, 35);
+}
 
 class MarkerList : public ::testing::Test {
 protected:

@@ -1,0 +1,14 @@
+// The line fit's numeric stages computed the plain way, step by step as first written:
+// the references that the fast paths must match bit for bit.
+#pragma once
+#include <cstdint>
+
+#include "numeric/dense_matrix.h"
+
+// computePca for shapes it accepts: mean, centring and scaling, spread matrix, each in its
+// own pass over a copy of the points, then the eigen-solver. The same outputs, written alike.
+int plainPca(const zelk::DenseMatrix* points, zelk::DenseMatrix* axes, zelk::DenseVector* ratios,
+             zelk::DenseVector* mean);
+// fitEdgeLines with every point converted by the one-point observedToIdeal and fitted by plainPca.
+int plainFitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
+                      const double distortion[4], double edgeLines[4][3], double corners[4][2]);
