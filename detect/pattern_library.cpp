@@ -2,6 +2,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "camera/camera_params.h"
 #include "numeric/dense_matrix.h"
@@ -20,6 +25,14 @@ static int slotInUse[PATTERN_SLOTS];
 // is an exact integer, in any order of summation.
 static double templates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
 static double templateNorms[PATTERN_SLOTS][ORIENTATIONS];
+// The same values in 16 bits, for the blocks whose values all lie within SMALL_TEMPLATE_LIMIT
+// (every block of a file of 0..255 values): their correlations are summed in 32-bit integers.
+// An image's values lie within 255 (a byte less a mean of bytes), so no sum of 768 products
+// exceeds 768 x 255 x 8191 = 1,604,125,440 < 2^31 in any order of summation, and the
+// integer is the exact one the doubles hold.
+static const int32_t SMALL_TEMPLATE_LIMIT = 8191;
+alignas(16) static int16_t smallTemplates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
+static bool templateIsSmall[PATTERN_SLOTS][ORIENTATIONS];
 
 // Reads the next whitespace-separated, optionally signed decimal integer, as the "%d"
 // scan would, but refuses a value outside the int32 range instead of leaving it undefined.
@@ -44,8 +57,9 @@ static bool readPatternValue(FILE* file, int32_t* value) {
     return fits;
 }
 
-// Reads one orientation block of the file into a template. false on a read error.
-static bool readTemplate(FILE* file, double* values, double* norm) {
+// Reads one orientation block of the file into a template, and its 16-bit copy when it
+// fits. false on a read error.
+static bool readTemplate(FILE* file, double* values, double* norm, int16_t* smallValues, bool* isSmall) {
     int64_t inverted[PATTERN_VALUES];
     int64_t sum = 0;
     for (int plane = 0; plane < 3; plane++) {
@@ -59,9 +73,13 @@ static bool readTemplate(FILE* file, double* values, double* norm) {
     const int64_t mean = sum / PATTERN_VALUES;
     // Squares are summed in double: exact for 0..255 values, and no overflow for any int32.
     double squares = 0.0;
+    *isSmall = true;
     for (int n = 0; n < PATTERN_VALUES; n++) {
-        values[n] = static_cast<double>(inverted[n] - mean);
+        const int64_t value = inverted[n] - mean;
+        values[n] = static_cast<double>(value);
         squares += values[n] * values[n];
+        *isSmall = *isSmall && value >= -SMALL_TEMPLATE_LIMIT && value <= SMALL_TEMPLATE_LIMIT;
+        smallValues[n] = static_cast<int16_t>(*isSmall ? value : 0);
     }
     *norm = std::sqrt(squares);
     if (*norm == 0.0) *norm = CONSTANT_TEMPLATE_NORM;  // a constant block never divides by zero
@@ -83,7 +101,8 @@ int loadPattern(const char* path) {
         return -1;
     }
     for (int o = 0; o < ORIENTATIONS; o++) {
-        if (!readTemplate(file, templates[slot][o], &templateNorms[slot][o])) {
+        if (!readTemplate(file, templates[slot][o], &templateNorms[slot][o], smallTemplates[slot][o],
+                          &templateIsSmall[slot][o])) {
             std::printf("Pattern Data read error!!\n");
             std::fclose(file);
             return -1;
@@ -143,6 +162,92 @@ static double squaredDistance(const double p[2], const double q[2]) {
     return (p[0] - q[0]) * (p[0] - q[0]) + (p[1] - q[1]) * (p[1] - q[1]);
 }
 
+// One row of samples of the unwarp. The products with X belong to a column and those with
+// Y to the row, so each is formed once; every sample still adds and divides exactly as
+// (h00 X + h01 Y + h02) / d would, in the same order.
+struct SampleRow {
+    const double* columnX;
+    const double* columnY;
+    const double* columnD;
+    int count;                // even
+    double rowX, rowY, rowD;  // the row's products with Y
+    double h02, h12, h22;
+};
+
+// What a sample outside the frame reads: it adds nothing but still counts in the divisor.
+static const unsigned char BLANK_PIXEL[4] = {0, 0, 0, 0};
+
+// Points each sample of the row at its frame pixel, or at the blank pixel when it falls
+// outside: truncation toward zero lands inside exactly when the value lies in (-1, size),
+// and NaN and values too large for an int fail that test. false when a denominator is 0
+// (nothing is divided then).
+static bool locateRowSamples(const SampleRow& row, const FrameImage* frame, int32_t width, int32_t height,
+                             const unsigned char** pixels) {
+    alignas(16) double d[64];
+#if defined(__SSE2__)
+    // Two samples at a time: packed doubles round each operation as scalar ones do, and
+    // truncate to int as the scalar conversion does for every value that lies inside.
+    const __m128d zero = _mm_setzero_pd(), rowD = _mm_set1_pd(row.rowD), h22 = _mm_set1_pd(row.h22);
+    __m128d vanishing = zero;
+    for (int i = 0; i < row.count; i += 2) {
+        const __m128d di = _mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnD + i), rowD), h22);
+        vanishing = _mm_or_pd(vanishing, _mm_cmpeq_pd(di, zero));
+        _mm_store_pd(d + i, di);
+    }
+    if (_mm_movemask_pd(vanishing)) return false;
+    const __m128d rowX = _mm_set1_pd(row.rowX), rowY = _mm_set1_pd(row.rowY);
+    const __m128d h02 = _mm_set1_pd(row.h02), h12 = _mm_set1_pd(row.h12);
+    const __m128d low = _mm_set1_pd(-1.0), right = _mm_set1_pd(width), bottom = _mm_set1_pd(height);
+    // Selecting rather than branching lets the divisions of the next samples overlap this work.
+    for (int i = 0; i < row.count; i += 2) {
+        const __m128d di = _mm_load_pd(d + i);
+        const __m128d fx = _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnX + i), rowX), h02), di);
+        const __m128d fy = _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnY + i), rowY), h12), di);
+        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(fx, low), _mm_cmplt_pd(fx, right)),
+                                          _mm_and_pd(_mm_cmpgt_pd(fy, low), _mm_cmplt_pd(fy, bottom)));
+        const int mask = _mm_movemask_pd(inside);
+        const __m128i px = _mm_cvttpd_epi32(fx), py = _mm_cvttpd_epi32(fy);
+        const size_t first = static_cast<size_t>(_mm_cvtsi128_si32(py)) * width + _mm_cvtsi128_si32(px);
+        const size_t second = static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(py, 4))) * width +
+                              _mm_cvtsi128_si32(_mm_srli_si128(px, 4));
+        pixels[i] = mask & 1 ? frame + first * 4 : BLANK_PIXEL;
+        pixels[i + 1] = mask & 2 ? frame + second * 4 : BLANK_PIXEL;
+    }
+#else
+    bool vanishing = false;
+    for (int i = 0; i < row.count; i++) {
+        d[i] = row.columnD[i] + row.rowD + row.h22;
+        vanishing |= d[i] == 0.0;
+    }
+    if (vanishing) return false;
+    for (int i = 0; i < row.count; i++) {
+        const double fx = (row.columnX[i] + row.rowX + row.h02) / d[i];
+        const double fy = (row.columnY[i] + row.rowY + row.h12) / d[i];
+        pixels[i] = fx > -1.0 && fx < width && fy > -1.0 && fy < height
+                        ? frame + (static_cast<size_t>(static_cast<int>(fy)) * width + static_cast<int>(fx)) * 4
+                        : BLANK_PIXEL;
+    }
+#endif
+    return true;
+}
+
+// Adds the first three bytes of count pixels to sum[0..2] (sum[3] takes the fourth byte).
+static void addPixels(const unsigned char* const* pixels, int count, uint16_t sum[4]) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum));
+    for (int k = 0; k < count; k++) {
+        int32_t word;
+        std::memcpy(&word, pixels[k], 4);
+        s = _mm_add_epi16(s, _mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero));
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(sum), s);
+#else
+    for (int k = 0; k < count; k++)
+        for (int byte = 0; byte < 3; byte++) sum[byte] = static_cast<uint16_t>(sum[byte] + pixels[k][byte]);
+#endif
+}
+
 int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
                         const int32_t vertexIndex[5], PatternImage* image) {
     // The marker square in plane coordinates; its middle half [102.5, 107.5] is the picture.
@@ -157,65 +262,72 @@ int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const 
 
     const int nx = sampleCount(std::fmax(squaredDistance(corner[0], corner[1]), squaredDistance(corner[2], corner[3])));
     const int ny = sampleCount(std::fmax(squaredDistance(corner[1], corner[2]), squaredDistance(corner[3], corner[0])));
+    return samplePatternImage(frame, h, nx, ny, image);
+}
+
+int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, int ny, PatternImage* image) {
+    if ((nx != 16 && nx != 32 && nx != 64) || (ny != 16 && ny != 32 && ny != 64)) return -1;
     const int sx = nx / PATTERN_SIZE, sy = ny / PATTERN_SIZE;
     int32_t width, height;
     currentDetectSize(&width, &height);
 
-    // The products with X belong to a column and those with Y to a row, so each is formed
-    // once; every sample still adds and divides exactly as (h00 X + h01 Y + h02) / d would.
-    double columnX[64], columnY[64], columnD[64];
-    int columnCell[64];
+    alignas(16) double columnX[64], columnY[64], columnD[64];
     for (int i = 0; i < nx; i++) {
         const double X = 102.5 + 5.0 * (i + 0.5) / nx;
         columnX[i] = h[0][0] * X;
         columnY[i] = h[1][0] * X;
         columnD[i] = h[2][0] * X;
-        columnCell[i] = (i / sx) * 3;
     }
-    int32_t sums[PATTERN_VALUES] = {};
-    double d[64], fx[64], fy[64];
+    SampleRow row = {columnX, columnY, columnD, nx, 0.0, 0.0, 0.0, h[0][2], h[1][2], h[2][2]};
+    // A pattern pixel's sums stay below 16 x 256, and sx x sy is a power of two, which the
+    // shift divides by.
+    alignas(16) uint16_t sums[PATTERN_SIZE * PATTERN_SIZE][4] = {};
+    const int shift = (sx == 1 ? 0 : sx == 2 ? 1 : 2) + (sy == 1 ? 0 : sy == 2 ? 1 : 2);
+    const unsigned char* pixels[64];
     for (int j = 0; j < ny; j++) {
         const double Y = 102.5 + 5.0 * (j + 0.5) / ny;
-        const double rowX = h[0][1] * Y, rowY = h[1][1] * Y, rowD = h[2][1] * Y;
-        bool vanishing = false;
-        for (int i = 0; i < nx; i++) {
-            d[i] = columnD[i] + rowD + h[2][2];
-            vanishing |= d[i] == 0.0;
-        }
-        if (vanishing) return -1;
-        for (int i = 0; i < nx; i++) {
-            fx[i] = (columnX[i] + rowX + h[0][2]) / d[i];
-            fy[i] = (columnY[i] + rowY + h[1][2]) / d[i];
-        }
-        int32_t* rowSums = sums + (j / sy) * PATTERN_SIZE * 3;
-        for (int i = 0; i < nx; i++) {
-            // Truncation toward zero lands inside exactly when the value lies in (-1, size);
-            // NaN and values too large for an int fail the test and are skipped.
-            if (!(fx[i] > -1.0 && fx[i] < width && fy[i] > -1.0 && fy[i] < height)) continue;
-            const int px = static_cast<int>(fx[i]), py = static_cast<int>(fy[i]);
-            const unsigned char* pixel = frame + (static_cast<size_t>(py) * width + px) * 4;
-            int32_t* sum = rowSums + columnCell[i];
-            sum[0] += pixel[0];
-            sum[1] += pixel[1];
-            sum[2] += pixel[2];
-        }
+        row.rowX = h[0][1] * Y;
+        row.rowY = h[1][1] * Y;
+        row.rowD = h[2][1] * Y;
+        if (!locateRowSamples(row, frame, width, height, pixels)) return -1;
+        // A pattern pixel's samples of this row are summed in registers, then added once.
+        uint16_t(*rowSums)[4] = sums + (j / sy) * PATTERN_SIZE;
+        for (int column = 0; column < PATTERN_SIZE; column++) addPixels(pixels + column * sx, sx, rowSums[column]);
     }
     // Skipped samples still count in the divisor.
-    for (int n = 0; n < PATTERN_VALUES; n++) image->value[n] = static_cast<unsigned char>(sums[n] / (sx * sy));
+    for (int n = 0; n < PATTERN_SIZE * PATTERN_SIZE; n++)
+        for (int byte = 0; byte < 3; byte++) image->value[n * 3 + byte] = static_cast<unsigned char>(sums[n][byte] >> shift);
     return 0;
 }
 
+// The correlation of an image (as 16-bit values, and as doubles when input is not null)
+// with a block: an exact integer either way. The doubles are formed on first use.
+static double correlation(const int16_t* smallInput, double* input, bool* inputFormed, int slot, int o) {
+    if (templateIsSmall[slot][o]) {
+        const int16_t* values = smallTemplates[slot][o];
+        int32_t dot = 0;
+        for (int n = 0; n < PATTERN_VALUES; n++) dot += int32_t(smallInput[n]) * values[n];
+        return dot;
+    }
+    if (!*inputFormed) {
+        for (int n = 0; n < PATTERN_VALUES; n++) input[n] = smallInput[n];
+        *inputFormed = true;
+    }
+    const double* values = templates[slot][o];
+    double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
+    for (int n = 0; n < PATTERN_VALUES; n += 4)
+        for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
+    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
+}
+
 int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction, double* confidence) {
-    double input[PATTERN_VALUES];
+    alignas(16) int16_t smallInput[PATTERN_VALUES];
     int32_t sum = 0;
     for (int n = 0; n < PATTERN_VALUES; n++) sum += 255 - image->value[n];
     const int32_t mean = sum / PATTERN_VALUES;
+    for (int n = 0; n < PATTERN_VALUES; n++) smallInput[n] = static_cast<int16_t>((255 - image->value[n]) - mean);
     int32_t squares = 0;
-    for (int n = 0; n < PATTERN_VALUES; n++) {
-        const int32_t u = (255 - image->value[n]) - mean;
-        input[n] = u;
-        squares += u * u;
-    }
+    for (int n = 0; n < PATTERN_VALUES; n++) squares += int32_t(smallInput[n]) * smallInput[n];
     const double inputNorm = std::sqrt(static_cast<double>(squares));
     if (inputNorm == 0.0) {
         *patternId = 0;
@@ -223,18 +335,15 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
         *confidence = -1.0;
         return -1;
     }
+    double input[PATTERN_VALUES];
+    bool inputFormed = false;
     double best = 0.0;
     *patternId = -1;
     *direction = -1;
     for (int slot = 0; slot < PATTERN_SLOTS; slot++) {
         if (!slotInUse[slot]) continue;
         for (int o = 0; o < ORIENTATIONS; o++) {
-            const double* values = templates[slot][o];
-            double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
-            for (int n = 0; n < PATTERN_VALUES; n += 4)
-                for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
-            const double dot = (partial[0] + partial[1]) + (partial[2] + partial[3]);
-            const double r = dot / templateNorms[slot][o] / inputNorm;
+            const double r = correlation(smallInput, input, &inputFormed, slot, o) / templateNorms[slot][o] / inputNorm;
             if (r > best) {  // ties keep the lower slot, then the lower orientation
                 best = r;
                 *patternId = slot;

@@ -37,6 +37,9 @@ int identifyCandidate(const FrameImage* frame, const int32_t* contourX, const in
 // Samples the inside through the raw corner points into image. 0, or -1 (image unwritten).
 int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
                         const int32_t vertexIndex[5], PatternImage* image);
+// Samples the inside through transform h at nx x ny points (16, 32 or 64 each) into image.
+// 0, or -1 (image unwritten) for other counts or when a sample's denominator is 0.
+int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, int ny, PatternImage* image);
 // Projective transform (h22 = 1) taking the 4 plane points onto the 4 image points. 0 or -1.
 int computePerspective(const double plane[4][2], const double image[4][2], double h[3][3]);
 // Best correlation over the slots in use and their orientations. 0, or -1 for a uniform image.
