@@ -4,9 +4,14 @@
 // exactly four corners. Candidates centred inside a larger one are dropped.
 #include "detect/candidates.h"
 
+#include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "camera/camera_params.h"
 
@@ -23,25 +28,117 @@ static const int32_t stepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 // points, leaving room for the closing entry and the copy appended by the re-anchoring.
 constexpr int32_t TRACE_LIMIT = 9999;
 
-static int64_t squaredDistance(const SquareCandidate* slot, int32_t i, int32_t j) {
-    const int64_t dx = int64_t(slot->contourX[i]) - slot->contourX[j];
-    const int64_t dy = int64_t(slot->contourY[i]) - slot->contourY[j];
-    return dx * dx + dy * dy;
+// Measures of an outline point (x, y): its squared distance from a point, and the square
+// of a line's value at it. Each has a scalar form and an SSE2 form doing the same
+// operations on two points, one per lane, so that both give the same doubles.
+struct DistanceFrom {
+    double x0, y0;
+    double operator()(double x, double y) const {
+        const double dx = x - x0, dy = y - y0;
+        return dx * dx + dy * dy;
+    }
+#if defined(__SSE2__)
+    __m128d operator()(__m128d x, __m128d y) const {
+        const __m128d dx = _mm_sub_pd(x, _mm_set1_pd(x0)), dy = _mm_sub_pd(y, _mm_set1_pd(y0));
+        return _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+    }
+#endif
+};
+
+struct LineValue {
+    double a, b, c;
+    double operator()(double x, double y) const {
+        const double value = a * x + b * y + c;
+        return value * value;
+    }
+#if defined(__SSE2__)
+    __m128d operator()(__m128d x, __m128d y) const {
+        const __m128d value =
+            _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(a), x), _mm_mul_pd(_mm_set1_pd(b), y)), _mm_set1_pd(c));
+        return _mm_mul_pd(value, value);
+    }
+#endif
+};
+
+// The first index in first ... last whose measure is the largest and above 0, with that
+// measure in *largest; -1 (and 0) when none is above 0.
+template <class Measure>
+static int32_t firstLargest(const int32_t* xs, const int32_t* ys, int32_t first, int32_t last,
+                            const Measure& measure, double* largest) {
+    int32_t best = -1;
+    double bestValue = 0.0;
+    int32_t i = first;
+#if defined(__SSE2__)
+    // Four points at a time in two vectors, each lane keeping its own first largest (only a
+    // strictly larger measure replaces it); merged below, where equal measures go to the
+    // lower index. That is the first largest of the whole run, as the plain scan finds it.
+    if (last - first + 1 >= 4) {
+        const __m128d zero = _mm_setzero_pd();
+        __m128d value[2] = {zero, zero};
+        __m128d index[2] = {_mm_set1_pd(-1.0), _mm_set1_pd(-1.0)};
+        __m128d at[2] = {_mm_set_pd(first + 1, first), _mm_set_pd(first + 3, first + 2)};
+        const __m128d four = _mm_set1_pd(4.0);
+        for (; i + 3 <= last; i += 4) {
+            for (int v = 0; v < 2; v++) {
+                const __m128d x = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(xs + i + 2 * v)));
+                const __m128d y = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ys + i + 2 * v)));
+                const __m128d m = measure(x, y);
+                const __m128d larger = _mm_cmpgt_pd(m, value[v]);
+                value[v] = _mm_or_pd(_mm_and_pd(larger, m), _mm_andnot_pd(larger, value[v]));
+                index[v] = _mm_or_pd(_mm_and_pd(larger, at[v]), _mm_andnot_pd(larger, index[v]));
+                at[v] = _mm_add_pd(at[v], four);
+            }
+        }
+        double values[4], indices[4];
+        _mm_storeu_pd(values, value[0]);
+        _mm_storeu_pd(values + 2, value[1]);
+        _mm_storeu_pd(indices, index[0]);
+        _mm_storeu_pd(indices + 2, index[1]);
+        for (int lane = 0; lane < 4; lane++) {
+            const int32_t laneBest = static_cast<int32_t>(indices[lane]);
+            if (values[lane] > bestValue || (values[lane] == bestValue && laneBest >= 0 && laneBest < best)) {
+                bestValue = values[lane];
+                best = laneBest;
+            }
+        }
+    }
+#endif
+    for (; i <= last; ++i) {
+        const double m = measure(xs[i], ys[i]);
+        if (m > bestValue) {
+            bestValue = m;
+            best = i;
+        }
+    }
+    *largest = bestValue;
+    return best;
 }
 
 // The index in first ... last farthest from entry 0; the first of equal maxima wins,
 // and 0 when no point is farther than distance 0.
 static int32_t farthestFromStart(const SquareCandidate* slot, int32_t first, int32_t last) {
-    int32_t best = 0;
-    int64_t bestDistance = 0;
+    const int32_t* cx = slot->contourX;
+    const int32_t* cy = slot->contourY;
+    double largest = 0.0;
+    const int32_t best = firstLargest(cx, cy, first, last, DistanceFrom{double(cx[0]), double(cy[0])}, &largest);
+    // Below 2^53 every square and sum was an exact integer (one at or above it would have
+    // rounded to at least 2^53), so the comparisons were those of exact arithmetic.
+    if (largest < 0x1p53) return best < 0 ? 0 : best;
+    // Far-flung points: exact integers, the sum with its carry (it can pass 2^64).
+    int32_t exactBest = 0;
+    uint64_t bestHigh = 0, bestLow = 0;
     for (int32_t i = first; i <= last; ++i) {
-        const int64_t d = squaredDistance(slot, i, 0);
-        if (d > bestDistance) {
-            bestDistance = d;
-            best = i;
+        const uint64_t dx = uint64_t(std::llabs(int64_t(cx[i]) - cx[0]));
+        const uint64_t dy = uint64_t(std::llabs(int64_t(cy[i]) - cy[0]));
+        const uint64_t low = dx * dx + dy * dy;
+        const uint64_t high = low < dx * dx ? 1 : 0;
+        if (high > bestHigh || (high == bestHigh && low > bestLow)) {
+            bestHigh = high;
+            bestLow = low;
+            exactBest = i;
         }
     }
-    return best;
+    return exactBest;
 }
 
 int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_t region,
@@ -70,16 +167,20 @@ int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_
         return -1;
     }
 
+    // The neighbours as offsets from the current pixel, which the walk carries along.
+    ptrdiff_t neighbour[8];
+    for (int32_t k = 0; k < 8; ++k) neighbour[k] = ptrdiff_t(stepY[k]) * width + stepX[k];
+    const LabelPixel* at = labelImage + (ptrdiff_t(y0) * width + startX);
     cx[0] = startX;
     cy[0] = y0;
+    int32_t x = startX, y = y0;
     int32_t length = 1;
     int32_t d = 5;
     for (;;) {
-        const int32_t x = cx[length - 1], y = cy[length - 1];
-        d = (d + 5) % 8;  // three steps back, counter-clockwise, from the last move
+        d = (d + 5) & 7;  // three steps back, counter-clockwise, from the last move
         int32_t tries = 0;
-        while (tries < 8 && labelImage[(y + stepY[d]) * width + x + stepX[d]] == 0) {
-            d = (d + 1) % 8;
+        while (tries < 8 && at[neighbour[d]] == 0) {
+            d = (d + 1) & 7;
             ++tries;
         }
         if (tries == 8) {
@@ -87,9 +188,12 @@ int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_
             std::printf("??? 2\n");
             return -1;
         }
-        cx[length] = x + stepX[d];
-        cy[length] = y + stepY[d];
-        if (cx[length] == cx[0] && cy[length] == cy[0]) break;
+        at += neighbour[d];
+        x += stepX[d];
+        y += stepY[d];
+        cx[length] = x;
+        cy[length] = y;
+        if (x == startX && y == y0) break;
         if (++length == TRACE_LIMIT) {
             slot->contourLength = length;
             std::printf("??? 3\n");
@@ -122,15 +226,8 @@ static int splitRecursive(const int32_t* contourX, const int32_t* contourY, int3
     const int64_t c = int64_t(contourX[ed]) * contourY[st] - int64_t(contourY[ed]) * contourX[st];
     const double da = double(a), db = double(b), dc = double(c);
 
-    int32_t farthest = -1;
     double largest = 0.0;
-    for (int32_t i = st + 1; i < ed; ++i) {
-        const double value = da * contourX[i] + db * contourY[i] + dc;
-        if (value * value > largest) {
-            largest = value * value;
-            farthest = i;
-        }
-    }
+    const int32_t farthest = firstLargest(contourX, contourY, st + 1, ed - 1, LineValue{da, db, dc}, &largest);
     if (farthest < 0) return 0;
     // A chord of length zero (both ends on one pixel) puts every other point infinitely far.
     const double chord = da * da + db * db;

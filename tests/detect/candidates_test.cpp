@@ -277,7 +277,8 @@ TEST(Candidates, TracingFailuresPrintTheirMessage) {
 // large enough for anything.
 int plainSplit(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int st, int ed, double t,
                std::vector<int32_t>& list) {
-    const double a = y[ed] - y[st], b = x[st] - x[ed], c = double(x[ed]) * y[st] - double(y[ed]) * x[st];
+    const double a = double(y[ed]) - y[st], b = double(x[st]) - x[ed];
+    const double c = double(int64_t(x[ed]) * y[st] - int64_t(y[ed]) * x[st]);
     double best = 0.0;
     int at = -1;
     for (int i = st + 1; i < ed; ++i) {
@@ -294,32 +295,47 @@ int plainSplit(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int
     return plainSplit(x, y, at, ed, t, list);
 }
 
+// A random walk: anything from a straight run to a zigzag, with steps of `stride` pixels
+// from `origin`.
+void randomWalk(std::mt19937& rng, int n, int32_t origin, int32_t stride, std::vector<int32_t>& x,
+                std::vector<int32_t>& y) {
+    x.assign(1, origin);
+    y.assign(1, -origin);
+    const int turnEvery = 1 + int(rng() % 12);
+    int dx = 1, dy = 0;
+    for (int i = 1; i < n; ++i) {
+        if (i % turnEvery == 0) {
+            dx = int(rng() % 3) - 1;
+            dy = int(rng() % 3) - 1;
+        }
+        x.push_back(x.back() + dx * stride);
+        y.push_back(y.back() + dy * stride);
+    }
+}
+
+// Walks near the origin, far out, and spread so widely that squared distances pass 2^53.
+void randomWalk(std::mt19937& rng, int round, int n, std::vector<int32_t>& x, std::vector<int32_t>& y) {
+    const int32_t origins[4] = {0, 1 << 29, -(1 << 29), 12345};
+    const int32_t strides[4] = {1, 1, 1 << 21, 3 << 19};
+    randomWalk(rng, n, origins[round % 4], strides[(round / 4) % 4], x, y);
+}
+
 TEST(Candidates, SplitSegmentMatchesThePlainSplitAndKeepsToItsList) {
     std::mt19937 rng(7);
     int failures = 0, successes = 0;
     for (int round = 0; round < 3000; ++round) {
-        // A random walk: anything from a straight run to a zigzag.
-        const int n = 3 + int(rng() % 60);
-        std::vector<int32_t> x{0}, y{0};
-        const int turnEvery = 1 + int(rng() % 12);
-        int dx = 1, dy = 0;
-        for (int i = 1; i < n; ++i) {
-            if (i % turnEvery == 0) {
-                dx = int(rng() % 3) - 1;
-                dy = int(rng() % 3) - 1;
-            }
-            x.push_back(x.back() + dx);
-            y.push_back(y.back() + dy);
-        }
-        const double t = 0.1 + (rng() % 100) / 20.0;
+        const int n = 3 + int(rng() % (round % 2 ? 60 : 300));
+        std::vector<int32_t> x, y;
+        randomWalk(rng, round, n, x, y);
+        const double t = (0.1 + (rng() % 100) / 20.0) * (round / 4 % 4 > 1 ? 1e12 : 1.0);
         std::vector<int32_t> want;
         const int expected = plainSplit(x, y, 0, n - 1, t, want);
         std::vector<int32_t> list(SPLIT_LIST_CAPACITY + 4, -7);
         int32_t count = 0;
-        ASSERT_EQ(splitSegment(x.data(), y.data(), 0, n - 1, t, list.data(), &count), expected);
+        ASSERT_EQ(splitSegment(x.data(), y.data(), 0, n - 1, t, list.data(), &count), expected) << "round " << round;
         for (int i = SPLIT_LIST_CAPACITY; i < SPLIT_LIST_CAPACITY + 4; ++i) ASSERT_EQ(list[i], -7);
         if (expected == 0) {
-            ASSERT_EQ(std::vector<int32_t>(list.begin(), list.begin() + count), want);
+            ASSERT_EQ(std::vector<int32_t>(list.begin(), list.begin() + count), want) << "round " << round;
             ++successes;
         } else {
             ++failures;
@@ -327,6 +343,108 @@ TEST(Candidates, SplitSegmentMatchesThePlainSplitAndKeepsToItsList) {
     }
     EXPECT_GT(failures, 100);
     EXPECT_GT(successes, 100);
+}
+
+// The corner search as first designed, on the plain split and the plain farthest point.
+int plainFarthest(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int first, int last) {
+    int best = 0;
+    int64_t bestDistance = 0;
+    for (int i = first; i <= last; ++i) {
+        const int64_t dx = int64_t(x[i]) - x[0], dy = int64_t(y[i]) - y[0];
+        if (dx * dx + dy * dy > bestDistance) {
+            bestDistance = dx * dx + dy * dy;
+            best = i;
+        }
+    }
+    return best;
+}
+
+bool plainSplitsOnce(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int st, int ed, double t,
+                     int32_t* vertex) {
+    std::vector<int32_t> list;
+    if (plainSplit(x, y, st, ed, t, list) < 0 || list.size() != 1) return false;
+    *vertex = list[0];
+    return true;
+}
+
+int plainFindVertices(const std::vector<int32_t>& x, const std::vector<int32_t>& y, double t, int32_t v[5]) {
+    const int n = int(x.size());
+    const int f = plainFarthest(x, y, 1, n - 2);
+    std::vector<int32_t> first, second;
+    if (plainSplit(x, y, 0, f, t, first) < 0 || plainSplit(x, y, f, n - 1, t, second) < 0) return -1;
+    v[0] = 0;
+    v[4] = n - 1;
+    if (first.size() == 1 && second.size() == 1) {
+        v[1] = first[0], v[2] = f, v[3] = second[0];
+        return 0;
+    }
+    if (first.size() > 1 && second.empty()) {
+        v[3] = f;
+        return plainSplitsOnce(x, y, 0, f / 2, t, &v[1]) && plainSplitsOnce(x, y, f / 2, f, t, &v[2]) ? 0 : -1;
+    }
+    if (first.empty() && second.size() > 1) {
+        const int m = (f + n - 1) / 2;
+        v[1] = f;
+        return plainSplitsOnce(x, y, f, m, t, &v[2]) && plainSplitsOnce(x, y, m, n - 1, t, &v[3]) ? 0 : -1;
+    }
+    return -1;
+}
+
+// The corners of closed random walks, near and far from the origin and spread widely,
+// against the plain search: the same result and the same corners.
+TEST(Candidates, FindVerticesMatchesThePlainSearch) {
+    static SquareCandidate slot;
+    std::mt19937 rng(3);
+    int quadrilaterals = 0;
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<int32_t> x, y;
+        const int n = 4 + int(rng() % 400);
+        if (round % 3 == 0) {
+            // A square outline, possibly far out or stretched.
+            const int side = 1 + n / 4, stride = round % 2 ? 1 : 1 << 20;
+            x.assign(1, (round % 5) << 28);
+            y.assign(1, 0);
+            const int moves[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+            for (const auto& m : moves)
+                for (int k = 0; k < side; ++k) {
+                    x.push_back(x.back() + m[0] * stride);
+                    y.push_back(y.back() + m[1] * stride);
+                }
+        } else {
+            randomWalk(rng, round, n, x, y);
+            x.push_back(x[0]);
+            y.push_back(y[0]);
+        }
+        slot.contourLength = int32_t(x.size());
+        std::copy(x.begin(), x.end(), slot.contourX);
+        std::copy(y.begin(), y.end(), slot.contourY);
+        const int32_t area = int32_t(rng() % 5000);
+        const double factor = x[1] - x[0] > 1 || y[1] - y[0] > 1 ? 1e12 : 1.0;
+        int32_t want[5] = {-1, -1, -1, -1, -1};
+        const int expected = plainFindVertices(x, y, area / 0.75 * 0.01 * factor, want);
+        ASSERT_EQ(findVertices(area, &slot, factor), expected) << "round " << round;
+        if (expected == 0) {
+            ASSERT_EQ(std::vector<int32_t>(slot.vertexIndex, slot.vertexIndex + 5), std::vector<int32_t>(want, want + 5))
+                << "round " << round;
+            ++quadrilaterals;
+        }
+    }
+    EXPECT_GT(quadrilaterals, 200);
+}
+
+// Squared distances of 2^55 and 2^55 + 2 are the same double: the exact one must still win.
+TEST(Candidates, FarthestPointIsExactBeyondDoublePrecision) {
+    static SquareCandidate slot;
+    const int32_t e = 1 << 27;
+    const std::vector<int32_t> x = {0, e, e, e + 1, 0, 0}, y = {0, 0, e, e - 1, e, 0};
+    slot.contourLength = 6;
+    std::copy(x.begin(), x.end(), slot.contourX);
+    std::copy(y.begin(), y.end(), slot.contourY);
+    int32_t want[5] = {-1, -1, -1, -1, -1};
+    ASSERT_EQ(plainFindVertices(x, y, 100 / 0.75 * 0.01, want), 0);
+    ASSERT_EQ(findVertices(100, &slot, 1.0), 0);
+    EXPECT_EQ(std::vector<int32_t>(slot.vertexIndex, slot.vertexIndex + 5), std::vector<int32_t>(want, want + 5));
+    EXPECT_EQ(slot.vertexIndex[2], 3);
 }
 
 }  // namespace
