@@ -1,5 +1,6 @@
 #include "detect/pattern_library.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,7 +30,8 @@ static double templateNorms[PATTERN_SLOTS][ORIENTATIONS];
 // (every block of a file of 0..255 values): their correlations are summed in 32-bit integers.
 // An image's values lie within 255 (a byte less a mean of bytes), so no sum of 768 products
 // exceeds 768 x 255 x 8191 = 1,604,125,440 < 2^31 in any order of summation, and the
-// integer is the exact one the doubles hold.
+// integer is the exact one the doubles hold. Other blocks hold zeros here (their integer
+// sums are formed alongside and ignored).
 static const int32_t SMALL_TEMPLATE_LIMIT = 8191;
 alignas(16) static int16_t smallTemplates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
 static bool templateIsSmall[PATTERN_SLOTS][ORIENTATIONS];
@@ -81,6 +83,7 @@ static bool readTemplate(FILE* file, double* values, double* norm, int16_t* smal
         *isSmall = *isSmall && value >= -SMALL_TEMPLATE_LIMIT && value <= SMALL_TEMPLATE_LIMIT;
         smallValues[n] = static_cast<int16_t>(*isSmall ? value : 0);
     }
+    if (!*isSmall) std::fill(smallValues, smallValues + PATTERN_VALUES, int16_t(0));
     *norm = std::sqrt(squares);
     if (*norm == 0.0) *norm = CONSTANT_TEMPLATE_NORM;  // a constant block never divides by zero
     return true;
@@ -122,32 +125,24 @@ int freePattern(int id) {
 }
 
 int computePerspective(const double plane[4][2], const double image[4][2], double h[3][3]) {
-    DenseMatrix* a = createMatrix(8, 8);
-    DenseMatrix* b = createMatrix(8, 1);
-    DenseMatrix* solution = createMatrix(8, 1);
-    int result = -1;
-    if (a && b && solution) {
-        for (int i = 0; i < 4; i++) {
-            const double X = plane[i][0], Y = plane[i][1], x = image[i][0], y = image[i][1];
-            const double rowX[8] = {X, Y, 1.0, 0.0, 0.0, 0.0, -X * x, -Y * x};
-            const double rowY[8] = {0.0, 0.0, 0.0, X, Y, 1.0, -X * y, -Y * y};
-            for (int j = 0; j < 8; j++) {
-                a->data[(2 * i) * 8 + j] = rowX[j];
-                a->data[(2 * i + 1) * 8 + j] = rowY[j];
-            }
-            b->data[2 * i] = x;
-            b->data[2 * i + 1] = y;
+    // The system's size is fixed and small: its matrices live on the stack.
+    double aData[64], bData[8], solutionData[8];
+    DenseMatrix a = {aData, 8, 8}, b = {bData, 8, 1}, solution = {solutionData, 8, 1};
+    for (int i = 0; i < 4; i++) {
+        const double X = plane[i][0], Y = plane[i][1], x = image[i][0], y = image[i][1];
+        const double rowX[8] = {X, Y, 1.0, 0.0, 0.0, 0.0, -X * x, -Y * x};
+        const double rowY[8] = {0.0, 0.0, 0.0, X, Y, 1.0, -X * y, -Y * y};
+        for (int j = 0; j < 8; j++) {
+            aData[(2 * i) * 8 + j] = rowX[j];
+            aData[(2 * i + 1) * 8 + j] = rowY[j];
         }
-        if (invertMatrixInPlace(a) == 0 && multiplyMatrices(solution, a, b) == 0) {
-            for (int k = 0; k < 8; k++) h[k / 3][k % 3] = solution->data[k];
-            h[2][2] = 1.0;
-            result = 0;
-        }
+        bData[2 * i] = x;
+        bData[2 * i + 1] = y;
     }
-    if (a) destroyMatrix(a);
-    if (b) destroyMatrix(b);
-    if (solution) destroyMatrix(solution);
-    return result;
+    if (invertMatrixInPlace(&a) != 0 || multiplyMatrices(&solution, &a, &b) != 0) return -1;
+    for (int k = 0; k < 8; k++) h[k / 3][k % 3] = solutionData[k];
+    h[2][2] = 1.0;
+    return 0;
 }
 
 // Samples along one direction of the inside: 16, 32 or 64, from the longer side's squared length.
@@ -300,24 +295,31 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
     return 0;
 }
 
-// The correlation of an image (as 16-bit values, and as doubles when input is not null)
-// with a block: an exact integer either way. The doubles are formed on first use.
-static double correlation(const int16_t* smallInput, double* input, bool* inputFormed, int slot, int o) {
-    if (templateIsSmall[slot][o]) {
-        const int16_t* values = smallTemplates[slot][o];
-        int32_t dot = 0;
-        for (int n = 0; n < PATTERN_VALUES; n++) dot += int32_t(smallInput[n]) * values[n];
-        return dot;
+// An image's correlations with a slot's four blocks: exact integers either way, summed in
+// 32-bit integers for the blocks that allow it (all four in one pass), else in doubles,
+// whose image values are formed on first use.
+static void slotCorrelations(const int16_t* smallInput, double* input, bool* inputFormed, int slot,
+                             double correlations[ORIENTATIONS]) {
+    const int16_t* small[ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1], smallTemplates[slot][2],
+                                          smallTemplates[slot][3]};
+    int32_t dots[ORIENTATIONS] = {0, 0, 0, 0};
+    for (int n = 0; n < PATTERN_VALUES; n++)
+        for (int o = 0; o < ORIENTATIONS; o++) dots[o] += int32_t(smallInput[n]) * small[o][n];
+    for (int o = 0; o < ORIENTATIONS; o++) {
+        if (templateIsSmall[slot][o]) {
+            correlations[o] = dots[o];
+            continue;
+        }
+        if (!*inputFormed) {
+            for (int n = 0; n < PATTERN_VALUES; n++) input[n] = smallInput[n];
+            *inputFormed = true;
+        }
+        const double* values = templates[slot][o];
+        double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
+        for (int n = 0; n < PATTERN_VALUES; n += 4)
+            for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
+        correlations[o] = (partial[0] + partial[1]) + (partial[2] + partial[3]);
     }
-    if (!*inputFormed) {
-        for (int n = 0; n < PATTERN_VALUES; n++) input[n] = smallInput[n];
-        *inputFormed = true;
-    }
-    const double* values = templates[slot][o];
-    double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
-    for (int n = 0; n < PATTERN_VALUES; n += 4)
-        for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
-    return (partial[0] + partial[1]) + (partial[2] + partial[3]);
 }
 
 int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction, double* confidence) {
@@ -342,8 +344,10 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
     *direction = -1;
     for (int slot = 0; slot < PATTERN_SLOTS; slot++) {
         if (!slotInUse[slot]) continue;
+        double correlations[ORIENTATIONS];
+        slotCorrelations(smallInput, input, &inputFormed, slot, correlations);
         for (int o = 0; o < ORIENTATIONS; o++) {
-            const double r = correlation(smallInput, input, &inputFormed, slot, o) / templateNorms[slot][o] / inputNorm;
+            const double r = correlations[o] / templateNorms[slot][o] / inputNorm;
             if (r > best) {  // ties keep the lower slot, then the lower orientation
                 best = r;
                 *patternId = slot;
