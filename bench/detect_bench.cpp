@@ -1,7 +1,7 @@
-// The detection stages on rendered frames: labelling, candidate extraction, marker list
-// building and the whole per-frame driver, beside one plain pass that reads every byte of
-// the same frames. Frames are taken in turn; extraction and list building work on one
-// frame's labelling, which lives in the labelling stage's buffers.
+// The detection stages on rendered frames: labelling, candidate extraction, identification,
+// marker list building and the whole per-frame driver, beside one plain pass that reads
+// every byte of the same frames. Frames are taken in turn; extraction, identification and
+// list building work on one frame's labelling, which lives in the labelling stage's buffers.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,6 +12,7 @@
 #include "detect/detection.h"
 #include "detect/edge_lines.h"
 #include "detect/labelling.h"
+#include "detect/pattern_library.h"
 
 namespace {
 
@@ -85,6 +86,24 @@ void BM_ExtractCandidates(benchmark::State& state) {
     state.counters["candidates"] = count;
 }
 BENCHMARK(BM_ExtractCandidates)->Apply(sceneArgs);
+
+// Unwarping and matching every candidate of one frame: the identification part of list building.
+void BM_IdentifyCandidates(benchmark::State& state) {
+    Labelled l;
+    const unsigned char* frame = labelledFrame(state, &l);
+    int32_t count = 0;
+    const zelk::SquareCandidate* list = extract(l, &count);
+    for (auto _ : state)
+        for (int k = 0; k < count; k++) {
+            int32_t id, direction;
+            double confidence;
+            zelk::identifyCandidate(frame, list[k].contourX, list[k].contourY, list[k].vertexIndex, &id, &direction,
+                                    &confidence);
+            benchmark::DoNotOptimize(confidence);
+        }
+    state.counters["candidates"] = count;
+}
+BENCHMARK(BM_IdentifyCandidates)->Apply(sceneArgs);
 
 void BM_BuildMarkerList(benchmark::State& state) {
     Labelled l;
