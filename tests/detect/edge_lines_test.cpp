@@ -117,18 +117,18 @@ const double LENSES[][4] = {{0, 0, 0, 1},        {320, 240, 0, 1},          {318
                             {100, 50, -3000, 0.97}, {320.5, 239.25, -12.75, 0.998}, {320, 240, 0, 0.5},
                             {1e200, 0, 0, 1}};
 
+// The lines are all written before the corners are intersected, also when that fails.
 void expectFitsLikeThePlainComputation(const SquareCandidate& c, const char* what, int index) {
     for (const auto& lens : LENSES) {
-        double lines[4][3], corners[4][2], plainLines[4][3], plainCorners[4][2];
+        double lines[4][3], corners[4][2], plainLines[4][3];
         for (auto* a : {&lines, &plainLines})
             for (auto& row : *a) row[0] = row[1] = row[2] = -7.5;
-        for (auto* a : {&corners, &plainCorners})
-            for (auto& row : *a) row[0] = row[1] = -7.5;
         const int status = fit(c, lines, corners, lens);
-        ASSERT_EQ(status, plainFitEdgeLines(c.contourX, c.contourY, c.vertexIndex, lens, plainLines, plainCorners))
-            << what << " " << index << ", lens " << lens[2];
+        if (plainEdgeLines(c.contourX, c.contourY, c.vertexIndex, lens, plainLines) < 0) {
+            ASSERT_EQ(status, -1) << what << " " << index << ", lens " << lens[2];
+            continue;
+        }
         ASSERT_EQ(0, std::memcmp(lines, plainLines, sizeof lines)) << what << " " << index << ", lens " << lens[2];
-        ASSERT_EQ(0, std::memcmp(corners, plainCorners, sizeof corners)) << what << " " << index << ", lens " << lens[2];
     }
 }
 

@@ -43,8 +43,8 @@ int plainPca(const DenseMatrix* points, DenseMatrix* axes, DenseVector* ratios, 
     return 0;
 }
 
-int plainFitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
-                      const double distortion[4], double edgeLines[4][3], double corners[4][2]) {
+int plainEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
+                   const double distortion[4], double edgeLines[4][3]) {
     double axesData[4], ratiosData[2], meanData[2];
     DenseMatrix axes = {axesData, 2, 2};
     DenseVector ratios = {ratiosData, 2}, mean = {meanData, 2};
@@ -62,14 +62,6 @@ int plainFitEdgeLines(const int32_t* contourX, const int32_t* contourY, const in
         edgeLines[i][0] = axesData[1];
         edgeLines[i][1] = -axesData[0];
         edgeLines[i][2] = -(edgeLines[i][0] * meanData[0] + edgeLines[i][1] * meanData[1]);
-    }
-    for (int i = 0; i < 4; i++) {
-        const double* side = edgeLines[i];
-        const double* previous = edgeLines[(i + 3) % 4];
-        const double d = previous[0] * side[1] - side[0] * previous[1];
-        if (d == 0.0) return -1;
-        corners[i][0] = (previous[1] * side[2] - side[1] * previous[2]) / d;
-        corners[i][1] = (side[0] * previous[2] - previous[0] * side[2]) / d;
     }
     return 0;
 }
