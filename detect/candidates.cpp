@@ -69,36 +69,31 @@ static int32_t firstLargest(const int32_t* xs, const int32_t* ys, int32_t first,
     double bestValue = 0.0;
     int32_t i = first;
 #if defined(__SSE2__)
-    // Four points at a time in two vectors, each lane keeping its own first largest (only a
-    // strictly larger measure replaces it); merged below, where equal measures go to the
-    // lower index. That is the first largest of the whole run, as the plain scan finds it.
+    // Four points at a time: first the largest measure (never NaN: the points are integers),
+    // then the first point that has it. Both passes compute each measure as the scalar form
+    // does, so that is the point the plain scan's strictly-larger rule keeps.
     if (last - first + 1 >= 4) {
-        const __m128d zero = _mm_setzero_pd();
-        __m128d value[2] = {zero, zero};
-        __m128d index[2] = {_mm_set1_pd(-1.0), _mm_set1_pd(-1.0)};
-        __m128d at[2] = {_mm_set_pd(first + 1, first), _mm_set_pd(first + 3, first + 2)};
-        const __m128d four = _mm_set1_pd(4.0);
-        for (; i + 3 <= last; i += 4) {
-            for (int v = 0; v < 2; v++) {
-                const __m128d x = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(xs + i + 2 * v)));
-                const __m128d y = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ys + i + 2 * v)));
-                const __m128d m = measure(x, y);
-                const __m128d larger = _mm_cmpgt_pd(m, value[v]);
-                value[v] = _mm_or_pd(_mm_and_pd(larger, m), _mm_andnot_pd(larger, value[v]));
-                index[v] = _mm_or_pd(_mm_and_pd(larger, at[v]), _mm_andnot_pd(larger, index[v]));
-                at[v] = _mm_add_pd(at[v], four);
-            }
+        const int32_t end = first + ((last - first + 1) & ~3);
+        const auto measureAt = [&](int32_t j) {
+            const __m128d x = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(xs + j)));
+            const __m128d y = _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ys + j)));
+            return measure(x, y);
+        };
+        __m128d top[2] = {_mm_setzero_pd(), _mm_setzero_pd()};
+        for (; i < end; i += 4) {
+            top[0] = _mm_max_pd(top[0], measureAt(i));
+            top[1] = _mm_max_pd(top[1], measureAt(i + 2));
         }
-        double values[4], indices[4];
-        _mm_storeu_pd(values, value[0]);
-        _mm_storeu_pd(values + 2, value[1]);
-        _mm_storeu_pd(indices, index[0]);
-        _mm_storeu_pd(indices + 2, index[1]);
-        for (int lane = 0; lane < 4; lane++) {
-            const int32_t laneBest = static_cast<int32_t>(indices[lane]);
-            if (values[lane] > bestValue || (values[lane] == bestValue && laneBest >= 0 && laneBest < best)) {
-                bestValue = values[lane];
-                best = laneBest;
+        const __m128d both = _mm_max_pd(top[0], top[1]);
+        bestValue = _mm_cvtsd_f64(_mm_max_sd(both, _mm_unpackhi_pd(both, both)));
+        if (bestValue > 0.0) {
+            const __m128d wanted = _mm_set1_pd(bestValue);
+            for (int32_t j = first; j < end; j += 2) {
+                const int hit = _mm_movemask_pd(_mm_cmpeq_pd(measureAt(j), wanted));
+                if (hit != 0) {
+                    best = j + (hit & 1 ? 0 : 1);
+                    break;
+                }
             }
         }
     }
