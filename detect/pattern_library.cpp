@@ -296,10 +296,8 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
 }
 
 // An image's correlations with a slot's four blocks: exact integers either way, summed in
-// 32-bit integers for the blocks that allow it (all four in one pass), else in doubles,
-// whose image values are formed on first use.
-static void slotCorrelations(const int16_t* smallInput, double* input, bool* inputFormed, int slot,
-                             double correlations[ORIENTATIONS]) {
+// 32-bit integers for the blocks that allow it (all four in one pass), else in doubles.
+static void slotCorrelations(const int16_t* smallInput, int slot, double correlations[ORIENTATIONS]) {
     const int16_t* small[ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1], smallTemplates[slot][2],
                                           smallTemplates[slot][3]};
     int32_t dots[ORIENTATIONS] = {0, 0, 0, 0};
@@ -310,14 +308,10 @@ static void slotCorrelations(const int16_t* smallInput, double* input, bool* inp
             correlations[o] = dots[o];
             continue;
         }
-        if (!*inputFormed) {
-            for (int n = 0; n < PATTERN_VALUES; n++) input[n] = smallInput[n];
-            *inputFormed = true;
-        }
         const double* values = templates[slot][o];
         double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
         for (int n = 0; n < PATTERN_VALUES; n += 4)
-            for (int k = 0; k < 4; k++) partial[k] += input[n + k] * values[n + k];
+            for (int k = 0; k < 4; k++) partial[k] += double(smallInput[n + k]) * values[n + k];
         correlations[o] = (partial[0] + partial[1]) + (partial[2] + partial[3]);
     }
 }
@@ -337,15 +331,13 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
         *confidence = -1.0;
         return -1;
     }
-    double input[PATTERN_VALUES];
-    bool inputFormed = false;
     double best = 0.0;
     *patternId = -1;
     *direction = -1;
     for (int slot = 0; slot < PATTERN_SLOTS; slot++) {
         if (!slotInUse[slot]) continue;
         double correlations[ORIENTATIONS];
-        slotCorrelations(smallInput, input, &inputFormed, slot, correlations);
+        slotCorrelations(smallInput, slot, correlations);
         for (int o = 0; o < ORIENTATIONS; o++) {
             const double r = correlations[o] / templateNorms[slot][o] / inputNorm;
             if (r > best) {  // ties keep the lower slot, then the lower orientation
