@@ -1,7 +1,8 @@
 // zelk marker: a marker to print, or to use as a synthetic scene's marker image.
 //
 // A marker is a black square whose outer quarter of the width, on every side, is black;
-// the picture fills the inner half. Without a physical size the output is that square
+// the picture fills the inner half. A printed fiducial family's marker instead fills the
+// whole square with its cells, its border one cell wide. Without a physical size the output is that square
 // alone, N x N pixels. With one (always for SVG and PDF) it is a sheet: the marker at
 // exactly the size asked for, a white gap, a thin grey cut line, and the name and size in
 // small print inside the cut line, below the marker. SVG sheets measure in millimetres,
@@ -18,6 +19,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "apps/zelk/commands.h"
+#include "apps/zelk/fiducial_family.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
 namespace zelk::tool {
@@ -46,6 +48,17 @@ bool isPatternFile(const std::string& path) {
     const fs::path extension = fs::path(path).extension();
     return extension == ".patt" || extension == ".pat";
 }
+
+// What fills the black square: a picture in its inner half, or the whole square (a family's cells).
+struct Face {
+    cv::Mat picture;
+    bool whole;
+    // The picture's place in a square of the given width at (x, y).
+    cv::Rect2d place(double x, double y, double width) const {
+        const double border = whole ? 0 : width / 4;
+        return cv::Rect2d(x + border, y + border, width - 2 * border, width - 2 * border);
+    }
+};
 
 // Fills rectangle area of image with the picture: enlarging keeps the cells crisp, shrinking averages.
 void drawPicture(const cv::Mat& picture, cv::Mat image, const cv::Rect& area) {
@@ -118,20 +131,20 @@ void writeBytes(const std::string& path, const std::string& bytes) {
 }
 
 // The marker square alone, pixels x pixels, into image at (x, y).
-void drawMarker(const cv::Mat& picture, cv::Mat image, int x, int y, int pixels) {
+void drawMarker(const Face& face, cv::Mat image, int x, int y, int pixels) {
     image(cv::Rect(x, y, pixels, pixels)).setTo(cv::Scalar(0, 0, 0));
-    const int border = (pixels + 2) / 4;
-    drawPicture(picture, image, cv::Rect(x + border, y + border, pixels - 2 * border, pixels - 2 * border));
+    const int border = face.whole ? 0 : (pixels + 2) / 4;
+    drawPicture(face.picture, image, cv::Rect(x + border, y + border, pixels - 2 * border, pixels - 2 * border));
 }
 
-std::string pngSheet(const cv::Mat& picture, const Sheet& sheet, double dpi) {
+std::string pngSheet(const Face& face, const Sheet& sheet, double dpi) {
     auto px = [dpi](double mm) { return static_cast<int>(std::lround(mm / MM_PER_INCH * dpi)); };
     const int side = px(sheet.page);
     if (static_cast<double>(side) * side > 400e6) fail("the sheet would be larger than 400 million pixels");
     cv::Mat image(side, side, CV_8UC3, cv::Scalar(255, 255, 255));
     const int cut = px(sheet.cut), cutSide = px(sheet.size + 2 * sheet.gap);
     cv::rectangle(image, cv::Rect(cut, cut, cutSide, cutSide), CUT_LINE_GREY, std::max(1, px(CUT_LINE_MM)));
-    drawMarker(picture, image, px(sheet.marker), px(sheet.marker), px(sheet.size));
+    drawMarker(face, image, px(sheet.marker), px(sheet.marker), px(sheet.size));
     const double unitHeight = cv::getTextSize("Mm", cv::FONT_HERSHEY_SIMPLEX, 1.0, 1, nullptr).height;
     const double scale = CAPTION_MM * 0.7 / MM_PER_INCH * dpi / unitHeight;  // cap height of the font size
     cv::putText(image, sheet.text, cv::Point(px(sheet.marker), px(sheet.caption)), cv::FONT_HERSHEY_SIMPLEX, scale,
@@ -190,10 +203,10 @@ std::string xmlText(const std::string& text) {
 // Millimetres in the SVG's user units, and points in the PDF's: exact to far below a micrometre.
 std::string number(double value) { return cv::format("%.4f", value); }
 
-std::string svgSheet(const cv::Mat& picture, const Sheet& sheet) {
+std::string svgSheet(const Face& face, const Sheet& sheet) {
     std::vector<unsigned char> png;
-    if (!cv::imencode(".png", embeddedPicture(picture), png)) fail("cannot encode the picture");
-    const double inner = sheet.size / 2, innerAt = sheet.marker + sheet.size / 4;
+    if (!cv::imencode(".png", embeddedPicture(face.picture), png)) fail("cannot encode the picture");
+    const cv::Rect2d inner = face.place(sheet.marker, sheet.marker, sheet.size);
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
@@ -207,8 +220,8 @@ std::string svgSheet(const cv::Mat& picture, const Sheet& sheet) {
         << "  <rect id=\"marker\" x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.marker)
         << "\" width=\"" << number(sheet.size) << "\" height=\"" << number(sheet.size)
         << "\" fill=\"#000000\" shape-rendering=\"crispEdges\"/>\n"
-        << "  <image x=\"" << number(innerAt) << "\" y=\"" << number(innerAt) << "\" width=\"" << number(inner)
-        << "\" height=\"" << number(inner)
+        << "  <image x=\"" << number(inner.x) << "\" y=\"" << number(inner.y) << "\" width=\"" << number(inner.width)
+        << "\" height=\"" << number(inner.height)
         << "\" preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" style=\"image-rendering:pixelated\" "
         << "xlink:href=\"data:image/png;base64," << base64(png) << "\"/>\n"
         << "  <text x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.caption)
@@ -228,12 +241,12 @@ std::string pdfString(const std::string& text) {
     return out + ")";
 }
 
-std::string pdfSheet(const cv::Mat& picture, const Sheet& sheet) {
+std::string pdfSheet(const Face& face, const Sheet& sheet) {
     const double pt = POINTS_PER_INCH / MM_PER_INCH;
     const double pageHeight = sheet.page * pt;
     auto x = [&](double mm) { return number(mm * pt); };
     auto y = [&](double mm) { return number(pageHeight - mm * pt); };  // PDF's y runs up
-    const cv::Mat image = embeddedPicture(picture);
+    const cv::Mat image = embeddedPicture(face.picture);
     std::string pixels;
     pixels.reserve(image.total() * 3);
     for (int r = 0; r < image.rows; ++r) {
@@ -244,7 +257,7 @@ std::string pdfSheet(const cv::Mat& picture, const Sheet& sheet) {
             pixels += char(bgr[0]);
         }
     }
-    const double inner = sheet.size / 2, innerAt = sheet.marker + sheet.size / 4;
+    const cv::Rect2d inner = face.place(sheet.marker, sheet.marker, sheet.size);
     const double cutSide = sheet.size + 2 * sheet.gap;
     std::ostringstream content;
     content << "0.588 G " << number(CUT_LINE_MM * pt) << " w\n"
@@ -252,7 +265,7 @@ std::string pdfSheet(const cv::Mat& picture, const Sheet& sheet) {
             << "0 g\n"
             << x(sheet.marker) << " " << y(sheet.marker + sheet.size) << " " << x(sheet.size) << " " << x(sheet.size)
             << " re f\n"
-            << "q " << x(inner) << " 0 0 " << x(inner) << " " << x(innerAt) << " " << y(innerAt + inner)
+            << "q " << x(inner.width) << " 0 0 " << x(inner.height) << " " << x(inner.x) << " " << y(inner.y + inner.height)
             << " cm /Picture Do Q\n"
             << "BT /Caption " << x(CAPTION_MM) << " Tf " << x(sheet.marker) << " " << y(sheet.caption) << " Td "
             << pdfString(sheet.text) << " Tj ET\n";
@@ -284,7 +297,8 @@ std::string pdfSheet(const cv::Mat& picture, const Sheet& sheet) {
 }
 
 struct MarkerOptions {
-    std::string source, output, name;
+    std::string source, output, name, family;
+    int id = 0;
     int pixels = 512;
     double size = 0;  // millimetres; 0 for the bare marker square
     double dpi = 0;   // 0 for the default
@@ -303,26 +317,36 @@ void makeMarker(MarkerOptions options) {
     if (!sheet && (options.pixels < 32 || options.pixels % 4 != 0))
         fail("--pixels must be a multiple of 4, at least 32");
 
-    const cv::Mat picture = isPatternFile(options.source) ? patternPicture(options.source)
-                                                          : cv::imread(options.source, cv::IMREAD_COLOR);
-    if (picture.empty()) fail("cannot read the picture " + options.source);
+    if (options.source.empty() == options.family.empty()) fail("give either a picture or pattern file, or --family");
+    Face face;
+    face.whole = !options.family.empty();
+    if (face.whole) {
+        cv::cvtColor(familyCells(options.family, options.id), face.picture, cv::COLOR_GRAY2BGR);
+        options.source = options.family + " id " + std::to_string(options.id);
+    } else {
+        face.picture = isPatternFile(options.source) ? patternPicture(options.source)
+                                                     : cv::imread(options.source, cv::IMREAD_COLOR);
+        if (face.picture.empty()) fail("cannot read the picture " + options.source);
+    }
     if (!sheet) {
         if (!cv::haveImageWriter(options.output)) fail("cannot write " + options.output + ": unknown image format");
         cv::Mat marker(options.pixels, options.pixels, CV_8UC3);
-        drawMarker(picture, marker, 0, 0, options.pixels);
+        drawMarker(face, marker, 0, 0, options.pixels);
         if (!cv::imwrite(options.output, marker)) fail("cannot write " + options.output);
         std::cout << options.output << ": " << options.pixels << " x " << options.pixels << " marker from "
                   << options.source << "\n";
         return;
     }
-    const std::string name = options.name == "-" ? fs::path(options.source).stem().string() : options.name;
+    const std::string name = options.name != "-" ? options.name
+                             : face.whole        ? options.source
+                                                 : fs::path(options.source).stem().string();
     const Sheet layout = sheetFor(options.size, name);
     if (extension == ".svg") {
-        writeBytes(options.output, svgSheet(picture, layout));
+        writeBytes(options.output, svgSheet(face, layout));
     } else if (extension == ".pdf") {
-        writeBytes(options.output, pdfSheet(picture, layout));
+        writeBytes(options.output, pdfSheet(face, layout));
     } else {
-        writeBytes(options.output, pngSheet(picture, layout, options.dpi));
+        writeBytes(options.output, pngSheet(face, layout, options.dpi));
         const long pixels = std::lround(options.size / MM_PER_INCH * options.dpi);
         std::cout << options.output << ": " << options.size << " mm marker, " << pixels << " pixels at "
                   << options.dpi << " dpi (" << cv::format("%.2f", pixels * MM_PER_INCH / options.dpi)
@@ -339,7 +363,7 @@ void addMarkerCommand(CLI::App& app) {
     auto* command = app.add_subcommand("marker", "make a marker image or a printable marker sheet");
     auto options = std::make_shared<MarkerOptions>();
     options->name = "-";
-    command->add_option("source", options->source, "a picture, or a .patt pattern file")->required();
+    command->add_option("source", options->source, "a picture, or a .patt pattern file");
     command->add_option("-o,--output", options->output,
                         "the file to write: .svg or .pdf (a printable sheet), .png or any image format")
         ->required();
@@ -352,6 +376,9 @@ void addMarkerCommand(CLI::App& app) {
     auto* dpi = command->add_option("--dpi", options->dpi, "resolution of a .png sheet (default 300)");
     pixels->excludes(size)->excludes(dpi);
     command->add_option("--name", options->name, "the caption's name (default: the source's file name)");
+    auto* family = command->add_option("--family", options->family,
+                                       "no source: a printed fiducial family's marker, one of " + familyNames());
+    command->add_option("--id", options->id, "with --family: the marker's id in its family")->needs(family);
     command->callback([options] { makeMarker(*options); });
 }
 

@@ -1,13 +1,19 @@
-// zelk pattern: a pattern file from a picture, from a straight-on marker image, or from
-// a camera frame with the marker in view.
+// zelk pattern: a pattern file from a picture, from a straight-on marker image, from a
+// camera frame with the marker in view, or for a printed fiducial family's marker.
 //
 // A pattern file holds four orientation blocks of 16 x 16 x 3 intensities as decimal
 // text. Block o is the printed picture turned by o quarter turns counter-clockwise;
 // within a block come plane (blue, green, red: the frame's byte order), row, column.
 //
+// Identification compares the middle half of the black square, whatever its border width:
+// for a marker with a border a quarter of the width that is the picture inside the border;
+// for a family's marker with a border one cell wide it is the middle of the cells (for
+// AprilTag 36h11 the central 4 x 4 of its 6 x 6 data cells). A pattern holds just that.
+//
 // A straight-on marker image may have a margin (a printable sheet with its cut line and
 // caption): the marker is the bounding box of the largest dark region, when that box is
-// square and its outer quarter nearly all dark. In a camera frame the marker is the
+// square and a ring along its edge nearly all dark: its outer quarter for --border auto,
+// a thin ring (any border width) for --border yes. In a camera frame the marker is the
 // largest square candidate the plug-in's own detection finds, unwarped by its own
 // identification code; its top-left corner is the one nearest the frame's top-left, so
 // the marker must be seen less than 45 degrees from upright.
@@ -20,6 +26,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "apps/zelk/commands.h"
+#include "apps/zelk/fiducial_family.h"
 #include "camera/camera_params.h"
 #include "detect/candidates.h"
 #include "detect/labelling.h"
@@ -31,6 +38,9 @@ namespace {
 
 // The per-channel level below which a pixel counts as black border.
 constexpr int DARK_LEVEL = 80;
+// The border widths, as a fraction of the square's width, that --border auto and yes recognise.
+constexpr double QUARTER_BORDER = 0.25;
+constexpr double ANY_BORDER = 1.0 / 32;
 // Detection's own limits: the smallest candidate and the vertex threshold factor.
 constexpr int32_t SMALLEST_CANDIDATE_AREA = 70;
 constexpr double VERTEX_THRESHOLD_FACTOR = 1.0;
@@ -63,8 +73,9 @@ cv::Rect innerHalf(const cv::Rect& box) {
 }
 
 // The black square of a straight-on marker image: the bounding box of the largest dark
-// region, when it is square within 2 % and its outer quarter is at least 95 % dark.
-bool findBorderBox(const cv::Mat& image, cv::Rect* box) {
+// region, when it is square within 2 % and a ring along its edge, `border` of its width
+// thick, is at least 95 % dark.
+bool findBorderBox(const cv::Mat& image, double border, cv::Rect* box) {
     cv::Mat dark, labels, stats, centroids;
     cv::inRange(image, cv::Scalar(0, 0, 0), cv::Scalar(DARK_LEVEL, DARK_LEVEL, DARK_LEVEL), dark);
     const int count = cv::connectedComponentsWithStats(dark, labels, stats, centroids, 8);
@@ -75,7 +86,9 @@ bool findBorderBox(const cv::Mat& image, cv::Rect* box) {
     const cv::Rect found(stats.at<int>(largest, cv::CC_STAT_LEFT), stats.at<int>(largest, cv::CC_STAT_TOP),
                          stats.at<int>(largest, cv::CC_STAT_WIDTH), stats.at<int>(largest, cv::CC_STAT_HEIGHT));
     if (found.width < 8 || std::abs(found.width - found.height) > 0.02 * found.width) return false;
-    const cv::Rect inner = innerHalf(found);
+    const int thickness = std::max(1, static_cast<int>(std::lround(border * found.width)));
+    const cv::Rect inner(found.x + thickness, found.y + thickness, found.width - 2 * thickness,
+                         found.height - 2 * thickness);
     cv::Mat ring = dark(found).clone();
     ring(inner - found.tl()).setTo(0);
     const double ringArea = double(found.area()) - double(inner.area());
@@ -165,18 +178,42 @@ cv::Mat printedPicture(const FoundMarker& found) {
     return unwarped;
 }
 
+// A picture as 16 x 16 pattern pixels, each the mean of the area it covers, as
+// identification's samples average it. OpenCV's area resampling interpolates when it
+// enlarges, so a small picture is first enlarged by repeating its pixels.
+cv::Mat patternPixels(cv::Mat picture) {
+    const auto enlargement = [](int side) { return side < PATTERN_SIZE * PATTERN_SIZE ? PATTERN_SIZE : 1; };
+    cv::resize(picture, picture, cv::Size(), enlargement(picture.cols), enlargement(picture.rows), cv::INTER_NEAREST);
+    cv::resize(picture, picture, cv::Size(PATTERN_SIZE, PATTERN_SIZE), 0, 0, cv::INTER_AREA);
+    return picture;
+}
+
+// The middle half of a family marker's black square.
+cv::Mat familyPicture(const std::string& family, int id) {
+    cv::Mat cells = familyCells(family, id);
+    cv::resize(cells, cells, cv::Size(), 4, 4, cv::INTER_NEAREST);  // the middle half's edges on whole pixels
+    cv::cvtColor(cells(innerHalf(cv::Rect(0, 0, cells.cols, cells.rows))), cells, cv::COLOR_GRAY2BGR);
+    return patternPixels(cells);
+}
+
 struct PatternOptions {
-    std::string image, output, border = "auto";
+    std::string image, output, border = "auto", family;
+    int id = 0;
     bool find = false;
     int threshold = 100;
 };
 
 void makePattern(const PatternOptions& options) {
-    cv::Mat image = cv::imread(options.image, cv::IMREAD_COLOR);
-    if (image.empty()) fail("cannot read the picture " + options.image);
+    if (options.image.empty() == options.family.empty()) fail("give either a picture or --family");
     cv::Mat picture;
     std::string from;
-    if (options.find) {
+    cv::Mat image;
+    if (!options.family.empty()) {
+        picture = familyPicture(options.family, options.id);
+        from = "the middle half of " + options.family + " id " + std::to_string(options.id);
+    } else if ((image = cv::imread(options.image, cv::IMREAD_COLOR)).empty()) {
+        fail("cannot read the picture " + options.image);
+    } else if (options.find) {
         FoundMarker found;
         double scale;
         if (!findMarkerInView(image, options.threshold, &found, &scale))
@@ -190,13 +227,16 @@ void makePattern(const PatternOptions& options) {
         from += ", top-left first)";
     } else {
         cv::Rect box;
-        const bool marker = options.border != "no" && findBorderBox(image, &box);
+        const double border = options.border == "yes" ? ANY_BORDER : QUARTER_BORDER;
+        const bool marker = options.border != "no" && findBorderBox(image, border, &box);
         if (options.border == "yes" && !marker)
             fail("no black marker border found in " + options.image + " (is it a straight-on marker image?)");
+        from = (marker ? "the inner half of the marker in " : "the whole of ") + options.image;
+        if (!marker && options.border == "auto" && findBorderBox(image, ANY_BORDER, &box))
+            from += " (its black border is thinner than a quarter: --border yes takes the square's middle half)";
         if (marker) image = image(innerHalf(box));
         if (image.rows < 1 || image.cols < 1) fail(options.image + " is too small");
-        cv::resize(image, picture, cv::Size(PATTERN_SIZE, PATTERN_SIZE), 0, 0, cv::INTER_AREA);
-        from = (marker ? "the inner half of the marker in " : "the whole of ") + options.image;
+        picture = patternPixels(image);
     }
     writePatternFile(picture, options.output);
     std::cout << options.output << ": pattern from " << from << "\n";
@@ -207,19 +247,26 @@ void makePattern(const PatternOptions& options) {
 void addPatternCommand(CLI::App& app) {
     auto* command = app.add_subcommand("pattern", "make a pattern file from a picture, a marker image or a frame");
     auto options = std::make_shared<PatternOptions>();
-    command->add_option("image", options->image, "the picture (PNG, JPEG or any format OpenCV reads)")->required();
+    command->add_option("image", options->image, "the picture (PNG, JPEG or any format OpenCV reads)");
     command->add_option("-o,--output", options->output, "the pattern file to write")->required();
     command->add_option("--border", options->border,
-                        "yes: a straight-on marker image (a margin around it is fine), use its inner half; "
-                        "no: the picture whole; auto: yes when a black border is found")
+                        "yes: a straight-on marker image with a black border of any width (a margin around it is "
+                        "fine), use the middle half of its square; no: the picture whole; auto: yes when a black "
+                        "border a quarter of the width is found")
         ->check(CLI::IsMember({"auto", "yes", "no"}))
         ->capture_default_str();
     command->add_flag("--find", options->find,
                       "the image is a camera frame or photo: unwarp the largest square marker in view, "
                       "seen roughly upright");
-    command->add_option("--threshold", options->threshold, "with --find: the darkness threshold, as for tracking")
-        ->check(CLI::Range(0, 255))
-        ->capture_default_str();
+    auto* threshold =
+        command->add_option("--threshold", options->threshold, "with --find: the darkness threshold, as for tracking")
+            ->check(CLI::Range(0, 255))
+            ->capture_default_str();
+    auto* family = command->add_option("--family", options->family,
+                                       "no picture: the pattern of a printed fiducial family's marker, one of " +
+                                           familyNames());
+    command->add_option("--id", options->id, "with --family: the marker's id in its family")->needs(family);
+    family->excludes("--find")->excludes("--border")->excludes(threshold);
     command->callback([options] { makePattern(*options); });
 }
 

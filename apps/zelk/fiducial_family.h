@@ -1,0 +1,18 @@
+// The common printed square fiducials (AprilTag and ArUco dictionaries), drawn with
+// OpenCV's aruco module, for zelk pattern and zelk marker.
+#pragma once
+#include <string>
+
+#include <opencv2/core.hpp>
+
+namespace zelk::tool {
+
+// The black square of a family's marker as printed, upright, border included and no white
+// margin around it: one grey pixel (0 or 255) per cell. Fails with a message for an
+// unknown family or an id outside it.
+cv::Mat familyCells(const std::string& family, int id);
+
+// The families' names, for help and messages.
+std::string familyNames();
+
+}  // namespace zelk::tool
