@@ -1,7 +1,8 @@
 // The path a user takes: zelk marker makes a marker, a synthetic scene shows it (zelk
 // render), zelk pattern makes its pattern from the marker picture, from a printable sheet
 // and from a rendered frame, and the plug-in identifies it with the right direction
-// however the marker is turned in the image.
+// however the marker is turned in the image. Likewise for the printed fiducial families,
+// whose border is one cell wide.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -55,68 +56,19 @@ std::string writeScene(const std::string& marker, double spin, double tilt, doub
     return config;
 }
 
-class RoundTrip : public ::testing::Test {
-protected:
-    // The files every case shares: the marker, a decoy pattern, and the patterns made.
-    static void SetUpTestSuite() {
-        const PatternPicture design = makePatternPicture(2);
-        const std::string picture = scratchPath("design.png");
-        cv::Mat image(16, 16, CV_8UC3);
-        std::copy(&design.value[0][0][0], &design.value[0][0][0] + 768, image.data);
-        ASSERT_TRUE(cv::imwrite(picture, image));
-        decoy = scratchPath("decoy.patt");
-        writePatternFile(decoy, makePatternPicture(3));
-
-        marker = scratchPath("marker.png");
-        ASSERT_EQ(runZelk("marker " + picture + " --pixels 256 -o " + marker).exitCode, 0);
-        fromPicture = scratchPath("picture.patt");
-        ASSERT_EQ(runZelk("pattern " + marker + " -o " + fromPicture).exitCode, 0);
-
-        // A frame of the scene, seen turned and tilted, through zelk render.
-        const std::string frames = scratchPath("frames");
-        const ZelkRun rendered =
-            runZelk("render " + writeScene(marker, 20, 30, 30, scratchPath("unused.jsonl")) + " -o " + frames + " --frames 1");
-        ASSERT_EQ(rendered.exitCode, 0) << rendered.output;
-        fromFrame = scratchPath("frame.patt");
-        const ZelkRun found = runZelk("pattern --find " + frames + "/0000.png -o " + fromFrame);
-        ASSERT_EQ(found.exitCode, 0) << found.output;
-    }
-    static std::string marker, decoy, fromPicture, fromFrame;
-};
-std::string RoundTrip::marker, RoundTrip::decoy, RoundTrip::fromPicture, RoundTrip::fromFrame;
-
-TEST_F(RoundTrip, ThePatternFromTheMarkerPictureIsTheDesign) {
-    const std::vector<int> values = readValues(fromPicture);
-    ASSERT_EQ(values.size(), 3072u);
-    const PatternPicture design = makePatternPicture(2);
-    for (int n = 0; n < 768; ++n) {
-        const int k = n / 256, r = n / 16 % 16, c = n % 16;
-        ASSERT_EQ(values[n], design.value[r][c][k]) << "plane " << k << " row " << r << " column " << c;
-    }
-}
-
-// A printable sheet has a margin, a cut line and a caption around the marker.
-TEST_F(RoundTrip, ThePatternFromAPrintableSheetIsTheDesign) {
-    const std::string sheet = scratchPath("sheet.png"), pattern = scratchPath("sheet.patt");
-    const PatternPicture design = makePatternPicture(2);
-    const std::string designPattern = scratchPath("design.patt");
-    writePatternFile(designPattern, design);
-    ASSERT_EQ(runZelk("marker " + designPattern + " --size 45 --dpi 200 -o " + sheet).exitCode, 0);
-    const ZelkRun run = runZelk("pattern " + sheet + " -o " + pattern);
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("inner half of the marker"), std::string::npos) << run.output;
-    const std::vector<int> values = readValues(pattern);
-    ASSERT_EQ(values.size(), 3072u);
-    // Cells of 11 pixels, drawn by repeating the design's: little blends.
-    for (int n = 0; n < 768; ++n) EXPECT_NEAR(values[n], design.value[n / 16 % 16][n % 16][n / 256], 8) << n;
-}
-
 struct Turn {
     double spin, tilt, across;
 };
 
-class TurnedMarkers : public RoundTrip, public ::testing::WithParamInterface<Turn> {
+// Every case identifies a marker among its pattern and a decoy.
+class Identification : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        decoy = scratchPath("decoy.patt");
+        writePatternFile(decoy, makePatternPicture(3));
+    }
+    static std::string decoy;
+
     // Starts the plug-in on a video configuration with the bundled camera, its printout swallowed.
     static void start(const std::string& config) {
         HostString video = zelk::host::makeString(config.c_str());
@@ -128,11 +80,12 @@ protected:
         ASSERT_EQ(started, 0);
     }
 
-    // Runs the plug-in over the scene's first frame with the pattern (id 0) and the decoy
-    // (id 1); expects the marker identified as the pattern with its top-left corner in place.
-    void expectIdentified(const std::string& pattern) {
+    // Runs the plug-in over the first frame of a scene with the marker image seen at the
+    // turn, with the pattern (id 0) and the decoy (id 1); expects the marker identified as
+    // the pattern with its top-left corner in place.
+    static void expectIdentified(const std::string& markerImage, const std::string& pattern, const Turn& turn) {
         const std::string truth = scratchPath("truth.jsonl");
-        const std::string config = writeScene(marker, GetParam().spin, GetParam().tilt, GetParam().across, truth);
+        const std::string config = writeScene(markerImage, turn.spin, turn.tilt, turn.across, truth);
         A6_DLLAPI(zelk::host::interfaceRecord());
         for (int id = 0; id < 50; id++) Zelk_freeMarker(id);
         // The plug-in's marker history would lend an earlier case's identity to this one:
@@ -173,13 +126,120 @@ protected:
     }
 };
 
-TEST_P(TurnedMarkers, AreFoundWithTheirDirectionFromThePictureMadePattern) { expectIdentified(fromPicture); }
+std::string Identification::decoy;
 
-TEST_P(TurnedMarkers, AreFoundWithTheirDirectionFromTheFrameMadePattern) { expectIdentified(fromFrame); }
+class RoundTrip : public Identification {
+protected:
+    // The files every case shares: the marker and the patterns made.
+    static void SetUpTestSuite() {
+        Identification::SetUpTestSuite();
+        const PatternPicture design = makePatternPicture(2);
+        const std::string picture = scratchPath("design.png");
+        cv::Mat image(16, 16, CV_8UC3);
+        std::copy(&design.value[0][0][0], &design.value[0][0][0] + 768, image.data);
+        ASSERT_TRUE(cv::imwrite(picture, image));
+
+        marker = scratchPath("marker.png");
+        ASSERT_EQ(runZelk("marker " + picture + " --pixels 256 -o " + marker).exitCode, 0);
+        fromPicture = scratchPath("picture.patt");
+        ASSERT_EQ(runZelk("pattern " + marker + " -o " + fromPicture).exitCode, 0);
+
+        // A frame of the scene, seen turned and tilted, through zelk render.
+        const std::string frames = scratchPath("frames");
+        const ZelkRun rendered =
+            runZelk("render " + writeScene(marker, 20, 30, 30, scratchPath("unused.jsonl")) + " -o " + frames + " --frames 1");
+        ASSERT_EQ(rendered.exitCode, 0) << rendered.output;
+        fromFrame = scratchPath("frame.patt");
+        const ZelkRun found = runZelk("pattern --find " + frames + "/0000.png -o " + fromFrame);
+        ASSERT_EQ(found.exitCode, 0) << found.output;
+    }
+    static std::string marker, fromPicture, fromFrame;
+};
+std::string RoundTrip::marker, RoundTrip::fromPicture, RoundTrip::fromFrame;
+
+TEST_F(RoundTrip, ThePatternFromTheMarkerPictureIsTheDesign) {
+    const std::vector<int> values = readValues(fromPicture);
+    ASSERT_EQ(values.size(), 3072u);
+    const PatternPicture design = makePatternPicture(2);
+    for (int n = 0; n < 768; ++n) {
+        const int k = n / 256, r = n / 16 % 16, c = n % 16;
+        ASSERT_EQ(values[n], design.value[r][c][k]) << "plane " << k << " row " << r << " column " << c;
+    }
+}
+
+// A printable sheet has a margin, a cut line and a caption around the marker.
+TEST_F(RoundTrip, ThePatternFromAPrintableSheetIsTheDesign) {
+    const std::string sheet = scratchPath("sheet.png"), pattern = scratchPath("sheet.patt");
+    const PatternPicture design = makePatternPicture(2);
+    const std::string designPattern = scratchPath("design.patt");
+    writePatternFile(designPattern, design);
+    ASSERT_EQ(runZelk("marker " + designPattern + " --size 45 --dpi 200 -o " + sheet).exitCode, 0);
+    const ZelkRun run = runZelk("pattern " + sheet + " -o " + pattern);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("inner half of the marker"), std::string::npos) << run.output;
+    const std::vector<int> values = readValues(pattern);
+    ASSERT_EQ(values.size(), 3072u);
+    // Cells of 11 pixels, drawn by repeating the design's: little blends.
+    for (int n = 0; n < 768; ++n) EXPECT_NEAR(values[n], design.value[n / 16 % 16][n % 16][n / 256], 8) << n;
+}
+
+class TurnedMarkers : public RoundTrip, public ::testing::WithParamInterface<Turn> {};
+
+TEST_P(TurnedMarkers, AreFoundWithTheirDirectionFromThePictureMadePattern) {
+    expectIdentified(marker, fromPicture, GetParam());
+}
+
+TEST_P(TurnedMarkers, AreFoundWithTheirDirectionFromTheFrameMadePattern) {
+    expectIdentified(marker, fromFrame, GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(Turns, TurnedMarkers,
                          ::testing::Values(Turn{0, 0, -150}, Turn{90, 20, -90}, Turn{180, 0, -30}, Turn{270, 35, 30},
                                            Turn{35, 10, 90}, Turn{-140, 25, 150}),
                          [](const auto& info) { return "Turn" + std::to_string(info.index); });
+
+struct Fiducial {
+    const char* family;
+    int id;
+    Turn turn;
+};
+
+class FamilyMarkers : public Identification, public ::testing::WithParamInterface<Fiducial> {
+protected:
+    void SetUp() override {
+        const std::string family = std::string("--family ") + GetParam().family + " --id " + std::to_string(GetParam().id);
+        image = scratchPath("fiducial.png");
+        pattern = scratchPath("fiducial.patt");
+        // 504 pixels: whole cells for squares of 6, 7 and 8 cells.
+        ASSERT_EQ(runZelk("marker " + family + " --pixels 504 -o " + image).exitCode, 0);
+        const ZelkRun made = runZelk("pattern " + family + " -o " + pattern);
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+    }
+    std::string image, pattern;
+};
+
+TEST_P(FamilyMarkers, AreFoundWithTheirDirectionFromTheFamilyPattern) {
+    expectIdentified(image, pattern, GetParam().turn);
+}
+
+// Identification compares the middle half of the square, whatever the border's width: so
+// does a pattern made from the marker's image.
+TEST_P(FamilyMarkers, ThePatternFromTheMarkerImageIsTheFamilyPattern) {
+    const std::string fromImage = scratchPath("image.patt");
+    const ZelkRun run = runZelk("pattern " + image + " --border yes -o " + fromImage);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    const std::vector<int> expected = readValues(pattern), made = readValues(fromImage);
+    ASSERT_EQ(expected.size(), 3072u);
+    ASSERT_EQ(made.size(), 3072u);
+    for (size_t n = 0; n < made.size(); ++n) ASSERT_NEAR(made[n], expected[n], 1) << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, FamilyMarkers,
+                         ::testing::Values(Fiducial{"tag36h11", 5, {0, 0, -150}},
+                                           Fiducial{"DICT_4X4_50", 3, {180, 0, -30}},
+                                           Fiducial{"5x5_100", 7, {270, 35, 30}},
+                                           Fiducial{"6x6_250", 11, {35, 10, 90}},
+                                           Fiducial{"aruco_original", 2, {-140, 25, 150}}),
+                         [](const auto& info) { return std::string("Family") + std::to_string(info.index); });
 
 }  // namespace
