@@ -1,0 +1,107 @@
+// Real photographs of printed AprilTag 36h11 markers, a few of them kept in the repository
+// (tests/data/real-photos, with their licence), through the video library and the plug-in
+// with the tags' patterns: no wrong id, no wrong top-left corner, no report where the
+// reference has no marker, and at least as many markers identified as when this was written.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "camera/distortion.h"
+#include "platform/host/host.h"
+#include "plugin/exports.h"
+#include "tests/support/marker_patterns.h"
+#include "tests/support/paths.h"
+#include "tests/support/real_photos.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct PhotoSet {
+    const char* name;    // below tests/data/real-photos
+    const char* camera;  // in the set's folder
+    int threshold;
+    int identified;      // at least
+};
+
+// Starts the plug-in on a video configuration with a camera file, its printout swallowed.
+void start(const std::string& config, const std::string& camera) {
+    HostString video = zelk::host::makeString(config.c_str());
+    HostString cameraFile = zelk::host::makeString(camera.c_str());
+    ::testing::internal::CaptureStdout();
+    const int32_t started = Zelk_Init(&video, &cameraFile);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(started, 0) << config;
+}
+
+// Runs the plug-in on one photo, alone in a source of its own, after empty frames that
+// leave nothing of the photo before in the marker history.
+std::vector<PhotoMarker> detectPhoto(const std::string& photo, const std::string& camera, int threshold) {
+    const std::string empty = scratchPath("empty.xml");
+    writeTextFile(empty, "<video><synthetic frames=\"0\"/></video>\n");
+    start(empty, camera);
+    for (int frame = 0; frame < 3; ++frame) Zelk_Update(threshold);
+    Zelk_Quit();
+    const std::string folder = scratchPath("photo");
+    fs::create_directories(folder);
+    fs::create_symlink(fs::absolute(photo), folder + "/" + fs::path(photo).filename().string());
+    const std::string config = folder + ".xml";
+    writeTextFile(config, "<video><images path=\"" + folder + "\"/></video>\n");
+    start(config, camera);
+    Zelk_Update(threshold);
+    Zelk_Quit();
+
+    // The reference's corners are where the picture shows them: the markers' are ideal.
+    double projection[12], distortion[4];
+    EXPECT_EQ(Zelk_getCamera(projection, distortion), 0);
+    std::vector<PhotoMarker> reported;
+    for (int32_t i = 0; i < Zelk_getMarkerCount(); ++i) {
+        ZelkMarkerInfo info;
+        if (Zelk_getMarkerInfo(i, &info) != 0 || info.patternId < 0) continue;
+        PhotoMarker marker{info.patternId, {}};
+        for (int k = 0; k < 4; ++k) {  // the printed top-left corner is corner (4 - direction) mod 4
+            const double* ideal = info.corners[(4 - info.direction + k) % 4];
+            zelk::idealToObserved(distortion, ideal[0], ideal[1], &marker.corners[k][0], &marker.corners[k][1]);
+        }
+        reported.push_back(marker);
+    }
+    return reported;
+}
+
+class RealPhotos : public ::testing::TestWithParam<PhotoSet> {};
+
+TEST_P(RealPhotos, IdentifyOnlyTheTagsThereWithTheirTopLeftCorner) {
+    const std::string set = sourcePath("tests/data/real-photos/") + GetParam().name;
+    A6_DLLAPI(zelk::host::interfaceRecord());
+    for (int id = 0; id < 50; id++) Zelk_freeMarker(id);
+    std::vector<int> tagOfSlot;  // the patterns are named after their tag's id
+    for (const auto& file : fs::directory_iterator(sourcePath("tests/data/real-photos/patterns/tag36h11"))) {
+        const std::string path = file.path().string();
+        HostString name = zelk::host::makeString(path.c_str());
+        ASSERT_EQ(Zelk_registerMarker(&name), static_cast<int>(tagOfSlot.size()));
+        tagOfSlot.push_back(std::stoi(file.path().stem().string()));
+    }
+    PhotoScore score;
+    for (const ReferencePhoto& photo : readReference(set + "/reference.json")) {
+        std::vector<PhotoMarker> reported =
+            detectPhoto(set + "/photos/" + photo.file, set + "/" + GetParam().camera, GetParam().threshold);
+        for (PhotoMarker& marker : reported) marker.id = tagOfSlot[marker.id];
+        const PhotoScore one = scorePhoto(photo, reported);
+        EXPECT_EQ(one.wrongId, 0) << photo.file;
+        EXPECT_EQ(one.wrongDirection, 0) << photo.file;
+        EXPECT_EQ(one.unmatched, 0) << photo.file;
+        score += one;
+    }
+    std::printf("%s: %d of %d reference markers identified\n", GetParam().name, score.identified, score.reference);
+    EXPECT_GE(score.identified, GetParam().identified) << "of " << score.reference;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, RealPhotos,
+                         ::testing::Values(PhotoSet{"mapping", "camera_816x612.dat", 100, 7},
+                                           PhotoSet{"clipboard", "camera_320x240.dat", 100, 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
