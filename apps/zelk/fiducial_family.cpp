@@ -44,6 +44,13 @@ const Family* findFamily(std::string name) {
     return nullptr;
 }
 
+// The family's dictionary; fails for an unknown name.
+const Family& knownFamily(const std::string& name) {
+    const Family* family = findFamily(name);
+    if (!family) fail("unknown marker family " + name + "; the families are " + familyNames());
+    return *family;
+}
+
 }  // namespace
 
 std::string familyNames() {
@@ -51,9 +58,12 @@ std::string familyNames() {
            "_1000), aruco_original";
 }
 
+int familySize(const std::string& name) {
+    return cv::aruco::getPredefinedDictionary(knownFamily(name).dictionary)->bytesList.rows;
+}
+
 cv::Mat familyCells(const std::string& name, int id) {
-    const Family* family = findFamily(name);
-    if (!family) fail("unknown marker family " + name + "; the families are " + familyNames());
+    const Family* family = &knownFamily(name);
     const cv::Ptr<cv::aruco::Dictionary> dictionary = cv::aruco::getPredefinedDictionary(family->dictionary);
     const int count = dictionary->bytesList.rows;
     if (id < 0 || id >= count)

@@ -12,6 +12,9 @@ namespace zelk::tool {
 // unknown family or an id outside it.
 cv::Mat familyCells(const std::string& family, int id);
 
+// The number of ids in a family (ids 0 to that less one). Fails for an unknown family.
+int familySize(const std::string& family);
+
 // The families' names, for help and messages.
 std::string familyNames();
 

@@ -196,6 +196,36 @@ cv::Mat familyPicture(const std::string& family, int id) {
     return patternPixels(cells);
 }
 
+// What identification cannot tell about a family's marker from its middle half: the other
+// ids whose middle half is the same, turned or not, and whether it looks alike turned.
+std::string lookAlikes(const std::string& family, int id, const cv::Mat& picture) {
+    const auto same = [](const cv::Mat& a, const cv::Mat& b) { return cv::norm(a, b, cv::NORM_INF) == 0; };
+    std::string others, warning;
+    cv::Mat turned = picture.clone();
+    for (int turn = 1; turn < 4; ++turn) {
+        cv::rotate(turned, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
+        if (same(turned, picture)) {
+            warning = "\nwarning: its middle half looks the same turned by " + std::to_string(turn * 90) +
+                      " degrees: the direction identification reports is not to be trusted";
+            break;
+        }
+    }
+    for (int other = 0; other < familySize(family); ++other) {
+        if (other == id) continue;
+        cv::Mat look = familyPicture(family, other);
+        for (int turn = 0; turn < 4; ++turn, cv::rotate(look, look, cv::ROTATE_90_COUNTERCLOCKWISE)) {
+            if (same(look, picture)) {
+                others += " " + std::to_string(other);
+                break;
+            }
+        }
+    }
+    if (!others.empty())
+        warning += "\nwarning: the middle half of id " + std::to_string(id) + " is that of id" + others +
+                   ", turned or not: identification cannot tell them apart, so register only one of them";
+    return warning;
+}
+
 struct PatternOptions {
     std::string image, output, border = "auto", family;
     int id = 0;
@@ -210,7 +240,8 @@ void makePattern(const PatternOptions& options) {
     cv::Mat image;
     if (!options.family.empty()) {
         picture = familyPicture(options.family, options.id);
-        from = "the middle half of " + options.family + " id " + std::to_string(options.id);
+        from = "the middle half of " + options.family + " id " + std::to_string(options.id) +
+               lookAlikes(options.family, options.id, picture);
     } else if ((image = cv::imread(options.image, cv::IMREAD_COLOR)).empty()) {
         fail("cannot read the picture " + options.image);
     } else if (options.find) {

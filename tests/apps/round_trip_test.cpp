@@ -234,6 +234,17 @@ TEST_P(FamilyMarkers, ThePatternFromTheMarkerImageIsTheFamilyPattern) {
     for (size_t n = 0; n < made.size(); ++n) ASSERT_NEAR(made[n], expected[n], 1) << n;
 }
 
+// AprilTag 36h11's ids 15 and 164 share their middle half (one turned): the user is told.
+TEST(FamilyPatterns, NameTheIdsIdentificationCannotTellApart) {
+    const std::string pattern = scratchPath("tag.patt");
+    const ZelkRun alike = runZelk("pattern --family tag36h11 --id 15 -o " + pattern);
+    EXPECT_EQ(alike.exitCode, 0);
+    EXPECT_NE(alike.output.find("is that of id 164,"), std::string::npos) << alike.output;
+    const ZelkRun unique = runZelk("pattern --family tag36h11 --id 5 -o " + pattern);
+    EXPECT_EQ(unique.exitCode, 0);
+    EXPECT_EQ(unique.output.find("warning"), std::string::npos) << unique.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, FamilyMarkers,
                          ::testing::Values(Fiducial{"tag36h11", 5, {0, 0, -150}},
                                            Fiducial{"DICT_4X4_50", 3, {180, 0, -30}},
