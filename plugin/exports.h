@@ -59,11 +59,12 @@ struct ZelkMarkerInfo {
 ZELK_API int32_t Zelk_getMarkerCount(void);
 // Entry index of that list, in order, carried-over markers included.
 ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info);
-// The pose of entry index and its fit error; -2 also for an unidentified marker and when
-// no pose can be estimated.
+// The pose of entry index and its fit error (mean squared pixels); -2 also for an
+// unidentified marker and when no pose can be estimated.
 ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fitError);
 // The pose behind the last Zelk_getMarker that returned 0 (inverted if it was asked to
-// invert) and its fit error; -2 when the last Zelk_getMarker found nothing.
+// invert) and its fit error (mean squared pixels); -2 when the last Zelk_getMarker found
+// nothing.
 ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError);
 // The camera detection and pose use: the 3 x 4 projection row by row and the four
 // distortion factors (centre x, centre y, radial coefficient x 1e8, scale), scaled to the video.

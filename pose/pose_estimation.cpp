@@ -13,7 +13,7 @@ constexpr int REFINE_CYCLES = 5;
 constexpr double GOOD_FIT_ERROR = 1.0;
 
 double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2],
-                         int n, double poseOut[3][4], const double distortion[4], const double P[3][4]) {
+                         int n, double poseOut[3][4], const double P[3][4]) {
     if (n < 1 || n > POSE_MAX_POINTS) return -1.0;
     double maxX = -1e10, maxY = -1e10, minX = 1e10, minY = 1e10;
     for (int i = 0; i < n; i++) {
@@ -30,7 +30,7 @@ double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], 
         centredModelBuffer[i][1] = modelPoints[i][1] + offY;
         centredModelBuffer[i][2] = 0;
     }
-    const double error = refinePose(rotation, imagePoints, centredModelBuffer, n, poseOut, distortion, P);
+    const double error = refinePose(rotation, imagePoints, centredModelBuffer, n, poseOut, P);
     if (error < 0) return error;
     for (int r = 0; r < 3; r++) poseOut[r][3] += poseOut[r][0] * offX + poseOut[r][1] * offY;
     return error;
@@ -59,7 +59,7 @@ double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], do
     double refined[3][4];
     double error = -1.0;
     for (int cycle = 0; cycle < REFINE_CYCLES; cycle++) {
-        error = refineCentredPose(rotation, image, model, 4, refined, camera->distortion, camera->projection);
+        error = refineCentredPose(rotation, image, model, 4, refined, camera->projection);
         if (error < 0) return -1.0;
         if (error < GOOD_FIT_ERROR) break;
     }

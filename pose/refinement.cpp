@@ -2,14 +2,11 @@
 
 #include <cmath>
 
-#include "camera/distortion.h"
 #include "numeric/dense_matrix.h"
 #include "pose/pose_estimation.h"
 
 namespace zelk {
 
-// The image points as the fit sees them (observed coordinates); rewritten by every refinePose.
-static double fitPointBuffer[POSE_MAX_POINTS][2];
 // The least-squares system A t = b and A's transpose, 2n rows at most.
 static double systemMatrix[2 * POSE_MAX_POINTS * 3];
 static double systemTranspose[3 * 2 * POSE_MAX_POINTS];
@@ -196,18 +193,14 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
 }
 
 double refinePose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[3], int n,
-                  double poseOut[3][4], const double distortion[4], const double P[3][4]) {
+                  double poseOut[3][4], const double P[3][4]) {
     if (n < 1 || n > POSE_MAX_POINTS) return -1.0;
-    for (int i = 0; i < n; i++) {
-        idealToObserved(distortion, imagePoints[i][0], imagePoints[i][1], &fitPointBuffer[i][0],
-                        &fitPointBuffer[i][1]);
-    }
     double R[3][3], t[3], error = 0;
     for (int r = 0; r < 3; r++)
         for (int c = 0; c < 3; c++) R[r][c] = rotation[r][c];
     for (int pass = 0; pass < 2; pass++) {
-        if (solveTranslation(R, modelPoints, fitPointBuffer, n, P, t) != 0) return -1.0;
-        error = searchRotationAngles(R, t, P, modelPoints, fitPointBuffer, n);
+        if (solveTranslation(R, modelPoints, imagePoints, n, P, t) != 0) return -1.0;
+        error = searchRotationAngles(R, t, P, modelPoints, imagePoints, n);
     }
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) poseOut[r][c] = rotation[r][c] = R[r][c];

@@ -24,9 +24,10 @@ int solveTranslation(const double rotation[3][3], const double (*modelPoints)[3]
 // Improves rotation in place for a fixed translation; returns the mean squared reprojection error.
 double searchRotationAngles(double rotation[3][3], const double translation[3], const double P[3][4],
                             const double (*modelPoints)[3], const double (*fitPoints)[2], int n);
-// Two translation + rotation passes from rotation (in/out) to poseOut; returns the fit error,
-// or -1.0 with rotation and poseOut unchanged.
+// Two translation + rotation passes from rotation (in/out) to poseOut, fitted to image points in
+// ideal (undistorted) coordinates; returns the fit error (mean squared pixels), or -1.0 with
+// rotation and poseOut unchanged.
 double refinePose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[3], int n,
-                  double poseOut[3][4], const double distortion[4], const double P[3][4]);
+                  double poseOut[3][4], const double P[3][4]);
 
 }  // namespace zelk

@@ -299,7 +299,8 @@ void printSummary(std::FILE* out, int frames, double seconds, double updateMilli
     size_t width = 7;
     for (const auto& pattern : patterns) width = std::max(width, pattern.name.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s  %6s  %10s  %9s\n", w, "pattern", "found", "confidence", "fit error");
+    std::fprintf(out, "%-*s  %6s  %10s  %s\n", w, "pattern", "found", "confidence",
+                 "fit error (mean squared pixels)");
     for (const auto& pattern : patterns) {
         if (pattern.found == 0) {
             std::fprintf(out, "%-*s  %6d  %10s  %9s\n", w, pattern.name.c_str(), 0, "-", "-");

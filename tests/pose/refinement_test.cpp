@@ -6,7 +6,6 @@
 #include <cstring>
 #include <random>
 
-#include "camera/distortion.h"
 #include "pose/pose_estimation.h"
 #include "tests/support/pose_fixtures.h"
 
@@ -231,26 +230,15 @@ TEST_F(ExactCorners, RefinePoseConvergesFromAFewDegreesOff) {
     double R[3][3], out[3][4], start[3][3];
     zelk::anglesToMatrix(a + 0.05, b - 0.04, c + 0.03, R);
     zelk::anglesToMatrix(a + 0.05, b - 0.04, c + 0.03, start);
-    double error = zelk::refinePose(R, image, model, 4, out, camera.distortion, P);
+    double error = zelk::refinePose(R, image, model, 4, out, P);
     EXPECT_LT(error, 0.5);
     EXPECT_LT(rotationDifferenceDegrees(out, pose), rotationDifferenceDegrees(start, truth) / 4);
     for (int r = 0; r < 3; r++)
         for (int k = 0; k < 3; k++) EXPECT_EQ(R[r][k], out[r][k]);  // the refined rotation comes back
-    for (int call = 0; call < 4; call++) error = zelk::refinePose(R, image, model, 4, out, camera.distortion, P);
+    for (int call = 0; call < 4; call++) error = zelk::refinePose(R, image, model, 4, out, P);
     EXPECT_LT(error, 1e-3);
     EXPECT_LT(rotationDifferenceDegrees(out, pose), 0.1);
     for (int r = 0; r < 3; r++) EXPECT_NEAR(out[r][3], pose[r][3], 0.2);
-}
-
-TEST_F(ExactCorners, RefinePoseFitsTheCornersMappedToObservedCoordinates) {
-    // Corners given in ideal coordinates whose observed positions are the exact projections.
-    const double distortion[4] = {330, 250, 40, 1.02};
-    double ideal[4][2];
-    for (int i = 0; i < 4; i++) zelk::observedToIdeal(distortion, image[i][0], image[i][1], &ideal[i][0], &ideal[i][1]);
-    double R[3][3], out[3][4];
-    zelk::anglesToMatrix(a, b, c, R);
-    EXPECT_LT(zelk::refinePose(R, ideal, model, 4, out, distortion, P), 1e-12);
-    EXPECT_LT(rotationDifferenceDegrees(out, pose), 1e-6);
 }
 
 TEST_F(ExactCorners, RefinePoseFailureLeavesRotationAndPoseUntouched) {
@@ -265,7 +253,7 @@ TEST_F(ExactCorners, RefinePoseFailureLeavesRotationAndPoseUntouched) {
             for (double& v : row) v = 3;
         for (auto& row : out)
             for (double& v : row) v = 3;
-        EXPECT_EQ(zelk::refinePose(R, k.points, model, k.n, out, camera.distortion, P), -1.0) << k.n;
+        EXPECT_EQ(zelk::refinePose(R, k.points, model, k.n, out, P), -1.0) << k.n;
         expectUntouched(&R[0][0], 9, 3);
         expectUntouched(&out[0][0], 12, 3);
     }
