@@ -67,6 +67,15 @@ int observedToIdeal(const double factors[4], double ox, double oy, double* ix, d
     return finiteResult(*ix, *iy);
 }
 
+int idealPointInLensRange(const double factors[4], double ix, double iy) {
+    if (factors == nullptr) return -1;
+    const double x = (ix - factors[0]) * factors[3];
+    const double y = (iy - factors[1]) * factors[3];
+    // d/dz of z (1 - k z^2) is 1 - 3 k z^2: the observed radius grows only while that is positive.
+    const double slope = 1 - 3 * (factors[2] / COEFFICIENT_UNIT) * (x * x + y * y);
+    return slope > 0 ? 0 : -1;
+}
+
 #if defined(__SSE2__)
 namespace {
 

@@ -1,6 +1,7 @@
 #include "pose/pose_estimation.h"
 
 #include "camera/camera_params.h"
+#include "camera/distortion.h"
 #include "pose/initial_rotation.h"
 #include "pose/refinement.h"
 
@@ -52,6 +53,8 @@ double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], do
     double image[4][2];
     for (int j = 0; j < 4; j++) {
         const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
+        // A corner where the lens folds back was not seen through this lens: nothing to fit.
+        if (idealPointInLensRange(camera->distortion, corner[0], corner[1]) != 0) return -1.0;
         image[j][0] = corner[0];
         image[j][1] = corner[1];
     }

@@ -75,6 +75,18 @@ TEST(Distortion, ScaleZeroOrNullIsAFailure) {
     EXPECT_EQ(observedToIdeal(CAMERA, 1, 1, nullptr, &y), -1);
 }
 
+// A radial factor of 300 folds observed radii back at 1 / sqrt(3 x 3e-6) = 333.3 pixels;
+// a negative one never does.
+TEST(Distortion, LensRangeEndsWhereObservedRadiiTurnBack) {
+    const double folding[4] = {100, 50, 300, 1}, barrel[4] = {100, 50, -300, 1};
+    EXPECT_EQ(idealPointInLensRange(folding, 100, 50), 0);
+    EXPECT_EQ(idealPointInLensRange(folding, 100 + 333, 50), 0);
+    EXPECT_EQ(idealPointInLensRange(folding, 100, 50 - 334), -1);
+    EXPECT_EQ(idealPointInLensRange(barrel, 1e6, -1e6), 0);
+    EXPECT_EQ(idealPointInLensRange(barrel, NAN, 0), -1);
+    EXPECT_EQ(idealPointInLensRange(nullptr, 0, 0), -1);
+}
+
 TEST(Distortion, RoundTripOverTheFrame) {
     // Every 4th pixel of a 640 x 480 frame, both ways round.
     double worstFromIdeal = 0;
