@@ -159,6 +159,27 @@ TEST_P(MarkerSheets, PngCarriesItsResolutionAndTheMarkerSpansTheSizeInPixels) {
     EXPECT_LE(std::abs(pixels * 25.4 / dpi - GetParam().millimetres), 0.5 * 25.4 / dpi);
 }
 
+// A fiducial family's cells fill the whole black square, border included, on every sheet.
+TEST(FamilySheets, TheCellsFillTheMarkerSquare) {
+    const std::string svgPath = scratchPath("tag.svg"), pdfPath = scratchPath("tag.pdf");
+    ASSERT_EQ(runZelk("marker --family tag36h11 --id 5 --size 127 -o " + svgPath).exitCode, 0);
+    ASSERT_EQ(runZelk("marker --family tag36h11 --id 5 --size 127 -o " + pdfPath).exitCode, 0);
+    const std::string svg = readFile(svgPath);
+    EXPECT_NEAR(attribute(svg, "<image", "x"), attribute(svg, "id=\"marker\"", "x"), 1e-4);
+    EXPECT_NEAR(attribute(svg, "<image", "width"), 127, 1e-4);
+    EXPECT_NE(svg.find(">tag36h11 id 5  127 mm</text>"), std::string::npos);
+    const std::string pdf = readFile(pdfPath);
+    double x, y, w, h, scaleX, scaleY, atX, atY;
+    ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.find("0 g\n"), "0 g %lf %lf %lf %lf re f", &x, &y, &w, &h), 4);
+    const size_t draw = pdf.find("cm /Picture Do Q");
+    ASSERT_NE(draw, std::string::npos);
+    ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
+    EXPECT_NEAR(scaleX, w, 1e-3);
+    EXPECT_NEAR(scaleY, h, 1e-3);
+    EXPECT_NEAR(atX, x, 1e-3);
+    EXPECT_NEAR(atY, y, 1e-3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, MarkerSheets,
                          ::testing::Values(Sheet{80, 300}, Sheet{62.5, 600}, Sheet{150, 150}, Sheet{17.3, 1200}),
                          [](const auto& info) { return "Size" + std::to_string(info.index); });
