@@ -13,6 +13,18 @@ bool unknownAttribute(const XmlElement& element, const char* name, std::string* 
     return false;
 }
 
+// A true / false attribute, when it is there; false with a message for any other value.
+bool readFlag(const XmlElement& element, const char* name, bool* flag, std::string* error) {
+    const char* value = element.attribute(name);
+    if (!value) return true;
+    if (std::strcmp(value, "true") != 0 && std::strcmp(value, "false") != 0) {
+        *error = std::string("attribute ") + name + ": expected true or false";
+        return false;
+    }
+    *flag = std::strcmp(value, "true") == 0;
+    return true;
+}
+
 std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string* error) {
     XmlElement root;
     std::string base;
@@ -33,14 +45,10 @@ std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string
         *error = "unknown source <" + kind + ">";
     if (!source) return nullptr;
 
+    // Only <images> takes still (the others refuse it as unknown).
+    if (!readFlag(element, "still", &source->still, error)) return nullptr;
     if (!source->live) {
-        if (const char* loop = element.attribute("loop")) {
-            if (std::strcmp(loop, "true") != 0 && std::strcmp(loop, "false") != 0) {
-                *error = "attribute loop: expected true or false";
-                return nullptr;
-            }
-            source->loop = std::strcmp(loop, "true") == 0;
-        }
+        if (!readFlag(element, "loop", &source->loop, error)) return nullptr;
         if (const char* pace = element.attribute("pace")) {
             if (std::strcmp(pace, "realtime") != 0 && std::strcmp(pace, "none") != 0) {
                 *error = std::string("attribute pace=\"") + pace + "\": expected realtime or none";

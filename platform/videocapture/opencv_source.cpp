@@ -306,7 +306,7 @@ private:
 
 #endif
 
-const char* const RECORDED_IMAGES[] = {"path", "fps", "start", "loop", "pace", nullptr};
+const char* const RECORDED_IMAGES[] = {"path", "fps", "start", "loop", "pace", "still", nullptr};
 const char* const RECORDED_FILE[] = {"path", "fps", "loop", "pace", nullptr};
 const char* const CAMERA[] = {"device", "width", "height", "fps", nullptr};
 

@@ -27,6 +27,7 @@ public:
     bool live = false;      // frames arrive by themselves; otherwise one per call
     bool loop = false;      // a recorded source starts over at its end
     bool realtime = false;  // a recorded source is paced at fps
+    bool still = false;     // its frames are pictures of their own, such as a folder of photos
 };
 
 // Opens the source described by the configuration file; null with a message on failure.

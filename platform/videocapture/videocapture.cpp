@@ -107,3 +107,5 @@ int videoClose(void) {
 }
 
 int videoAtEnd(void) { return source && ended ? 1 : 0; }
+
+int videoStill(void) { return source && source->still ? 1 : 0; }

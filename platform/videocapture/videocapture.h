@@ -27,3 +27,5 @@ VIDEO_API int videoCapStop(void);
 VIDEO_API int videoClose(void);
 // 1 when a recorded source has delivered its last frame and does not loop.
 VIDEO_API int videoAtEnd(void);
+// 1 when the open source's frames are pictures of their own (<images still="true">).
+VIDEO_API int videoStill(void);

@@ -119,6 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadConfig{"fileMissing", "<video><file path=\"none.avi\"/></video>"},
         BadConfig{"cameraLoops", "<video><camera device=\"0\" loop=\"true\"/></video>"},
         BadConfig{"loopAsNumber", "<video><synthetic loop=\"1\"/></video>"},
+        BadConfig{"stillScene", "<video><synthetic still=\"true\"/></video>"},
         // documents that are not well-formed
         BadConfig{"unclosedRoot", "<video><synthetic/>"}, BadConfig{"crossedEndTag", "<video><synthetic></video>"},
         BadConfig{"twiceTheAttribute", "<video><synthetic frames=\"3\" frames=\"4\"/></video>"},
@@ -324,7 +325,11 @@ TEST_F(VideoCaptureTest, ImageFolderPlaysItsPicturesInNameOrder) {
     mkdir((folder + "/empty").c_str(), 0755);
     EXPECT_LT(videoOpen(config("<images path=\"empty\"/>").c_str()), 0);
 
+    ASSERT_EQ(videoOpen(config("<images path=\"seq\" still=\"true\"/>").c_str()), 0);
+    EXPECT_EQ(videoStill(), 1) << "pictures of their own";
+    EXPECT_LT(videoOpen(config("<images path=\"seq\" still=\"yes\"/>").c_str()), 0);
     ASSERT_EQ(videoOpen(config("<images path=\"seq\" start=\"1\"/>").c_str()), 0);
+    EXPECT_EQ(videoStill(), 0);
     videoCapStart();
     const auto frames = drain(10);
     ASSERT_EQ(frames.size(), 2u);
