@@ -1,18 +1,13 @@
 // The detection stages on rendered frames: labelling, candidate extraction, identification,
 // marker list building and the whole per-frame driver, beside one plain pass that reads
 // every byte of the same frames. Frames are taken in turn; extraction, identification and
-// list building work on one frame's labelling, which lives in the labelling stage's buffers.
+// list building work on one frame's labelling, which lives in the detector's buffers.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 
 #include "bench/scenes.h"
-#include "camera/camera_params.h"
-#include "detect/candidates.h"
-#include "detect/detection.h"
-#include "detect/edge_lines.h"
-#include "detect/labelling.h"
-#include "detect/pattern_library.h"
+#include "detect/detector.h"
 
 namespace {
 
@@ -36,85 +31,75 @@ void BM_PlainPass(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainPass)->Apply(sceneArgs);
 
-struct Labelled {
-    const zelk::LabelPixel* image;
-    int32_t count;
-    const int32_t* area;
-    const zelk::RegionCentroid* centroid;
-    const zelk::RegionBounds* bounds;
-    const int32_t* table;
-};
-
-Labelled label(const unsigned char* frame) {
-    Labelled l{};
-    l.image = zelk::labelFrame(frame, BENCH_THRESHOLD, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
-    return l;
+zelk::Labelling label(zelk::Detector& detector, const zelk::FrameImage& frame) {
+    return zelk::labelFrame(&detector.labels, &frame, BENCH_THRESHOLD);
 }
 
-// Candidate extraction with the driver's limits.
-const zelk::SquareCandidate* extract(const Labelled& l, int32_t* count) {
-    return zelk::extractCandidates(l.image, l.count, l.table, l.area, l.centroid, l.bounds, 100000, 70, 1.0, count);
+// Candidate extraction with the driver's limits, into the detector's list.
+int32_t extract(zelk::Detector& detector, const zelk::Labelling& l) {
+    return zelk::extractCandidates(&l, &detector.settings.candidateLimits, &detector.candidates);
 }
 
 // The first frame that gives a candidate per marker (a near marker can be too large for
-// one), labelled last.
-const unsigned char* labelledFrame(const benchmark::State& state, Labelled* labelled) {
-    const RenderedScene& scene = coreScene(state);
-    for (const unsigned char* frame : scene.framePointers) {
-        *labelled = label(frame);
-        int32_t count = 0;
-        extract(*labelled, &count);
-        if (count >= scene.markers) return frame;
+// one), labelled last, with its candidates in the detector.
+struct Labelled {
+    zelk::Detector& detector;
+    zelk::FrameImage frame;
+    zelk::Labelling labelling;
+    int32_t candidates;
+};
+Labelled labelledFrame(const benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
+    for (size_t i = 0;; i++) {
+        const zelk::FrameImage frame = sceneFrame(scene, i);
+        const zelk::Labelling l = label(detector, frame);
+        const int32_t count = extract(detector, l);
+        if (count >= scene.markers || i + 1 == scene.framePointers.size()) return {detector, frame, l, count};
     }
-    return scene.framePointers.back();
 }
 
 void BM_LabelFrame(benchmark::State& state) {
-    const RenderedScene& scene = coreScene(state);
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
     size_t next = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(label(scene.framePointers[next++ % SCENE_FRAMES]).image);
-    state.counters["regions"] = label(scene.framePointers[0]).count;
+    for (auto _ : state) benchmark::DoNotOptimize(label(detector, sceneFrame(scene, next++ % SCENE_FRAMES)).image);
+    state.counters["regions"] = label(detector, sceneFrame(scene, 0)).regionCount;
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
 }
 BENCHMARK(BM_LabelFrame)->Apply(sceneArgs);
 
 void BM_ExtractCandidates(benchmark::State& state) {
-    Labelled l;
-    labelledFrame(state, &l);
+    const Labelled l = labelledFrame(state);
     int32_t count = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(extract(l, &count));
+    for (auto _ : state) benchmark::DoNotOptimize(count = extract(l.detector, l.labelling));
     state.counters["candidates"] = count;
 }
 BENCHMARK(BM_ExtractCandidates)->Apply(sceneArgs);
 
 // Unwarping and matching every candidate of one frame: the identification part of list building.
 void BM_IdentifyCandidates(benchmark::State& state) {
-    Labelled l;
-    const unsigned char* frame = labelledFrame(state, &l);
-    int32_t count = 0;
-    const zelk::SquareCandidate* list = extract(l, &count);
+    const Labelled l = labelledFrame(state);
+    const zelk::SquareCandidate* list = l.detector.candidates.entries;
     for (auto _ : state)
-        for (int k = 0; k < count; k++) {
+        for (int k = 0; k < l.candidates; k++) {
             int32_t id, direction;
             double confidence;
-            zelk::identifyCandidate(frame, list[k].contourX, list[k].contourY, list[k].vertexIndex, &id, &direction,
-                                    &confidence);
+            zelk::identifyCandidate(&l.detector.patterns, &l.frame, list[k].contourX, list[k].contourY,
+                                    list[k].vertexIndex, &id, &direction, &confidence);
             benchmark::DoNotOptimize(confidence);
         }
-    state.counters["candidates"] = count;
+    state.counters["candidates"] = l.candidates;
 }
 BENCHMARK(BM_IdentifyCandidates)->Apply(sceneArgs);
 
 void BM_BuildMarkerList(benchmark::State& state) {
-    Labelled l;
-    const unsigned char* frame = labelledFrame(state, &l);
-    int32_t candidates = 0;
-    const zelk::SquareCandidate* list = extract(l, &candidates);
+    const Labelled l = labelledFrame(state);
+    zelk::Detector& d = l.detector;
     int32_t markers = 0;
-    for (auto _ : state) {
-        markers = candidates;
-        benchmark::DoNotOptimize(zelk::buildMarkerList(frame, list, &markers));
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(
+            markers = zelk::buildMarkerList(&l.frame, &d.camera, &d.patterns, &d.candidates, &d.sidePoints, &d.markers));
     state.counters["markers"] = markers;
 }
 BENCHMARK(BM_BuildMarkerList)->Apply(sceneArgs);
@@ -122,30 +107,30 @@ BENCHMARK(BM_BuildMarkerList)->Apply(sceneArgs);
 // The line fits alone, every candidate of the frame, through the scene's camera (no lens
 // distortion) or through a lens with a radial term (each point needs the Newton steps' divisions).
 void BM_FitEdgeLines(benchmark::State& state, bool radial) {
-    Labelled l;
-    labelledFrame(state, &l);
-    int32_t candidates = 0;
-    const zelk::SquareCandidate* list = extract(l, &candidates);
-    const double* pinhole = zelk::currentCamera()->distortion;
+    const Labelled l = labelledFrame(state);
+    const zelk::SquareCandidate* list = l.detector.candidates.entries;
+    const double* pinhole = l.detector.camera.distortion;
     const double lens[4] = {pinhole[0], pinhole[1], 26.2, 1.0127};
     double lines[4][3], corners[4][2];
     for (auto _ : state)
-        for (int32_t k = 0; k < candidates; k++)
+        for (int32_t k = 0; k < l.candidates; k++)
             benchmark::DoNotOptimize(zelk::fitEdgeLines(list[k].contourX, list[k].contourY, list[k].vertexIndex,
-                                                        radial ? lens : pinhole, lines, corners));
-    state.counters["candidates"] = candidates;
+                                                        radial ? lens : pinhole, &l.detector.sidePoints, lines,
+                                                        corners));
+    state.counters["candidates"] = l.candidates;
 }
 BENCHMARK_CAPTURE(BM_FitEdgeLines, pinhole, false)->Apply(sceneArgs);
 BENCHMARK_CAPTURE(BM_FitEdgeLines, radial, true)->Apply(sceneArgs);
 
 // Everything one Zelk_Update does with a frame: labelling to the steadied marker list.
 void BM_DetectMarkers(benchmark::State& state) {
-    const RenderedScene& scene = coreScene(state);
-    zelk::MarkerRecord* list = nullptr;
-    int32_t markers = 0;
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
     size_t next = 0;
-    for (auto _ : state)
-        benchmark::DoNotOptimize(zelk::detectMarkers(scene.framePointers[next++ % SCENE_FRAMES], BENCH_THRESHOLD, &list, &markers));
+    for (auto _ : state) {
+        const zelk::FrameImage frame = sceneFrame(scene, next++ % SCENE_FRAMES);
+        benchmark::DoNotOptimize(zelk::detectMarkers(&detector, &frame, BENCH_THRESHOLD));
+    }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
 }
 BENCHMARK(BM_DetectMarkers)->Apply(sceneArgs);
@@ -153,8 +138,8 @@ BENCHMARK(BM_DetectMarkers)->Apply(sceneArgs);
 // The worst case: dots that run the raw-label table out, failing the frame.
 void BM_LabelFrameOverflow(benchmark::State& state) {
     const TestFrame& f = dotLatticeScene(640, 480);
-    useFrameSize(f);
-    for (auto _ : state) benchmark::DoNotOptimize(label(f.data()).image);
+    zelk::Detector& detector = sceneDetector(zelkScene(640, 480, 1));
+    for (auto _ : state) benchmark::DoNotOptimize(label(detector, f.image()).image);
 }
 BENCHMARK(BM_LabelFrameOverflow);
 

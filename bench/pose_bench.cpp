@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "bench/scenes.h"
-#include "detect/detection.h"
+#include "detect/detector.h"
 #include "pose/pose_estimation.h"
 
 #ifdef ZELK_WITH_OPENCV
@@ -15,14 +15,14 @@ namespace {
 
 // Every identified marker of the scene's frames, as the core detects them.
 std::vector<zelk::MarkerRecord> detectedMarkers(const benchmark::State& state) {
-    const RenderedScene& scene = coreScene(state);
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
     std::vector<zelk::MarkerRecord> found;
-    for (const unsigned char* frame : scene.framePointers) {
-        zelk::MarkerRecord* list = nullptr;
-        int32_t count = 0;
-        zelk::detectMarkers(frame, BENCH_THRESHOLD, &list, &count);
-        for (int32_t i = 0; i < count; i++)
-            if (list[i].patternId >= 0) found.push_back(list[i]);
+    for (size_t f = 0; f < scene.framePointers.size(); f++) {
+        const zelk::FrameImage frame = sceneFrame(scene, f);
+        zelk::detectMarkers(&detector, &frame, BENCH_THRESHOLD);
+        for (int32_t i = 0; i < detector.markers.count; i++)
+            if (detector.markers.records[i].patternId >= 0) found.push_back(detector.markers.records[i]);
     }
     return found;
 }
@@ -30,11 +30,12 @@ std::vector<zelk::MarkerRecord> detectedMarkers(const benchmark::State& state) {
 void BM_EstimateMarkerPose(benchmark::State& state) {
     const std::vector<zelk::MarkerRecord> markers = detectedMarkers(state);
     if (markers.empty()) return state.SkipWithError("no marker found");
+    const zelk::CameraParams& camera = zelkScene(state).camera;
     const double centre[2] = {0, 0};
     size_t i = 0;
     for (auto _ : state) {
         double pose[3][4];
-        benchmark::DoNotOptimize(zelk::estimateMarkerPose(&markers[i++ % markers.size()], centre, MARKER_SQUARE, pose));
+        benchmark::DoNotOptimize(zelk::estimateMarkerPose(&markers[i++ % markers.size()], &camera, centre, MARKER_SQUARE, pose));
         benchmark::DoNotOptimize(pose);
     }
 }
@@ -45,7 +46,7 @@ BENCHMARK(BM_EstimateMarkerPose)->Apply(sceneArgs);
 void BM_SquareSolverPose(benchmark::State& state) {
     const std::vector<zelk::MarkerRecord> markers = detectedMarkers(state);
     if (markers.empty()) return state.SkipWithError("no marker found");
-    const auto& P = coreScene(state).camera.projection;
+    const auto& P = zelkScene(state).camera.projection;
     const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
     const double h = MARKER_SQUARE / 2;
     const std::vector<cv::Point3d> model = {{-h, h, 0}, {h, h, 0}, {h, -h, 0}, {-h, -h, 0}};

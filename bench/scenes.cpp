@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <memory>
 #include <tuple>
 
 #include "camera/camera_params.h"
-#include "detect/pattern_library.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 
@@ -113,14 +113,19 @@ const RenderedScene& zelkScene(const benchmark::State& state) {
     return zelkScene(int(state.range(0)), int(state.range(1)), int(state.range(2)));
 }
 
-const RenderedScene& coreScene(const benchmark::State& state) {
-    const RenderedScene& scene = zelkScene(state);
-    zelk::setCurrentCamera(&scene.camera);
-    static bool registered = false;
-    if (!registered)
-        for (const std::string& file : zelkPatternFiles()) zelk::loadPattern(file.c_str());
-    registered = true;
-    return scene;
+zelk::FrameImage sceneFrame(const RenderedScene& scene, size_t i) {
+    return {scene.framePointers[i], scene.width, scene.height, 4 * scene.width};
+}
+
+zelk::Detector& sceneDetector(const RenderedScene& scene) {
+    static const auto detector = [] {
+        auto made = std::make_unique<zelk::Detector>();
+        for (const std::string& file : zelkPatternFiles()) zelk::loadPattern(&made->patterns, file.c_str());
+        return made;
+    }();
+    detector->camera = scene.camera;
+    zelk::resetDetector(detector.get());
+    return *detector;
 }
 
 const TestFrame& dotLatticeScene(int width, int height) {

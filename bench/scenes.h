@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "detect/detector.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 #include "tests/support/frames.h"
 
@@ -70,9 +71,11 @@ double detectionRateOnce(const void* scene, int64_t variant, const std::function
 void sceneArgs(benchmark::internal::Benchmark* b);
 void sceneArgs(benchmark::internal::Benchmark* b, const char* name, const std::vector<int64_t>& values);
 const RenderedScene& zelkScene(const benchmark::State& state);
-// The same, made ready for the core linked into the benchmark: its camera current, its
-// patterns registered.
-const RenderedScene& coreScene(const benchmark::State& state);
+// Frame i of the scene as detection reads it.
+zelk::FrameImage sceneFrame(const RenderedScene& scene, size_t i);
+// The core linked into the benchmark: one detector, given the scene's camera, with our
+// patterns registered and its history emptied.
+zelk::Detector& sceneDetector(const RenderedScene& scene);
 
 // Isolated dark dots on every other row and column: far more raw labels than fit.
 const TestFrame& dotLatticeScene(int width, int height);

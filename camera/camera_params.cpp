@@ -1,4 +1,4 @@
-// The camera model record: its big-endian file, the current camera and the printout.
+// The camera model record: its big-endian file and the printout.
 //
 // Files store each field with its bytes reversed relative to the little-endian host.
 // The loader checks only what it must to stay safe (a count below 1, a missing path or
@@ -14,10 +14,6 @@
 #endif
 
 namespace zelk {
-
-static CameraParams currentCameraRecord;
-static int32_t detectWidth;
-static int32_t detectHeight;
 
 // Reads one record and converts it; false on a short read (the record then stays unconverted).
 static bool readCameraRecord(std::FILE* file, CameraParams* record) {
@@ -58,13 +54,6 @@ static void reverseBytes(const void* source, void* destination, int size) {
 void reverseBytes32(const void* source, void* destination) { reverseBytes(source, destination, 4); }
 void reverseBytes64(const void* source, void* destination) { reverseBytes(source, destination, 8); }
 
-int setCurrentCamera(const CameraParams* record) {
-    detectWidth = record->imageWidth;
-    detectHeight = record->imageHeight;
-    currentCameraRecord = *record;
-    return 0;
-}
-
 CameraParams pinholeCamera(int32_t width, int32_t height, double focal) {
     CameraParams camera{};
     camera.imageWidth = width;
@@ -91,13 +80,6 @@ int printCameraParams(const CameraParams* record) {
     }
     std::printf("--------------------------------------\n");
     return 0;
-}
-
-const CameraParams* currentCamera() { return &currentCameraRecord; }
-
-void currentDetectSize(int32_t* width, int32_t* height) {
-    *width = detectWidth;
-    *height = detectHeight;
 }
 
 }  // namespace zelk

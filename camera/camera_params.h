@@ -1,4 +1,4 @@
-// The camera model record, its file, the current camera and its printout.
+// The camera model record, its file and its printout.
 #pragma once
 #include <cstdint>
 
@@ -19,16 +19,9 @@ void byteSwapCameraParams(CameraParams* record);
 // Copies 4 / 8 bytes in reverse order.
 void reverseBytes32(const void* source, void* destination);
 void reverseBytes64(const void* source, void* destination);
-// Makes a copy of the record the current camera. Returns 0.
-int setCurrentCamera(const CameraParams* record);
 // A distortion-free pinhole camera of the given focal length, centred on the image.
 CameraParams pinholeCamera(int32_t width, int32_t height, double focal);
 // Prints the record to standard output. Returns 0.
 int printCameraParams(const CameraParams* record);
-
-// The current camera (all zero until setCurrentCamera).
-const CameraParams* currentCamera();
-// The frame size detection addresses the frame with: the current camera's image size.
-void currentDetectSize(int32_t* width, int32_t* height);
 
 }  // namespace zelk

@@ -4,21 +4,16 @@
 // exactly four corners. Candidates centred inside a larger one are dropped.
 #include "detect/candidates.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
-#include "camera/camera_params.h"
-
 namespace zelk {
-
-static SquareCandidate candidateList[CANDIDATE_CAPACITY];
-static int32_t scratchX[CONTOUR_CAPACITY], scratchY[CONTOUR_CAPACITY];
 
 // Directions clockwise on screen, starting upwards.
 static const int32_t stepX[8] = {0, 1, 1, 1, 0, -1, -1, -1};
@@ -136,10 +131,10 @@ static int32_t farthestFromStart(const SquareCandidate* slot, int32_t first, int
     return exactBest;
 }
 
-int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_t region,
-                 const RegionBounds* bounds, SquareCandidate* slot) {
-    int32_t width, height;
-    currentDetectSize(&width, &height);
+int traceContour(const Labelling* labelling, int32_t region, const RegionBounds* bounds, SquareCandidate* slot) {
+    const LabelPixel* labelImage = labelling->image;
+    const int32_t* labelTable = labelling->labelTable;
+    const int32_t width = labelling->width, height = labelling->height;
     int32_t* cx = slot->contourX;
     int32_t* cy = slot->contourY;
     slot->contourLength = 0;
@@ -148,7 +143,7 @@ int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_
     // in the image; only the start search has to keep to the image itself.
     int32_t startX = -1;
     const int32_t y0 = bounds->yMin;
-    if (labelImageFits(width, height) && y0 >= 0 && y0 < height) {
+    if (labelImage && labelImageFits(width, height) && y0 >= 0 && y0 < height) {
         const LabelPixel* row = labelImage + y0 * width;
         for (int32_t x = bounds->xMin < 0 ? 0 : bounds->xMin; x <= bounds->xMax && x < width; ++x) {
             if (row[x] > 0 && labelTable[row[x] - 1] == region) {
@@ -198,12 +193,8 @@ int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_
 
     // Re-anchor at the point farthest from the start, then close the outline.
     const int32_t q = farthestFromStart(slot, 1, length - 1);
-    std::memcpy(scratchX, cx, q * sizeof(int32_t));
-    std::memcpy(scratchY, cy, q * sizeof(int32_t));
-    std::memmove(cx, cx + q, (length - q) * sizeof(int32_t));
-    std::memmove(cy, cy + q, (length - q) * sizeof(int32_t));
-    std::memcpy(cx + length - q, scratchX, q * sizeof(int32_t));
-    std::memcpy(cy + length - q, scratchY, q * sizeof(int32_t));
+    std::rotate(cx, cx + q, cx + length);
+    std::rotate(cy, cy + q, cy + length);
     cx[length] = cx[0];
     cy[length] = cy[0];
     slot->contourLength = length + 1;
@@ -291,7 +282,7 @@ int findVertices(int32_t area, SquareCandidate* slot, double factor) {
 
 // Marks (pixelArea 0) every candidate whose centre lies within half the square root of
 // a larger candidate's area from that one's centre, then closes the gaps.
-static int32_t suppressDuplicates(int32_t count) {
+static int32_t suppressDuplicates(SquareCandidate* candidateList, int32_t count) {
     for (int32_t j = 0; j < count; ++j) {
         for (int32_t k = j + 1; k < count; ++k) {
             SquareCandidate& cj = candidateList[j];
@@ -315,28 +306,24 @@ static int32_t suppressDuplicates(int32_t count) {
     return kept;
 }
 
-const SquareCandidate* extractCandidates(const LabelPixel* labelImage, int32_t regionCount,
-                                         const int32_t* labelTable, const int32_t* regionArea,
-                                         const RegionCentroid* regionCentroid,
-                                         const RegionBounds* regionBounds, int32_t maxArea,
-                                         int32_t minArea, double factor, int32_t* candidateCount) {
-    int32_t width, height;
-    currentDetectSize(&width, &height);
+int32_t extractCandidates(const Labelling* labelling, const CandidateLimits* limits, CandidateList* candidates) {
+    const int32_t width = labelling->width, height = labelling->height;
     int32_t count = 0;
-    for (int32_t k = 0; labelImage && k < regionCount && count < CANDIDATE_CAPACITY; ++k) {
-        if (regionArea[k] < minArea || regionArea[k] > maxArea) continue;
-        const RegionBounds& b = regionBounds[k];
+    for (int32_t k = 0; labelling->image && k < labelling->regionCount && count < CANDIDATE_CAPACITY; ++k) {
+        const int32_t area = labelling->regionArea[k];
+        if (area < limits->smallestArea || area > limits->largestArea) continue;
+        const RegionBounds& b = labelling->regionBounds[k];
         if (b.xMin == 1 || b.xMax == width - 2 || b.yMin == 1 || b.yMax == height - 2) continue;
-        SquareCandidate* slot = &candidateList[count];
-        if (traceContour(labelImage, labelTable, k + 1, &b, slot) < 0) continue;
-        if (findVertices(regionArea[k], slot, factor) < 0) continue;
-        slot->pixelArea = regionArea[k];
-        slot->centre[0] = regionCentroid[k].x;
-        slot->centre[1] = regionCentroid[k].y;
+        SquareCandidate* slot = &candidates->entries[count];
+        if (traceContour(labelling, k + 1, &b, slot) < 0) continue;
+        if (findVertices(area, slot, limits->vertexFactor) < 0) continue;
+        slot->pixelArea = area;
+        slot->centre[0] = labelling->regionCentroid[k].x;
+        slot->centre[1] = labelling->regionCentroid[k].y;
         ++count;
     }
-    *candidateCount = suppressDuplicates(count);
-    return candidateList;
+    candidates->count = suppressDuplicates(candidates->entries, count);
+    return candidates->count;
 }
 
 }  // namespace zelk

@@ -19,17 +19,26 @@ struct SquareCandidate {
     int32_t vertexIndex[5];  // v(0) = 0 ... v(4) = contourLength - 1
 };
 
-// Outlines the regions with areas in [minArea, maxArea] away from the border and keeps
-// the quadrilaterals, without nested duplicates. Returns the candidate list (never null).
-const SquareCandidate* extractCandidates(const LabelPixel* labelImage, int32_t regionCount,
-                                         const int32_t* labelTable, const int32_t* regionArea,
-                                         const RegionCentroid* regionCentroid,
-                                         const RegionBounds* regionBounds, int32_t maxArea,
-                                         int32_t minArea, double factor, int32_t* candidateCount);
+// A frame's candidates, about 2.4 MB: keep it off the stack.
+struct CandidateList {
+    SquareCandidate entries[CANDIDATE_CAPACITY];
+    int32_t count;
+};
+
+// Which regions are outlined: areas in [smallestArea, largestArea], and the factor of the
+// corner-finding threshold.
+struct CandidateLimits {
+    int32_t largestArea;
+    int32_t smallestArea;
+    double vertexFactor;
+};
+
+// Outlines the labelled regions within the limits and away from the border into the list
+// and keeps the quadrilaterals, without nested duplicates. Returns the candidate count.
+int32_t extractCandidates(const Labelling* labelling, const CandidateLimits* limits, CandidateList* candidates);
 // Traces region's outline clockwise into slot, closed and re-anchored. 0 or -1 (after
 // printing "??? 1", "??? 2" or "??? 3").
-int traceContour(const LabelPixel* labelImage, const int32_t* labelTable, int32_t region,
-                 const RegionBounds* bounds, SquareCandidate* slot);
+int traceContour(const Labelling* labelling, int32_t region, const RegionBounds* bounds, SquareCandidate* slot);
 // Finds the four corners of slot's outline into vertexIndex. 0, or -1 if not a quadrilateral.
 int findVertices(int32_t area, SquareCandidate* slot, double factor);
 // Appends the vertices between st and ed (farther than threshold from the chord) to list,

@@ -1,19 +1,12 @@
 #include "detect/edge_lines.h"
 
-#include "camera/camera_params.h"
 #include "camera/distortion.h"
-#include "detect/pattern_library.h"
 #include "numeric/pca.h"
 
 namespace zelk {
 
-static MarkerRecord markerList[MARKER_LIST_CAPACITY];
-// One side's points in ideal coordinates, x and y per row. Every side reuses it through a
-// matrix record of our own, so the hot path allocates nothing for the points.
-static double sidePoints[CONTOUR_CAPACITY * 2];
-
 int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
-                 const double distortion[4], double edgeLines[4][3], double corners[4][2]) {
+                 const double distortion[4], SidePoints* work, double edgeLines[4][3], double corners[4][2]) {
     if (vertexIndex[0] < 0 || vertexIndex[4] >= CONTOUR_CAPACITY) return -1;
     for (int i = 0; i < 4; i++)
         if (vertexIndex[i] > vertexIndex[i + 1]) return -1;
@@ -29,8 +22,10 @@ int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t
         const int32_t st = static_cast<int32_t>(vertexIndex[i] + trim);
         const int32_t ed = static_cast<int32_t>(vertexIndex[i + 1] - trim);
         const int32_t count = ed - st + 1;
-        observedToIdealPoints(distortion, contourX + st, contourY + st, count, sidePoints);
-        DenseMatrix points = {sidePoints, count, 2};
+        // Every side reuses the work through a matrix record of our own, so the hot path
+        // allocates nothing for the points.
+        observedToIdealPoints(distortion, contourX + st, contourY + st, count, work->values);
+        DenseMatrix points = {work->values, count, 2};
         if (computePca(&points, &axes, &ratios, &mean) < 0) return -1;  // among others, fewer than 2 points
         edgeLines[i][0] = axesData[1];
         edgeLines[i][1] = -axesData[0];
@@ -47,25 +42,25 @@ int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t
     return 0;
 }
 
-MarkerRecord* buildMarkerList(const FrameImage* frame, const SquareCandidate* candidates, int32_t* count) {
-    const double* distortion = currentCamera()->distortion;
-    const int32_t candidateCount = *count < MARKER_LIST_CAPACITY ? *count : MARKER_LIST_CAPACITY;
+int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, const PatternLibrary* patterns,
+                        const CandidateList* candidates, SidePoints* work, MarkerList* markers) {
+    const int32_t candidateCount = candidates->count < MARKER_LIST_CAPACITY ? candidates->count : MARKER_LIST_CAPACITY;
     int32_t built = 0;
     for (int32_t k = 0; k < candidateCount; k++) {
-        const SquareCandidate* candidate = &candidates[k];
-        MarkerRecord* marker = &markerList[built];
+        const SquareCandidate* candidate = &candidates->entries[k];
+        MarkerRecord* marker = &markers->records[built];
         marker->pixelArea = candidate->pixelArea;
         marker->centre[0] = candidate->centre[0];
         marker->centre[1] = candidate->centre[1];
-        if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, distortion,
+        if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, camera->distortion, work,
                          marker->edgeLines, marker->corners) < 0)
             continue;  // the slot is reused by the next candidate
-        identifyCandidate(frame, candidate->contourX, candidate->contourY, candidate->vertexIndex,
+        identifyCandidate(patterns, frame, candidate->contourX, candidate->contourY, candidate->vertexIndex,
                           &marker->patternId, &marker->direction, &marker->confidence);
         built++;
     }
-    *count = built;
-    return markerList;
+    markers->count = built;
+    return built;
 }
 
 }  // namespace zelk

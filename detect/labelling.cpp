@@ -19,36 +19,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "camera/camera_params.h"
-
 namespace zelk {
-
-static LabelPixel labelImage[LABEL_IMAGE_CAPACITY];
-static int32_t labelTable[RAW_LABEL_CAPACITY];
-static RawLabelStats rawLabelStats[RAW_LABEL_CAPACITY];
-static int32_t regionArea[RAW_LABEL_CAPACITY];
-static RegionCentroid regionCentroid[RAW_LABEL_CAPACITY];
-static RegionBounds regionBounds[RAW_LABEL_CAPACITY];
-static int32_t regionCount;
-
-// The widest row a labellable size can have: both sides are at least 3.
-constexpr int32_t WIDEST_ROW = LABEL_IMAGE_CAPACITY / 3;
-static LabelPixel rowBuffers[2][WIDEST_ROW];
-// Per row of the label image, the columns that may hold labels (first > last: none);
-// all other pixels are 0, as the whole image is before the first frame. They describe
-// the image at spanWidth x spanHeight.
-struct ColumnSpan {
-    int32_t first, last;
-};
-static ColumnSpan labelledSpan[WIDEST_ROW];
-static int32_t spanWidth, spanHeight;
-
-// The row being labelled as bit masks, bit i of word i / 64 standing for pixel 1 + i:
-// its dark pixels, and those of them below background, which cannot simply copy the
-// label above. One spare word past the widest row reads as 0.
-constexpr int32_t MASK_WORDS = WIDEST_ROW / 64 + 2;
-static uint64_t darkMask[MASK_WORDS];
-static uint64_t unsetMask[MASK_WORDS];
 
 // The words that hold a width's pixels 1 ... width-2.
 static int32_t maskWords(int32_t width) {
@@ -68,15 +39,15 @@ static inline void addMarks(uint64_t* mask, int32_t x, uint32_t marks) {
 
 // A dark pixel copies the label above it, a bright one gets 0. Pixels first ... end-1 of
 // a frame row one at a time; whether any was dark.
-static bool markRange(const FrameImage* row, int32_t first, int32_t end, uint16_t bound, const LabelPixel* up,
-                      LabelPixel* cur) {
+static bool markRange(LabelBuffers& b, const unsigned char* row, int32_t first, int32_t end, uint16_t bound,
+                      const LabelPixel* up, LabelPixel* cur) {
     bool any = false;
     for (int32_t x = first; x < end; ++x) {
-        const FrameImage* p = row + 4 * x;
+        const unsigned char* p = row + 4 * x;
         const bool dark = p[0] + p[1] + p[2] < bound;
         cur[x] = dark ? up[x] : 0;
-        addMarks(darkMask, x, dark);
-        addMarks(unsetMask, x, dark && !up[x]);
+        addMarks(b.darkMask, x, dark);
+        addMarks(b.unsetMask, x, dark && !up[x]);
         any |= dark;
     }
     return any;
@@ -93,8 +64,8 @@ static inline __m128i darkLanes(const __m128i* p, __m128i bound) {
 }
 
 // The same for the sixteen pixels from x on, with the dark ones returned as bits.
-static inline uint32_t markSixteen(const FrameImage* row, int32_t x, __m128i bound, const LabelPixel* up,
-                                   LabelPixel* cur) {
+static inline uint32_t markSixteen(LabelBuffers& b, const unsigned char* row, int32_t x, __m128i bound,
+                                   const LabelPixel* up, LabelPixel* cur) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
     const __m128i low = _mm_packs_epi32(darkLanes(p, bound), darkLanes(p + 1, bound));
     const __m128i high = _mm_packs_epi32(darkLanes(p + 2, bound), darkLanes(p + 3, bound));
@@ -106,13 +77,13 @@ static inline uint32_t markSixteen(const FrameImage* row, int32_t x, __m128i bou
     const __m128i unsetLow = _mm_and_si128(low, _mm_cmpeq_epi16(upLow, zero));
     const __m128i unsetHigh = _mm_and_si128(high, _mm_cmpeq_epi16(upHigh, zero));
     const uint32_t dark = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
-    addMarks(darkMask, x, dark);
-    addMarks(unsetMask, x, uint32_t(_mm_movemask_epi8(_mm_packs_epi16(unsetLow, unsetHigh))));
+    addMarks(b.darkMask, x, dark);
+    addMarks(b.unsetMask, x, uint32_t(_mm_movemask_epi8(_mm_packs_epi16(unsetLow, unsetHigh))));
     return dark;
 }
 
 // Whether every colour byte (not the fourth) of the sixteen pixels from x on is at least floor.
-static inline bool sixteenAtLeast(const FrameImage* row, int32_t x, __m128i floor) {
+static inline bool sixteenAtLeast(const unsigned char* row, int32_t x, __m128i floor) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
     const __m128i smallest =
         _mm_or_si128(_mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
@@ -130,8 +101,8 @@ static inline bool sixteenAtLeast(const FrameImage* row, int32_t x, __m128i floo
 // colour byte does are bright without summing or writing them, a test that costs about
 // what reading the bytes does. The row's last sixteen are done again from its
 // end rather than one by one; doing a pixel twice changes nothing.
-static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, uint16_t bound,
-                           const LabelPixel* up, LabelPixel* cur) {
+static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold,
+                           uint16_t bound, const LabelPixel* up, LabelPixel* cur) {
 #if defined(__SSE2__)
     if (width >= 18) {
         const __m128i boundLanes = _mm_set1_epi32(bound);
@@ -140,7 +111,7 @@ static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, 
         uint32_t any = 0;
         for (int32_t x = 1;; x += 16) {
             if (x > width - 17) x = width - 17;
-            if (!screen || !sixteenAtLeast(row, x, floor)) any |= markSixteen(row, x, boundLanes, up, cur);
+            if (!screen || !sixteenAtLeast(row, x, floor)) any |= markSixteen(b, row, x, boundLanes, up, cur);
             if (x == width - 17) break;
         }
         return any != 0;
@@ -148,11 +119,11 @@ static bool markDarkPixels(const FrameImage* row, int32_t width, int threshold, 
 #else
     (void)threshold;
 #endif
-    return markRange(row, 1, width - 1, bound, up, cur);
+    return markRange(b, row, 1, width - 1, bound, up, cur);
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
-static int32_t findRepresentative(int32_t r) {
+static int32_t findRepresentative(int32_t* labelTable, int32_t r) {
     while (labelTable[r - 1] != r) {
         const int32_t parent = labelTable[r - 1];
         labelTable[r - 1] = labelTable[parent - 1];
@@ -162,19 +133,18 @@ static int32_t findRepresentative(int32_t r) {
 }
 
 // Joins the sets of raw labels a and b; returns the joint representative (the smaller).
-static int32_t mergeLabels(int32_t a, int32_t b) {
-    a = findRepresentative(a);
-    b = findRepresentative(b);
+static int32_t mergeLabels(int32_t* labelTable, int32_t a, int32_t b) {
+    a = findRepresentative(labelTable, a);
+    b = findRepresentative(labelTable, b);
     if (a > b) std::swap(a, b);
     labelTable[b - 1] = a;
     return a;
 }
 
-// Adds pixels first ... last of row y, a run of one region, to the record of raw label
-// `label` of that region. Any raw label of the region will do: only the regions' sums
+// Adds pixels first ... last of row y, a run of one region, to the record s of a raw
+// label of that region. Any raw label of the region will do: only the regions' sums
 // and bounds are ever read.
-static inline void countRun(int32_t label, int32_t first, int32_t last, int32_t y) {
-    RawLabelStats& s = rawLabelStats[label - 1];
+static inline void countRun(RawLabelStats& s, int32_t first, int32_t last, int32_t y) {
     const int32_t n = last - first + 1;
     s.area += n;
     s.sumX += (int64_t(first) + last) * n / 2;
@@ -186,8 +156,8 @@ static inline void countRun(int32_t label, int32_t first, int32_t last, int32_t 
 
 // The label of a dark pixel whose up neighbour is background, from its other three
 // already-visited neighbours; 0 when it needs a new raw label.
-static int32_t labelWithoutUp(int32_t upRight, int32_t upLeft, int32_t left) {
-    if (upRight && (upLeft || left)) return mergeLabels(upRight, upLeft ? upLeft : left);
+static int32_t labelWithoutUp(int32_t* labelTable, int32_t upRight, int32_t upLeft, int32_t left) {
+    if (upRight && (upLeft || left)) return mergeLabels(labelTable, upRight, upLeft ? upLeft : left);
     if (upRight) return upRight;
     if (upLeft) return upLeft;
     return left;
@@ -203,33 +173,33 @@ static int32_t lowestBit(uint64_t word) {
 // counts the row's runs of dark pixels. Clears the row's masks. Returns the raw label
 // count, or -1 when the table overflows. *firstDark and *lastDark receive the row's first
 // and last dark column.
-static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y, int32_t rawCount,
-                        int32_t* firstDark, int32_t* lastDark) {
+static int32_t labelRow(LabelBuffers& b, LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
+                        int32_t rawCount, int32_t* firstDark, int32_t* lastDark) {
     const int32_t words = maskWords(width);
     for (int32_t w = 0; w < words; ++w) {
-        for (uint64_t bits = unsetMask[w]; bits; bits &= bits - 1) {
+        for (uint64_t bits = b.unsetMask[w]; bits; bits &= bits - 1) {
             const int32_t x = 64 * w + lowestBit(bits) + 1;
-            int32_t label = labelWithoutUp(up[x + 1], up[x - 1], cur[x - 1]);
+            int32_t label = labelWithoutUp(b.labelTable, up[x + 1], up[x - 1], cur[x - 1]);
             if (!label) {
                 if (rawCount == RAW_LABEL_CAPACITY) return -1;
                 label = ++rawCount;
-                labelTable[label - 1] = label;
-                rawLabelStats[label - 1] = RawLabelStats{0, 0, 0, x, x, y, y};
+                b.labelTable[label - 1] = label;
+                b.rawLabelStats[label - 1] = RawLabelStats{0, 0, 0, x, x, y, y};
             }
             cur[x] = LabelPixel(label);
         }
-        unsetMask[w] = 0;
+        b.unsetMask[w] = 0;
     }
     // A run starts at a dark pixel whose left neighbour is bright and ends at one whose
     // right neighbour is; one that reaches past a word is carried to the next.
     int32_t runStart = -1;
     uint64_t carry = 0;  // the previous word's last pixel
     for (int32_t w = 0; w < words; ++w) {
-        const uint64_t dark = darkMask[w];
+        const uint64_t dark = b.darkMask[w];
         uint64_t starts = dark & ~((dark << 1) | carry);
-        uint64_t ends = dark & ~((dark >> 1) | (darkMask[w + 1] << 63));
+        uint64_t ends = dark & ~((dark >> 1) | (b.darkMask[w + 1] << 63));
         carry = dark >> 63;
-        darkMask[w] = 0;
+        b.darkMask[w] = 0;
         while (starts | ends) {
             if (runStart < 0) {
                 runStart = 64 * w + lowestBit(starts) + 1;
@@ -238,7 +208,7 @@ static int32_t labelRow(LabelPixel* cur, const LabelPixel* up, int32_t width, in
             if (!ends) break;
             const int32_t runEnd = 64 * w + lowestBit(ends) + 1;
             ends &= ends - 1;
-            countRun(cur[runStart], runStart, runEnd, y);
+            countRun(b.rawLabelStats[cur[runStart] - 1], runStart, runEnd, y);
             *firstDark = std::min(*firstDark, runStart);
             *lastDark = runEnd;
             runStart = -1;
@@ -254,19 +224,19 @@ static void clearColumns(LabelPixel* row, int32_t from, int32_t to) {
 
 // Clears what the spans of the image at spanWidth x spanHeight hold, and starts empty
 // spans for width x height.
-static void startSpans(int32_t width, int32_t height) {
-    for (int32_t y = 0; y < spanHeight; ++y)
-        clearColumns(labelImage + size_t(y) * spanWidth, labelledSpan[y].first, labelledSpan[y].last + 1);
-    std::fill(labelledSpan, labelledSpan + height, ColumnSpan{width, -1});
-    spanWidth = width;
-    spanHeight = height;
+static void startSpans(LabelBuffers& b, int32_t width, int32_t height) {
+    for (int32_t y = 0; y < b.spanHeight; ++y)
+        clearColumns(b.image + size_t(y) * b.spanWidth, b.labelledSpan[y].first, b.labelledSpan[y].last + 1);
+    std::fill(b.labelledSpan, b.labelledSpan + height, ColumnSpan{width, -1});
+    b.spanWidth = width;
+    b.spanHeight = height;
 }
 
 // Makes row y of the label image equal to the labelled row, whose labels lie in columns
 // first ... last (none when first > last).
-static void storeRow(const LabelPixel* labelled, int32_t y, int32_t first, int32_t last) {
-    LabelPixel* row = labelImage + size_t(y) * spanWidth;
-    ColumnSpan& span = labelledSpan[y];
+static void storeRow(LabelBuffers& b, const LabelPixel* labelled, int32_t y, int32_t first, int32_t last) {
+    LabelPixel* row = b.image + size_t(y) * b.spanWidth;
+    ColumnSpan& span = b.labelledSpan[y];
     if (first > last) {
         clearColumns(row, span.first, span.last + 1);
     } else {
@@ -278,7 +248,8 @@ static void storeRow(const LabelPixel* labelled, int32_t y, int32_t first, int32
 }
 
 // Turns the table into raw label -> region number and gathers the region statistics.
-static int32_t gatherRegions(int32_t rawCount, int32_t width, int32_t height) {
+static int32_t gatherRegions(LabelBuffers& b, int32_t rawCount, int32_t width, int32_t height) {
+    int32_t* labelTable = b.labelTable;
     int32_t next = 1;
     for (int32_t r = 1; r <= rawCount; ++r) {
         // A parent is smaller than its child, so its entry already holds the final number.
@@ -286,69 +257,65 @@ static int32_t gatherRegions(int32_t rawCount, int32_t width, int32_t height) {
     }
     const int32_t count = next - 1;
     for (int32_t k = 0; k < count; ++k) {
-        regionArea[k] = 0;
-        regionCentroid[k] = RegionCentroid{0.0, 0.0};
-        regionBounds[k] = RegionBounds{width, 0, height, 0};
+        b.regionArea[k] = 0;
+        b.regionCentroid[k] = RegionCentroid{0.0, 0.0};
+        b.regionBounds[k] = RegionBounds{width, 0, height, 0};
     }
     for (int32_t r = 0; r < rawCount; ++r) {
-        const RawLabelStats& s = rawLabelStats[r];
+        const RawLabelStats& s = b.rawLabelStats[r];
         const int32_t k = labelTable[r] - 1;
-        regionArea[k] += s.area;
-        regionCentroid[k].x += double(s.sumX);
-        regionCentroid[k].y += double(s.sumY);
-        RegionBounds& b = regionBounds[k];
-        b.xMin = std::min(b.xMin, s.xMin);
-        b.xMax = std::max(b.xMax, s.xMax);
-        b.yMin = std::min(b.yMin, s.yMin);
-        b.yMax = std::max(b.yMax, s.yMax);
+        b.regionArea[k] += s.area;
+        b.regionCentroid[k].x += double(s.sumX);
+        b.regionCentroid[k].y += double(s.sumY);
+        RegionBounds& bounds = b.regionBounds[k];
+        bounds.xMin = std::min(bounds.xMin, s.xMin);
+        bounds.xMax = std::max(bounds.xMax, s.xMax);
+        bounds.yMin = std::min(bounds.yMin, s.yMin);
+        bounds.yMax = std::max(bounds.yMax, s.yMax);
     }
     for (int32_t k = 0; k < count; ++k) {
-        regionCentroid[k].x /= regionArea[k];
-        regionCentroid[k].y /= regionArea[k];
+        b.regionCentroid[k].x /= b.regionArea[k];
+        b.regionCentroid[k].y /= b.regionArea[k];
     }
     return count;
 }
 
-const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* regionCountOut,
-                             const int32_t** regionAreaOut, const RegionCentroid** regionCentroidOut,
-                             const RegionBounds** regionBoundsOut, const int32_t** labelTableOut) {
-    *regionCountOut = 0;
-    int32_t width, height;
-    currentDetectSize(&width, &height);
-    if (!frame || !labelImageFits(width, height)) return nullptr;
+Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int threshold) {
+    LabelBuffers& b = *buffers;
+    Labelling result = {nullptr, 0, 0, 0, b.regionArea, b.regionCentroid, b.regionBounds, b.labelTable};
+    if (!frame || !frame->pixels || !labelImageFits(frame->width, frame->height) ||
+        frame->stride < int64_t(frame->width) * 4)
+        return result;
+    const int32_t width = frame->width, height = frame->height;
     // Dark means a sum of at most 3 x threshold, that is below this bound. The sums are
     // 0 ... 765, so clamping the threshold changes nothing but keeps 3 x threshold in range.
     threshold = std::max(-1, std::min(threshold, 255));
     const uint16_t bound = threshold < 0 ? 0 : uint16_t(3 * threshold + 1);
 
-    if (width != spanWidth || height != spanHeight) startSpans(width, height);
-    LabelPixel* up = rowBuffers[0];
-    LabelPixel* cur = rowBuffers[1];
+    if (width != b.spanWidth || height != b.spanHeight) startSpans(b, width, height);
+    LabelPixel* up = b.rowBuffers[0];
+    LabelPixel* cur = b.rowBuffers[1];
     std::fill(up, up + width, LabelPixel(0));  // the top row
     std::fill(cur, cur + width, LabelPixel(0));
-    std::fill(darkMask, darkMask + maskWords(width) + 1, 0);  // a failed frame leaves bits
-    std::fill(unsetMask, unsetMask + maskWords(width) + 1, 0);
+    std::fill(b.darkMask, b.darkMask + maskWords(width) + 1, 0);  // a failed frame leaves bits
+    std::fill(b.unsetMask, b.unsetMask + maskWords(width) + 1, 0);
     int32_t rawCount = 0;
     for (int32_t y = 1; y < height - 1; ++y) {
         int32_t first = width, last = -1;
-        if (y > 2) clearColumns(cur, labelledSpan[y - 2].first, labelledSpan[y - 2].last + 1);  // row y-2's labels
-        if (markDarkPixels(frame + size_t(y) * width * 4, width, threshold, bound, up, cur)) {
-            rawCount = labelRow(cur, up, width, y, rawCount, &first, &last);
-            if (rawCount < 0) return nullptr;
+        if (y > 2) clearColumns(cur, b.labelledSpan[y - 2].first, b.labelledSpan[y - 2].last + 1);  // row y-2's labels
+        if (markDarkPixels(b, frame->pixels + size_t(y) * frame->stride, width, threshold, bound, up, cur)) {
+            rawCount = labelRow(b, cur, up, width, y, rawCount, &first, &last);
+            if (rawCount < 0) return result;
         }
-        storeRow(cur, y, first, last);
+        storeRow(b, cur, y, first, last);
         std::swap(up, cur);
     }
 
-    regionCount = gatherRegions(rawCount, width, height);
-    *regionCountOut = regionCount;
-    if (regionCount > 0) {
-        *regionAreaOut = regionArea;
-        *regionCentroidOut = regionCentroid;
-        *regionBoundsOut = regionBounds;
-        *labelTableOut = labelTable;
-    }
-    return labelImage;
+    result.image = b.image;
+    result.width = width;
+    result.height = height;
+    result.regionCount = gatherRegions(b, rawCount, width, height);
+    return result;
 }
 
 }  // namespace zelk

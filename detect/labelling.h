@@ -25,18 +25,57 @@ struct RegionBounds {
     int32_t xMin, xMax, yMin, yMax;  // inclusive
 };
 
-// Whether a detect size can be labelled: at least 3 x 3 and at most LABEL_IMAGE_CAPACITY pixels.
+// The widest row a labellable size can have: both sides are at least 3.
+constexpr int32_t WIDEST_ROW = LABEL_IMAGE_CAPACITY / 3;
+// The row being labelled as bit masks, bit i of word i / 64 standing for pixel 1 + i. One
+// spare word past the widest row reads as 0.
+constexpr int32_t MASK_WORDS = WIDEST_ROW / 64 + 2;
+
+// Per row of the label image, the columns that may hold labels (first > last: none).
+struct ColumnSpan {
+    int32_t first, last;
+};
+
+// The labelling's working memory and results, about 9 MB: keep it off the stack. It must
+// start zeroed (value-initialised), as the label image outside the spans is always 0.
+struct LabelBuffers {
+    LabelPixel image[LABEL_IMAGE_CAPACITY];
+    int32_t labelTable[RAW_LABEL_CAPACITY];
+    RawLabelStats rawLabelStats[RAW_LABEL_CAPACITY];
+    int32_t regionArea[RAW_LABEL_CAPACITY];
+    RegionCentroid regionCentroid[RAW_LABEL_CAPACITY];
+    RegionBounds regionBounds[RAW_LABEL_CAPACITY];
+    LabelPixel rowBuffers[2][WIDEST_ROW];
+    // The spans describe the image at spanWidth x spanHeight.
+    ColumnSpan labelledSpan[WIDEST_ROW];
+    int32_t spanWidth, spanHeight;
+    // The row's dark pixels, and those of them below background, which cannot simply copy
+    // the label above.
+    uint64_t darkMask[MASK_WORDS];
+    uint64_t unsetMask[MASK_WORDS];
+};
+
+// A frame's labelling: pointers into the buffers that made it, valid until they label again.
+struct Labelling {
+    const LabelPixel* image;  // width x height raw labels; null when the frame could not be labelled
+    int32_t width, height;
+    int32_t regionCount;
+    // Region k's entry k-1.
+    const int32_t* regionArea;
+    const RegionCentroid* regionCentroid;
+    const RegionBounds* regionBounds;
+    const int32_t* labelTable;  // raw label r -> region number at entry r-1
+};
+
+// Whether a frame size can be labelled: at least 3 x 3 and at most LABEL_IMAGE_CAPACITY pixels.
 bool labelImageFits(int32_t width, int32_t height);
 
-// Labels the frame at the current camera's size: pixels whose first three bytes sum
-// to at most 3 x threshold are dark (a threshold below 0 darkens nothing, one above 255
-// everything). Returns the label image, or null on failure: a null frame, a detect size
-// that labelImageFits refuses (nothing is read or written then), or more than
-// RAW_LABEL_CAPACITY raw labels. On failure *regionCount is 0. When *regionCount > 0,
-// the four array out-parameters point at region k's entry k-1 (labelTable: raw label
-// r -> region number at entry r-1); otherwise they are left untouched.
-const LabelPixel* labelFrame(const FrameImage* frame, int threshold, int32_t* regionCount,
-                             const int32_t** regionArea, const RegionCentroid** regionCentroid,
-                             const RegionBounds** regionBounds, const int32_t** labelTable);
+// Labels the frame into the buffers: pixels whose first three bytes sum to at most
+// 3 x threshold are dark (a threshold below 0 darkens nothing, one above 255 everything).
+// On failure the image is null and the region count 0: a null frame or pixels, a size
+// that labelImageFits refuses or a stride below 4 x width (nothing is read or written
+// then), or more than
+// RAW_LABEL_CAPACITY raw labels.
+Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int threshold);
 
 }  // namespace zelk

@@ -4,9 +4,14 @@
 
 namespace zelk {
 
-// A camera frame is handed around as a pointer to its first byte: width x height
-// pixels of 4 bytes, rows top to bottom, no padding; byte k of a pixel is plane k.
-typedef unsigned char FrameImage;
+// A camera frame: width x height pixels of 4 bytes, rows top to bottom, each row `stride`
+// bytes after the one above (at least 4 x width); byte k of a pixel is plane k. The pixels
+// belong to whoever delivered the frame.
+struct FrameImage {
+    const unsigned char* pixels;
+    int32_t width, height;
+    int32_t stride;
+};
 
 constexpr int MARKER_LIST_CAPACITY = 30;
 
@@ -18,6 +23,12 @@ struct MarkerRecord {
     double centre[2];      // region centroid, observed coordinates
     double edgeLines[4][3];  // side i: a x + b y + c = 0, ideal coordinates, (a, b) unit
     double corners[4][2];    // corner i joins side i-1 and side i, ideal coordinates
+};
+
+// A frame's markers.
+struct MarkerList {
+    MarkerRecord records[MARKER_LIST_CAPACITY];
+    int32_t count;
 };
 
 }  // namespace zelk

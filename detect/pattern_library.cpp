@@ -9,32 +9,15 @@
 #include <emmintrin.h>
 #endif
 
-#include "camera/camera_params.h"
 #include "numeric/dense_matrix.h"
 
 namespace zelk {
 
-static const int ORIENTATIONS = 4;
 static const double CONSTANT_TEMPLATE_NORM = 0.0000001;
-
-// -1 until the first load; then the number of slots in use.
-static int patternCount = -1;
-static int slotInUse[PATTERN_SLOTS];
-// Per slot and orientation: 255 - value, minus its block mean, at (row x 16 + column) x 3 + plane.
-// The values are integers below 2^32 in magnitude, held exactly in doubles: a correlation
-// with an image (terms below 2^8) sums 768 integer terms below 2^40, so every partial sum
-// is an exact integer, in any order of summation.
-static double templates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
-static double templateNorms[PATTERN_SLOTS][ORIENTATIONS];
-// The same values in 16 bits, for the blocks whose values all lie within SMALL_TEMPLATE_LIMIT
-// (every block of a file of 0..255 values): their correlations are summed in 32-bit integers.
 // An image's values lie within 255 (a byte less a mean of bytes), so no sum of 768 products
-// exceeds 768 x 255 x 8191 = 1,604,125,440 < 2^31 in any order of summation, and the
-// integer is the exact one the doubles hold. Other blocks hold zeros here (their integer
-// sums are formed alongside and ignored).
+// with 16-bit template values within this limit exceeds 768 x 255 x 8191 = 1,604,125,440
+// < 2^31 in any order of summation, and the integer is the exact one the doubles hold.
 static const int32_t SMALL_TEMPLATE_LIMIT = 8191;
-alignas(16) static int16_t smallTemplates[PATTERN_SLOTS][ORIENTATIONS][PATTERN_VALUES];
-static bool templateIsSmall[PATTERN_SLOTS][ORIENTATIONS];
 
 // Reads the next whitespace-separated, optionally signed decimal integer, as the "%d"
 // scan would, but refuses a value outside the int32 range instead of leaving it undefined.
@@ -89,13 +72,9 @@ static bool readTemplate(FILE* file, double* values, double* norm, int16_t* smal
     return true;
 }
 
-int loadPattern(const char* path) {
-    if (patternCount == -1) {
-        for (int slot = 0; slot < PATTERN_SLOTS; slot++) slotInUse[slot] = 0;
-        patternCount = 0;
-    }
+int loadPattern(PatternLibrary* library, const char* path) {
     int slot = 0;
-    while (slot < PATTERN_SLOTS && slotInUse[slot]) slot++;
+    while (slot < PATTERN_SLOTS && library->slotInUse[slot]) slot++;
     if (slot == PATTERN_SLOTS) return -1;
 
     FILE* file = std::fopen(path, "r");
@@ -103,24 +82,22 @@ int loadPattern(const char* path) {
         std::printf("\"%s\" not found!!\n", path);
         return -1;
     }
-    for (int o = 0; o < ORIENTATIONS; o++) {
-        if (!readTemplate(file, templates[slot][o], &templateNorms[slot][o], smallTemplates[slot][o],
-                          &templateIsSmall[slot][o])) {
+    for (int o = 0; o < PATTERN_ORIENTATIONS; o++) {
+        if (!readTemplate(file, library->templates[slot][o], &library->templateNorms[slot][o],
+                          library->smallTemplates[slot][o], &library->templateIsSmall[slot][o])) {
             std::printf("Pattern Data read error!!\n");
             std::fclose(file);
             return -1;
         }
     }
     std::fclose(file);
-    slotInUse[slot] = 1;
-    patternCount++;
+    library->slotInUse[slot] = true;
     return slot;
 }
 
-int freePattern(int id) {
-    if (id < 0 || id >= PATTERN_SLOTS || !slotInUse[id]) return -1;
-    slotInUse[id] = 0;
-    patternCount--;
+int freePattern(PatternLibrary* library, int id) {
+    if (id < 0 || id >= PATTERN_SLOTS || !library->slotInUse[id]) return -1;
+    library->slotInUse[id] = false;
     return 1;
 }
 
@@ -176,8 +153,8 @@ static const unsigned char BLANK_PIXEL[4] = {0, 0, 0, 0};
 // outside: truncation toward zero lands inside exactly when the value lies in (-1, size),
 // and NaN and values too large for an int fail that test. false when a denominator is 0
 // (nothing is divided then).
-static bool locateRowSamples(const SampleRow& row, const FrameImage* frame, int32_t width, int32_t height,
-                             const unsigned char** pixels) {
+static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, size_t stride, int32_t width,
+                             int32_t height, const unsigned char** pixels) {
     alignas(16) double d[64];
 #if defined(__SSE2__)
     // Two samples at a time: packed doubles round each operation as scalar ones do, and
@@ -202,11 +179,12 @@ static bool locateRowSamples(const SampleRow& row, const FrameImage* frame, int3
                                           _mm_and_pd(_mm_cmpgt_pd(fy, low), _mm_cmplt_pd(fy, bottom)));
         const int mask = _mm_movemask_pd(inside);
         const __m128i px = _mm_cvttpd_epi32(fx), py = _mm_cvttpd_epi32(fy);
-        const size_t first = static_cast<size_t>(_mm_cvtsi128_si32(py)) * width + _mm_cvtsi128_si32(px);
-        const size_t second = static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(py, 4))) * width +
-                              _mm_cvtsi128_si32(_mm_srli_si128(px, 4));
-        pixels[i] = mask & 1 ? frame + first * 4 : BLANK_PIXEL;
-        pixels[i + 1] = mask & 2 ? frame + second * 4 : BLANK_PIXEL;
+        const size_t first = static_cast<size_t>(_mm_cvtsi128_si32(py)) * stride +
+                             static_cast<size_t>(_mm_cvtsi128_si32(px)) * 4;
+        const size_t second = static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(py, 4))) * stride +
+                              static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(px, 4))) * 4;
+        pixels[i] = mask & 1 ? frame + first : BLANK_PIXEL;
+        pixels[i + 1] = mask & 2 ? frame + second : BLANK_PIXEL;
     }
 #else
     bool vanishing = false;
@@ -219,7 +197,7 @@ static bool locateRowSamples(const SampleRow& row, const FrameImage* frame, int3
         const double fx = (row.columnX[i] + row.rowX + row.h02) / d[i];
         const double fy = (row.columnY[i] + row.rowY + row.h12) / d[i];
         pixels[i] = fx > -1.0 && fx < width && fy > -1.0 && fy < height
-                        ? frame + (static_cast<size_t>(static_cast<int>(fy)) * width + static_cast<int>(fx)) * 4
+                        ? frame + static_cast<size_t>(static_cast<int>(fy)) * stride + static_cast<size_t>(static_cast<int>(fx)) * 4
                         : BLANK_PIXEL;
     }
 #endif
@@ -263,8 +241,9 @@ int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const 
 int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, int ny, PatternImage* image) {
     if ((nx != 16 && nx != 32 && nx != 64) || (ny != 16 && ny != 32 && ny != 64)) return -1;
     const int sx = nx / PATTERN_SIZE, sy = ny / PATTERN_SIZE;
-    int32_t width, height;
-    currentDetectSize(&width, &height);
+    if (!frame || !frame->pixels || frame->width < 0 || frame->height < 0 || frame->stride < int64_t(frame->width) * 4)
+        return -1;
+    const size_t stride = static_cast<size_t>(frame->stride);
 
     alignas(16) double columnX[64], columnY[64], columnD[64];
     for (int i = 0; i < nx; i++) {
@@ -284,7 +263,7 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
         row.rowX = h[0][1] * Y;
         row.rowY = h[1][1] * Y;
         row.rowD = h[2][1] * Y;
-        if (!locateRowSamples(row, frame, width, height, pixels)) return -1;
+        if (!locateRowSamples(row, frame->pixels, stride, frame->width, frame->height, pixels)) return -1;
         // A pattern pixel's samples of this row are summed in registers, then added once.
         uint16_t(*rowSums)[4] = sums + (j / sy) * PATTERN_SIZE;
         for (int column = 0; column < PATTERN_SIZE; column++) addPixels(pixels + column * sx, sx, rowSums[column]);
@@ -297,18 +276,20 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
 
 // An image's correlations with a slot's four blocks: exact integers either way, summed in
 // 32-bit integers for the blocks that allow it (all four in one pass), else in doubles.
-static void slotCorrelations(const int16_t* smallInput, int slot, double correlations[ORIENTATIONS]) {
-    const int16_t* small[ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1], smallTemplates[slot][2],
+static void slotCorrelations(const PatternLibrary* library, const int16_t* smallInput, int slot,
+                             double correlations[PATTERN_ORIENTATIONS]) {
+    const auto& smallTemplates = library->smallTemplates;
+    const int16_t* small[PATTERN_ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1], smallTemplates[slot][2],
                                           smallTemplates[slot][3]};
-    int32_t dots[ORIENTATIONS] = {0, 0, 0, 0};
+    int32_t dots[PATTERN_ORIENTATIONS] = {0, 0, 0, 0};
     for (int n = 0; n < PATTERN_VALUES; n++)
-        for (int o = 0; o < ORIENTATIONS; o++) dots[o] += int32_t(smallInput[n]) * small[o][n];
-    for (int o = 0; o < ORIENTATIONS; o++) {
-        if (templateIsSmall[slot][o]) {
+        for (int o = 0; o < PATTERN_ORIENTATIONS; o++) dots[o] += int32_t(smallInput[n]) * small[o][n];
+    for (int o = 0; o < PATTERN_ORIENTATIONS; o++) {
+        if (library->templateIsSmall[slot][o]) {
             correlations[o] = dots[o];
             continue;
         }
-        const double* values = templates[slot][o];
+        const double* values = library->templates[slot][o];
         double partial[4] = {0.0, 0.0, 0.0, 0.0};  // exact integers: the order does not matter
         for (int n = 0; n < PATTERN_VALUES; n += 4)
             for (int k = 0; k < 4; k++) partial[k] += double(smallInput[n + k]) * values[n + k];
@@ -316,7 +297,8 @@ static void slotCorrelations(const int16_t* smallInput, int slot, double correla
     }
 }
 
-int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction, double* confidence) {
+int matchPattern(const PatternLibrary* library, const PatternImage* image, int32_t* patternId, int32_t* direction,
+                 double* confidence) {
     alignas(16) int16_t smallInput[PATTERN_VALUES];
     int32_t sum = 0;
     for (int n = 0; n < PATTERN_VALUES; n++) sum += 255 - image->value[n];
@@ -335,11 +317,11 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
     *patternId = -1;
     *direction = -1;
     for (int slot = 0; slot < PATTERN_SLOTS; slot++) {
-        if (!slotInUse[slot]) continue;
-        double correlations[ORIENTATIONS];
-        slotCorrelations(smallInput, slot, correlations);
-        for (int o = 0; o < ORIENTATIONS; o++) {
-            const double r = correlations[o] / templateNorms[slot][o] / inputNorm;
+        if (!library->slotInUse[slot]) continue;
+        double correlations[PATTERN_ORIENTATIONS];
+        slotCorrelations(library, smallInput, slot, correlations);
+        for (int o = 0; o < PATTERN_ORIENTATIONS; o++) {
+            const double r = correlations[o] / library->templateNorms[slot][o] / inputNorm;
             if (r > best) {  // ties keep the lower slot, then the lower orientation
                 best = r;
                 *patternId = slot;
@@ -351,9 +333,9 @@ int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* directi
     return 0;
 }
 
-int identifyCandidate(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
-                      const int32_t vertexIndex[5], int32_t* patternId, int32_t* direction,
-                      double* confidence) {
+int identifyCandidate(const PatternLibrary* library, const FrameImage* frame, const int32_t* contourX,
+                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId,
+                      int32_t* direction, double* confidence) {
     PatternImage image;
     if (extractPatternImage(frame, contourX, contourY, vertexIndex, &image) < 0) {
         *patternId = -1;
@@ -361,7 +343,7 @@ int identifyCandidate(const FrameImage* frame, const int32_t* contourX, const in
         *confidence = 0.0;
         return 0;
     }
-    matchPattern(&image, patternId, direction, confidence);
+    matchPattern(library, &image, patternId, direction, confidence);
     return 0;
 }
 

@@ -26,14 +26,32 @@ struct PatternImage {
     unsigned char value[PATTERN_VALUES];
 };
 
+constexpr int PATTERN_ORIENTATIONS = 4;
+
+// The registered patterns. Per slot and orientation: 255 - value, minus its block mean, at
+// (row x 16 + column) x 3 + plane. The values are integers below 2^32 in magnitude, held
+// exactly in doubles: a correlation with an image (terms below 2^8) sums 768 integer terms
+// below 2^40, so every partial sum is an exact integer, in any order of summation.
+// The same values are kept in 16 bits for the blocks whose values all lie within
+// SMALL_TEMPLATE_LIMIT (every block of a file of 0..255 values): their correlations are
+// summed in 32-bit integers. Other blocks hold zeros there. About 1.5 MB; a zeroed
+// library (value-initialised) is empty.
+struct PatternLibrary {
+    bool slotInUse[PATTERN_SLOTS];
+    double templates[PATTERN_SLOTS][PATTERN_ORIENTATIONS][PATTERN_VALUES];
+    double templateNorms[PATTERN_SLOTS][PATTERN_ORIENTATIONS];
+    alignas(16) int16_t smallTemplates[PATTERN_SLOTS][PATTERN_ORIENTATIONS][PATTERN_VALUES];
+    bool templateIsSmall[PATTERN_SLOTS][PATTERN_ORIENTATIONS];
+};
+
 // Loads a pattern file into the lowest free slot. Returns the slot id 0..49, or -1.
-int loadPattern(const char* path);
+int loadPattern(PatternLibrary* library, const char* path);
 // Frees a slot. Returns 1, or -1 when the id is not a slot in use.
-int freePattern(int id);
+int freePattern(PatternLibrary* library, int id);
 // Unwarps the candidate's inside and matches it. Always returns 0 and writes all outputs.
-int identifyCandidate(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
-                      const int32_t vertexIndex[5], int32_t* patternId, int32_t* direction,
-                      double* confidence);
+int identifyCandidate(const PatternLibrary* library, const FrameImage* frame, const int32_t* contourX,
+                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId,
+                      int32_t* direction, double* confidence);
 // Samples the inside through the raw corner points into image. 0, or -1 (image unwritten).
 int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
                         const int32_t vertexIndex[5], PatternImage* image);
@@ -43,7 +61,7 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
 // Projective transform (h22 = 1) taking the 4 plane points onto the 4 image points. 0 or -1.
 int computePerspective(const double plane[4][2], const double image[4][2], double h[3][3]);
 // Best correlation over the slots in use and their orientations. 0, or -1 for a uniform image.
-int matchPattern(const PatternImage* image, int32_t* patternId, int32_t* direction,
-                 double* confidence);
+int matchPattern(const PatternLibrary* library, const PatternImage* image, int32_t* patternId,
+                 int32_t* direction, double* confidence);
 
 }  // namespace zelk

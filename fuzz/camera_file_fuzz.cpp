@@ -42,15 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     CameraParams record;
     if (loadCameraParams(path, 1, &record) < 0 || record.imageWidth < 1) return 0;
-    CameraParams scaled;
-    scaleCameraParams(&record, VIDEO_WIDTH, VIDEO_HEIGHT, &scaled);
-    setCurrentCamera(&scaled);
-    printCameraParams(&scaled);
+    Detector* detector = fuzz::fuzzDetector();
+    scaleCameraParams(&record, VIDEO_WIDTH, VIDEO_HEIGHT, &detector->camera);
+    printCameraParams(&detector->camera);
 
-    MarkerRecord* markers = nullptr;
-    const int32_t count =
-        fuzz::findMarkers(frame.data(), 100, fuzz::LARGEST_AREA, fuzz::SMALLEST_AREA, fuzz::VERTEX_FACTOR, &markers);
+    const FrameImage image = {frame.data(), VIDEO_WIDTH, VIDEO_HEIGHT, 4 * VIDEO_WIDTH};
+    const int32_t count = fuzz::findMarkers(detector, &image, 100);
     const double centre[2] = {0.0, 0.0};
-    for (int32_t i = 0; i < count; ++i) fuzz::queryPose(&markers[i], centre, 80.0);
+    for (int32_t i = 0; i < count; ++i) fuzz::queryPose(&detector->markers.records[i], &detector->camera, centre, 80.0);
     return 0;
 }

@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "detect/labelling.h"
-#include "detect/pattern_library.h"
 #include "fuzz/fuzz_support.h"
 
 using namespace zelk;
@@ -28,7 +26,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     for (int block = 0; block < 4 * 3; ++block)
         for (int row = 0; row < 16; ++row)
             for (int column = 0; column < 16; ++column) text += row < 8 && column < 8 ? "0 " : "255 ";
-    loadPattern(fuzz::writeScratchFile("pattern.pat", reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    loadPattern(&fuzz::fuzzDetector()->patterns,
+                fuzz::writeScratchFile("pattern.pat", reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     return 0;
 }
 
@@ -60,14 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    CameraParams camera = pinholeCamera(width, height, width);
-    if (flags & 2) camera.distortion[2] = 50.0;
-    setCurrentCamera(&camera);
-
-    MarkerRecord* markers = nullptr;
-    const int32_t count =
-        fuzz::findMarkers(frame.data(), threshold, largestArea, smallestArea, fuzz::VERTEX_FACTOR, &markers);
+    Detector* detector = fuzz::fuzzDetector();
+    detector->camera = pinholeCamera(width, height, width);
+    if (flags & 2) detector->camera.distortion[2] = 50.0;
+    detector->settings.candidateLimits.largestArea = largestArea;
+    detector->settings.candidateLimits.smallestArea = smallestArea;
+    const FrameImage image = {frame.data(), width, height, 4 * width};
+    const int32_t count = fuzz::findMarkers(detector, &image, threshold);
     const double centre[2] = {0.0, 0.0};
-    for (int32_t i = 0; i < count; ++i) fuzz::queryPose(&markers[i], centre, 80.0);
+    for (int32_t i = 0; i < count; ++i) fuzz::queryPose(&detector->markers.records[i], &detector->camera, centre, 80.0);
     return 0;
 }

@@ -5,11 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <string>
 
-#include "detect/candidates.h"
-#include "detect/edge_lines.h"
-#include "detect/labelling.h"
 #include "platform/host/host.h"
 #include "plugin/marker_query.h"
 #include "pose/pose_estimation.h"
@@ -43,25 +41,22 @@ void silenceStandardOutput() {
     if (!std::freopen("/dev/null", "w", stdout)) std::perror("/dev/null");
 }
 
-int32_t findMarkers(const FrameImage* frame, int threshold, int32_t largestArea, int32_t smallestArea,
-                    double vertexFactor, MarkerRecord** markers) {
-    int32_t regionCount = 0;
-    const int32_t* area = nullptr;
-    const RegionCentroid* centroid = nullptr;
-    const RegionBounds* bounds = nullptr;
-    const int32_t* table = nullptr;
-    const LabelPixel* labels = labelFrame(frame, threshold, &regionCount, &area, &centroid, &bounds, &table);
-    if (!labels) return 0;
-    int32_t count = 0;
-    const SquareCandidate* candidates = extractCandidates(labels, regionCount, table, area, centroid, bounds,
-                                                          largestArea, smallestArea, vertexFactor, &count);
-    *markers = buildMarkerList(frame, candidates, &count);
-    return count;
+Detector* fuzzDetector() {
+    static const auto detector = std::make_unique<Detector>();
+    return detector.get();
 }
 
-void queryPose(const MarkerRecord* marker, const double centre[2], double width) {
+int32_t findMarkers(Detector* detector, const FrameImage* frame, int threshold) {
+    const Labelling labelling = labelFrame(&detector->labels, frame, threshold);
+    if (!labelling.image) return 0;
+    extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
+    return buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates,
+                           &detector->sidePoints, &detector->markers);
+}
+
+void queryPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width) {
     double pose[3][4];
-    if (estimateMarkerPose(marker, centre, width, pose) < 0) return;
+    if (estimateMarkerPose(marker, camera, centre, width, pose) < 0) return;
     HostVector position;
     HostAngle angles;
     poseToHostRecords(pose, &position, &angles);

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "camera/camera_params.h"
-#include "detect/marker_record.h"
+#include "detect/detector.h"
 
 namespace zelk::fuzz {
 
@@ -41,17 +41,14 @@ const char* writeScratchFile(const char* name, const uint8_t* data, size_t size)
 // Sends standard output to /dev/null: the loaders print, libFuzzer reports on standard error.
 void silenceStandardOutput();
 
-// The detection driver's candidate limits.
-constexpr int32_t LARGEST_AREA = 100000;
-constexpr int32_t SMALLEST_AREA = 70;
-constexpr double VERTEX_FACTOR = 1.0;
-
-// Labels, outlines, fits and identifies the frame's squares at the current camera's size,
-// as one detection does without the history. Returns the marker count (0 when labelling fails).
-int32_t findMarkers(const FrameImage* frame, int threshold, int32_t largestArea, int32_t smallestArea,
-                    double vertexFactor, MarkerRecord** markers);
+// The target's detector, made (zeroed) on first use and kept.
+Detector* fuzzDetector();
+// Labels, outlines, fits and identifies the frame's squares with the detector, as one
+// detection does without the history. Returns the marker count (0 when labelling fails);
+// the markers are in detector->markers.
+int32_t findMarkers(Detector* detector, const FrameImage* frame, int threshold);
 // Answers the pose query for a marker as the export does, both ways round, and feeds the
 // host's conversions and ang_rotate with the results.
-void queryPose(const MarkerRecord* marker, const double centre[2], double width);
+void queryPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width);
 
 }  // namespace zelk::fuzz

@@ -42,9 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input.read(camera.projection, sizeof camera.projection);
         input.read(camera.distortion, sizeof camera.distortion);
     }
-    setCurrentCamera(&camera);
-
-    fuzz::queryPose(&marker, centre, width);
+    fuzz::queryPose(&marker, &camera, centre, width);
 
     double pose[3][4], inverse[3][4], q[4], p[3];
     static_assert(sizeof pose == sizeof marker.edgeLines, "twelve numbers");

@@ -32,13 +32,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* path = fuzz::writeScratchFile("pattern.pat", data, size);
-    const int slot = loadPattern(path);
+    PatternLibrary* library = &fuzz::fuzzDetector()->patterns;
+    const int slot = loadPattern(library, path);
     if (slot >= 0) {
         int32_t id, direction;
         double confidence;
-        matchPattern(&quarter, &id, &direction, &confidence);
-        matchPattern(&ramp, &id, &direction, &confidence);
-        freePattern(slot);
+        matchPattern(library, &quarter, &id, &direction, &confidence);
+        matchPattern(library, &ramp, &id, &direction, &confidence);
+        freePattern(library, slot);
     }
     synth::MarkerFace face;
     std::string error;

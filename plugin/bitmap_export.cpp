@@ -19,7 +19,7 @@ static bool textureHolds(IDirect3DTexture9* texture, int32_t width, int32_t heig
     return desc.Width >= static_cast<UINT>(width) && desc.Height >= static_cast<UINT>(height);
 }
 
-static void copyFrame(const FrameImage* frame, int32_t width, int32_t height, unsigned char* bits, int pitch) {
+static void copyFrame(const unsigned char* frame, int32_t width, int32_t height, unsigned char* bits, int pitch) {
     for (int32_t y = 0; y < height; ++y) {
         const unsigned char* source = frame + static_cast<size_t>(y) * width * 4;
         unsigned char* destination = bits + static_cast<size_t>(y) * pitch;
@@ -32,9 +32,10 @@ static void copyFrame(const FrameImage* frame, int32_t width, int32_t height, un
 using namespace zelk;
 
 ZELK_API void Zelk_getBmap(HostBitmap* bitmap) {
-    const FrameImage* frame;
-    int32_t width, height;
-    currentFrameState(&frame, &width, &height);
+    // The plug-in's frames have no row padding.
+    const FrameImage& current = pluginState()->frame;
+    const unsigned char* frame = current.pixels;
+    const int32_t width = current.width, height = current.height;
     if (!frame || !bitmap) return;
     IDirect3DTexture9* texture = hostBitmapTexture(bitmap);
     if (!texture || !textureHolds(texture, width, height)) return;

@@ -2,7 +2,6 @@
 // tools that want more than the host's contract. Every pointer and index is checked.
 #include <cstring>
 
-#include "camera/camera_params.h"
 #include "plugin/exports.h"
 #include "plugin/frame_pump.h"
 #include "plugin/marker_query.h"
@@ -12,23 +11,16 @@ namespace zelk {
 
 // Entry index of the current marker list, or null.
 static const MarkerRecord* markerAt(int32_t index) {
-    const MarkerRecord* markerList = nullptr;
-    int32_t markerCount = 0;
-    currentMarkers(&markerList, &markerCount);
-    if (!markerList || index < 0 || index >= markerCount) return nullptr;
-    return &markerList[index];
+    const MarkerList& markers = pluginState()->detector.markers;
+    if (index < 0 || index >= markers.count) return nullptr;
+    return &markers.records[index];
 }
 
 }  // namespace zelk
 
 using namespace zelk;
 
-ZELK_API int32_t Zelk_getMarkerCount(void) {
-    const MarkerRecord* markerList = nullptr;
-    int32_t markerCount = 0;
-    currentMarkers(&markerList, &markerCount);
-    return markerList ? markerCount : 0;
-}
+ZELK_API int32_t Zelk_getMarkerCount(void) { return pluginState()->detector.markers.count; }
 
 ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info) {
     if (!info) return -1;
@@ -49,7 +41,7 @@ ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fi
     if (!marker || marker->patternId < 0 || marker->direction < 0) return -2;  // unidentified: no way up
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double error = estimateMarkerPose(marker, centre, MARKER_WIDTH, pose);
+    const double error = estimateMarkerPose(marker, &pluginState()->detector.camera, centre, MARKER_WIDTH, pose);
     if (error < 0) return -2;
     std::memcpy(matrix, pose, sizeof pose);
     *fitError = error;
@@ -58,7 +50,7 @@ ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fi
 
 ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]) {
     if (!projection || !distortion) return -1;
-    const CameraParams* camera = currentCamera();
+    const CameraParams* camera = &pluginState()->detector.camera;
     if (camera->imageWidth < 1) return -2;
     std::memcpy(projection, camera->projection, sizeof camera->projection);
     std::memcpy(distortion, camera->distortion, sizeof camera->distortion);

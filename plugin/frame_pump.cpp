@@ -19,7 +19,7 @@
 //   as the library says: each frame's size is asked again, and a frame whose size is not
 //   the one Zelk_Init accepted (or whose size cannot be read) is handed back unused in
 //   the same way. The markers of the last detected frame stay, as when no frame arrives.
-// - currentFrame is cleared whenever the frame buffer stops being ours to read: when
+// - The current frame is cleared whenever the frame buffer stops being ours to read: when
 //   the device is closed and when Zelk_Init starts a new session. Zelk_getBmap
 //   therefore never reads a released buffer.
 // - After -2 or -3 the device stays open, as the host script expects to call Zelk_Quit.
@@ -27,32 +27,15 @@
 
 #include "camera/camera_params.h"
 #include "camera/scaling.h"
-#include "detect/detection.h"
-#include "detect/labelling.h"
 #include "platform/videocapture/videocapture.h"
 #include "plugin/exports.h"
 #include "plugin/host_records.h"
 
 namespace zelk {
 
-static int32_t videoWidth;
-static int32_t videoHeight;
-static CameraParams scaledCamera;
-static const FrameImage* currentFrame;
-static bool capturing;
-static MarkerRecord* markerList;
-static int32_t markerCount;
+static PluginState state;
 
-void currentFrameState(const FrameImage** frame, int32_t* width, int32_t* height) {
-    *frame = currentFrame;
-    *width = videoWidth;
-    *height = videoHeight;
-}
-
-void currentMarkers(const MarkerRecord** list, int32_t* count) {
-    *list = markerList;
-    *count = markerCount;
-}
+PluginState* pluginState() { return &state; }
 
 // The string's characters, or the fallback for a missing string.
 static const char* hostStringOr(const HostString* string, const char* fallback) {
@@ -67,13 +50,13 @@ static bool videoSizeFits(int width, int height) {
 // The library's frame size is still the one the session started with.
 static bool frameSizeUnchanged() {
     int width = 0, height = 0;
-    return videoInqSize(&width, &height) >= 0 && width == videoWidth && height == videoHeight;
+    return videoInqSize(&width, &height) >= 0 && width == state.videoWidth && height == state.videoHeight;
 }
 
 static int closeVideo() {
     videoCapStop();
-    capturing = false;
-    currentFrame = nullptr;
+    state.capturing = false;
+    state.frame.pixels = nullptr;
     return videoClose();
 }
 
@@ -82,39 +65,40 @@ static int closeVideo() {
 using namespace zelk;
 
 ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
-    capturing = false;
-    currentFrame = nullptr;
+    state.capturing = false;
+    state.frame.pixels = nullptr;
+    resetDetector(&state.detector);
     if (videoOpen(hostStringOr(videoConfig, "Data\\WDM_camera_flipV.xml")) < 0) return -1;
 
     int width = 0, height = 0;
     if (videoInqSize(&width, &height) < 0 || !videoSizeFits(width, height)) return -2;
-    videoWidth = width;
-    videoHeight = height;
+    state.videoWidth = width;
+    state.videoHeight = height;
 
     CameraParams record;
     if (loadCameraParams(hostStringOr(cameraFile, "Data/camera_para.dat"), 1, &record) < 0) return -3;
     if (record.imageWidth < 1) return -3;
-    scaleCameraParams(&record, videoWidth, videoHeight, &scaledCamera);
-    setCurrentCamera(&scaledCamera);
-    printCameraParams(&scaledCamera);
+    scaleCameraParams(&record, width, height, &state.detector.camera);
+    printCameraParams(&state.detector.camera);
     videoCapStart();
-    capturing = true;
+    state.capturing = true;
     return 0;
 }
 
 ZELK_API int32_t Zelk_Update(int32_t threshold) {
-    currentFrame = videoGetImage();
-    if (!currentFrame) return 0;
-    if (!capturing || !frameSizeUnchanged()) {
-        currentFrame = nullptr;
+    FrameImage& frame = state.frame;
+    frame = FrameImage{videoGetImage(), state.videoWidth, state.videoHeight, 4 * state.videoWidth};
+    if (!frame.pixels) return 0;
+    if (!state.capturing || !frameSizeUnchanged()) {
+        frame.pixels = nullptr;
         return videoCapNext();
     }
-    if (detectMarkers(currentFrame, threshold, &markerList, &markerCount) < 0) return closeVideo();
+    if (detectMarkers(&state.detector, &frame, threshold) < 0) return closeVideo();
     return videoCapNext();
 }
 
 ZELK_API int32_t Zelk_Quit(void) { return closeVideo(); }
 
-ZELK_API int32_t Zelk_getWidth(void) { return hostFixedFromInt(videoWidth); }
+ZELK_API int32_t Zelk_getWidth(void) { return hostFixedFromInt(state.videoWidth); }
 
-ZELK_API int32_t Zelk_getHeight(void) { return hostFixedFromInt(videoHeight); }
+ZELK_API int32_t Zelk_getHeight(void) { return hostFixedFromInt(state.videoHeight); }

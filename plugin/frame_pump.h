@@ -1,14 +1,26 @@
-// State of the frame pump that the other exports read.
+// The plug-in's state, in one place: the host has one camera, so there is one detector.
 #pragma once
 #include <cstdint>
 
-#include "detect/marker_record.h"
+#include "detect/detector.h"
 
 namespace zelk {
 
-// The newest frame (null when the last update found none) and the video size.
-void currentFrameState(const FrameImage** frame, int32_t* videoWidth, int32_t* videoHeight);
-// The marker list of the last detected frame and its count.
-void currentMarkers(const MarkerRecord** markerList, int32_t* markerCount);
+struct PluginState {
+    // Owns the camera, the patterns, the last detected frame's markers and their history.
+    Detector detector;
+    // The newest frame; its pixels are null when the last update found none, and whenever
+    // the frame buffer stops being ours to read.
+    FrameImage frame;
+    int32_t videoWidth, videoHeight;
+    bool capturing;  // from a successful Zelk_Init until the device is closed
+    // The pose behind the values the last Zelk_getMarker wrote.
+    bool lastPoseFound;
+    double lastPose[3][4];
+    double lastFitError;
+};
+
+// The one state every export reads and writes.
+PluginState* pluginState();
 
 }  // namespace zelk

@@ -25,10 +25,6 @@
 
 namespace zelk {
 
-static double lastPose[3][4];
-static double lastFitError;
-static bool lastPoseFound;
-
 constexpr double PI = 3.141592653589793;
 // Below this 1 + trace (turns within about 2 degrees of a half turn) the quaternion is read
 // from the largest diagonal element: the direct formula divides by a vanishing square root.
@@ -130,23 +126,20 @@ void poseToHostRecords(const double pose[3][4], HostVector* position, HostAngle*
 ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert) {
     using namespace zelk;
     const HostFixed notFound = hostFixedFromInt(-1);
-    const MarkerRecord* markerList = nullptr;
-    int32_t markerCount = 0;
-    currentMarkers(&markerList, &markerCount);
-    lastPoseFound = false;
-    const MarkerRecord* marker = selectMarker(markerList, markerCount, patternId);
+    PluginState* state = pluginState();
+    const MarkerList& markers = state->detector.markers;
+    state->lastPoseFound = false;
+    const MarkerRecord* marker = selectMarker(markers.records, markers.count, patternId);
     if (!marker) return notFound;
-
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double fitError = estimateMarkerPose(marker, centre, MARKER_WIDTH, pose);
+    const double fitError = estimateMarkerPose(marker, &state->detector.camera, centre, MARKER_WIDTH, pose);
     if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);
-    std::memcpy(lastPose, pose, sizeof lastPose);
-    lastFitError = fitError;
-    lastPoseFound = true;
-
+    std::memcpy(state->lastPose, pose, sizeof state->lastPose);
+    state->lastFitError = fitError;
+    state->lastPoseFound = true;
     HostAngRotateFunction angRotate = boundAngRotate();
     if (angles && angRotate) {
         HostAngle turn = HOST_ANGLE_TURN;
@@ -158,8 +151,9 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
 ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError) {
     using namespace zelk;
     if (!matrix || !fitError) return -1;
-    if (!lastPoseFound) return -2;
-    std::memcpy(matrix, lastPose, sizeof lastPose);
-    *fitError = lastFitError;
+    const PluginState* state = pluginState();
+    if (!state->lastPoseFound) return -2;
+    std::memcpy(matrix, state->lastPose, sizeof state->lastPose);
+    *fitError = state->lastFitError;
     return 0;
 }

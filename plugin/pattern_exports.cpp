@@ -1,6 +1,7 @@
 // The exports that register and free pattern files.
 #include "detect/pattern_library.h"
 #include "plugin/exports.h"
+#include "plugin/frame_pump.h"
 #include "plugin/host_binding.h"
 
 // -1 also when the host string, the bound `_chr` or its result is missing.
@@ -9,7 +10,9 @@ ZELK_API int32_t Zelk_registerMarker(HostString* path) {
     if (!path || !chr) return -1;
     const char* characters = chr(path);
     if (!characters) return -1;
-    return zelk::loadPattern(characters);
+    return zelk::loadPattern(&zelk::pluginState()->detector.patterns, characters);
 }
 
-ZELK_API int32_t Zelk_freeMarker(int32_t patternId) { return zelk::freePattern(patternId); }
+ZELK_API int32_t Zelk_freeMarker(int32_t patternId) {
+    return zelk::freePattern(&zelk::pluginState()->detector.patterns, patternId);
+}

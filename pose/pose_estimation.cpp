@@ -1,14 +1,10 @@
 #include "pose/pose_estimation.h"
 
-#include "camera/camera_params.h"
 #include "camera/distortion.h"
 #include "pose/initial_rotation.h"
 #include "pose/refinement.h"
 
 namespace zelk {
-
-// The model points moved to their bounding box's centre; rewritten by every refineCentredPose.
-static double centredModelBuffer[POSE_MAX_POINTS][3];
 
 constexpr int REFINE_CYCLES = 5;
 constexpr double GOOD_FIT_ERROR = 1.0;
@@ -26,20 +22,21 @@ double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], 
     }
     const double offX = -(maxX + minX) / 2;
     const double offY = -(maxY + minY) / 2;
+    double centredModel[POSE_MAX_POINTS][3];
     for (int i = 0; i < n; i++) {
-        centredModelBuffer[i][0] = modelPoints[i][0] + offX;
-        centredModelBuffer[i][1] = modelPoints[i][1] + offY;
-        centredModelBuffer[i][2] = 0;
+        centredModel[i][0] = modelPoints[i][0] + offX;
+        centredModel[i][1] = modelPoints[i][1] + offY;
+        centredModel[i][2] = 0;
     }
-    const double error = refinePose(rotation, imagePoints, centredModelBuffer, n, poseOut, P);
+    const double error = refinePose(rotation, imagePoints, centredModel, n, poseOut, P);
     if (error < 0) return error;
     for (int r = 0; r < 3; r++) poseOut[r][3] += poseOut[r][0] * offX + poseOut[r][1] * offY;
     return error;
 }
 
-double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], double width, double pose[3][4]) {
-    if (!marker || !centre || !pose) return -1.0;
-    const CameraParams* camera = currentCamera();
+double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
+                          double width, double pose[3][4]) {
+    if (!marker || !camera || !centre || !pose) return -1.0;
     double rotation[3][3];
     if (computeInitialRotation(marker, camera->projection, rotation) != 0) return -1.0;
 

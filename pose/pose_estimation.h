@@ -1,5 +1,6 @@
 // Pose estimation driver: a marker's camera-from-marker transform.
 #pragma once
+#include "camera/camera_params.h"
 #include "detect/marker_record.h"
 
 namespace zelk {
@@ -7,10 +8,10 @@ namespace zelk {
 constexpr int POSE_MAX_POINTS = 500;
 
 // Fills pose (3 x 4, rotation | translation in the unit of width) for a square model of
-// the given width centred at centre. Returns the fit error
-// (mean squared pixels), or -1.0 (pose untouched).
-double estimateMarkerPose(const MarkerRecord* marker, const double centre[2], double width,
-                          double pose[3][4]);
+// the given width centred at centre, seen through camera. Returns the fit error (mean
+// squared pixels), or -1.0 (pose untouched).
+double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
+                          double width, double pose[3][4]);
 // Refines on the model points (n x (x, y), marker plane) moved to their bounding box's centre,
 // then moves the translation back. Arguments and result as refinePose.
 double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2],

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
@@ -27,10 +28,7 @@
 
 #include "apps/zelk/commands.h"
 #include "apps/zelk/fiducial_family.h"
-#include "camera/camera_params.h"
-#include "detect/candidates.h"
-#include "detect/labelling.h"
-#include "detect/pattern_library.h"
+#include "detect/detector.h"
 
 namespace zelk::tool {
 
@@ -41,9 +39,6 @@ constexpr int DARK_LEVEL = 80;
 // The border widths, as a fraction of the square's width, that --border auto and yes recognise.
 constexpr double QUARTER_BORDER = 0.25;
 constexpr double ANY_BORDER = 1.0 / 32;
-// Detection's own limits: the smallest candidate and the vertex threshold factor.
-constexpr int32_t SMALLEST_CANDIDATE_AREA = 70;
-constexpr double VERTEX_THRESHOLD_FACTOR = 1.0;
 
 // Writes the four orientation blocks of a 16 x 16 BGR picture.
 void writePatternFile(const cv::Mat& picture, const std::string& path) {
@@ -119,34 +114,24 @@ bool findMarkerInView(const cv::Mat& picture, int threshold, FoundMarker* found,
     if (!labelImageFits(image.cols, image.rows)) return false;
     cv::Mat frame;
     cv::cvtColor(image, frame, cv::COLOR_BGR2BGRA);
-    CameraParams camera{};
-    camera.imageWidth = frame.cols;
-    camera.imageHeight = frame.rows;
-    setCurrentCamera(&camera);
-
-    int32_t regionCount = 0;
-    const int32_t* regionArea = nullptr;
-    const RegionCentroid* regionCentroid = nullptr;
-    const RegionBounds* regionBounds = nullptr;
-    const int32_t* labelTable = nullptr;
-    const LabelPixel* labels =
-        labelFrame(frame.data, threshold, &regionCount, &regionArea, &regionCentroid, &regionBounds, &labelTable);
-    if (!labels || regionCount == 0) return false;
+    const FrameImage view = {frame.data, frame.cols, frame.rows, int32_t(frame.step)};
+    const auto detector = std::make_unique<Detector>();
+    const Labelling labelling = labelFrame(&detector->labels, &view, threshold);
+    if (!labelling.image || labelling.regionCount == 0) return false;
     // Candidates are traced region by region, largest area first, so that the candidate
     // list's capacity never hides the largest square among many small regions.
-    std::vector<int32_t> areas(regionArea, regionArea + regionCount);
+    std::vector<int32_t> areas(labelling.regionArea, labelling.regionArea + labelling.regionCount);
     std::sort(areas.begin(), areas.end(), std::greater<int32_t>());
     areas.erase(std::unique(areas.begin(), areas.end()), areas.end());
+    const CandidateLimits& limits = detector->settings.candidateLimits;
     for (const int32_t area : areas) {
-        if (area < SMALLEST_CANDIDATE_AREA) break;
-        int32_t count = 0;
-        const SquareCandidate* candidates =
-            extractCandidates(labels, regionCount, labelTable, regionArea, regionCentroid, regionBounds, area, area,
-                              VERTEX_THRESHOLD_FACTOR, &count);
+        if (area < limits.smallestArea) break;
+        const CandidateLimits only = {area, area, limits.vertexFactor};
+        const int32_t count = extractCandidates(&labelling, &only, &detector->candidates);
         for (int32_t k = 0; k < count; ++k) {
-            const SquareCandidate& candidate = candidates[k];
+            const SquareCandidate& candidate = detector->candidates.entries[k];
             if (candidate.pixelArea == 0) continue;
-            if (extractPatternImage(frame.data, candidate.contourX, candidate.contourY, candidate.vertexIndex,
+            if (extractPatternImage(&view, candidate.contourX, candidate.contourY, candidate.vertexIndex,
                                     &found->image) < 0)
                 continue;
             double best = -1e300;

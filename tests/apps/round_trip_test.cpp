@@ -101,9 +101,9 @@ protected:
         ASSERT_EQ(Zelk_registerMarker(&patternName), 0);
         ASSERT_EQ(Zelk_registerMarker(&decoyName), 1);
         Zelk_Update(100);
-        const zelk::MarkerRecord* list;
-        int32_t count;
-        zelk::currentMarkers(&list, &count);
+        const zelk::MarkerList& markerList = zelk::pluginState()->detector.markers;
+        const zelk::MarkerRecord* list = markerList.records;
+        const int32_t count = markerList.count;
         const std::vector<zelk::MarkerRecord> markers(list, list + count);
         Zelk_Quit();
 

@@ -117,18 +117,6 @@ TEST(ByteOrder, ReversesAndSwapsBothWays) {
     EXPECT_TRUE(sameCamera(camera, sampleCamera()));
 }
 
-TEST(CurrentCamera, IsACopyWithItsDetectSize) {
-    CameraParams camera = secondCamera();
-    EXPECT_EQ(zelk::setCurrentCamera(&camera), 0);
-    camera.imageWidth = 1;
-    camera.projection[0][0] = 0.0;
-    EXPECT_TRUE(sameCamera(*zelk::currentCamera(), secondCamera()));
-    int32_t width = 0, height = 0;
-    zelk::currentDetectSize(&width, &height);
-    EXPECT_EQ(width, 1280);
-    EXPECT_EQ(height, -7);
-}
-
 TEST(CameraPrintout, HasSevenLinesInTheFixedFormat) {
     CameraParams camera = sampleCamera();
     testing::internal::CaptureStdout();

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "detect/detection.h"
-#include "detect/pattern_library.h"
+#include "detect/detector.h"
 #include "tests/support/frames.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
+#include "tests/support/test_detector.h"
 
 using namespace zelk;
 
@@ -138,30 +138,26 @@ void PrintTo(const Adversarial& c, std::ostream* out) { *out << c.name; }
 class AdversarialDetection : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
+        detector = newDetector().release();
         const std::string path = scratchPath("design.patt");
         for (int i = 0; i < DESIGNS; i++) {
             writePatternFile(path, makePatternPicture(i));
-            ASSERT_EQ(loadPattern(path.c_str()), i);
+            ASSERT_EQ(loadPattern(&detector->patterns, path.c_str()), i);
         }
     }
-    static void TearDownTestSuite() {
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
-    }
-    // Detects the frame after three empty frames have emptied the history.
+    static void TearDownTestSuite() { delete detector; }
+    void SetUp() override { resetDetector(detector); }
     int detect(TestFrame& frame, std::string* printed) {
-        TestFrame empty = blankFrame(64, 64);
-        useFrameSize(empty);
-        for (int i = 0; i < 3; i++) detectMarkers(empty.data(), 100, &list, &count);
-        useFrameSize(frame);
         testing::internal::CaptureStdout();
-        const int result = detectMarkers(frame.data(), 100, &list, &count);
+        const FrameImage image = frame.image();
+        const int result = detectMarkers(detector, &image, 100);
         *printed = testing::internal::GetCapturedStdout();
         return result;
     }
     // Every reported marker lies at a drawn one and carries its pattern.
     void expectDrawn(const std::vector<Drawn>& drawn) {
-        for (int32_t m = 0; m < count; m++) {
+        const MarkerRecord* list = detector->markers.records;
+        for (int32_t m = 0; m < detector->markers.count; m++) {
             const Drawn* match = nullptr;
             for (const Drawn& d : drawn)
                 if (std::hypot(list[m].centre[0] - d.x, list[m].centre[1] - d.y) < 3) match = &d;
@@ -171,9 +167,9 @@ protected:
             }
         }
     }
-    MarkerRecord* list = nullptr;
-    int32_t count = -1;
+    static Detector* detector;
 };
+Detector* AdversarialDetection::detector;
 
 class AdversarialFrame : public AdversarialDetection, public testing::WithParamInterface<Adversarial> {};
 
@@ -182,7 +178,7 @@ TEST_P(AdversarialFrame, HasItsDocumentedOutcome) {
     Scene scene = c.build();
     std::string printed;
     EXPECT_EQ(detect(scene.frame, &printed), c.result);
-    EXPECT_EQ(count, c.markers);
+    EXPECT_EQ(detector->markers.count, c.markers);
     EXPECT_EQ(printed, c.printed);
     if (c.result == 0) {
         expectDrawn(scene.markers);
@@ -213,8 +209,9 @@ TEST_F(AdversarialDetection, MoreMarkersThanTheListsHoldFrameAfterFrame) {
     fillRect(scene.frame, 0, 0, 959, 119, kWhite);  // the first row leaves
     const std::vector<Drawn> remaining(scene.markers.begin() + 8, scene.markers.end());
     for (int frame = 0; frame < 3; frame++) {
-        ASSERT_EQ(detectMarkers(scene.frame.data(), 100, &list, &count), 0);
-        EXPECT_EQ(count, MARKER_LIST_CAPACITY);
+        const FrameImage image = scene.frame.image();
+        ASSERT_EQ(detectMarkers(detector, &image, 100), 0);
+        EXPECT_EQ(detector->markers.count, MARKER_LIST_CAPACITY);
         expectDrawn(remaining);
     }
 }

@@ -8,37 +8,34 @@
 #include <vector>
 
 #include "tests/support/frames.h"
+#include "tests/support/test_detector.h"
 
 using namespace zelk;
 
 namespace {
 
-struct Labelled {
-    const LabelPixel* image = nullptr;
-    int32_t count = 0;
-    const int32_t* area = nullptr;
-    const RegionCentroid* centroid = nullptr;
-    const RegionBounds* bounds = nullptr;
-    const int32_t* table = nullptr;
-};
+// One detector's buffers serve every test.
+Detector& detector() {
+    static const auto shared = newDetector();
+    return *shared;
+}
 
-Labelled labelled(const TestFrame& frame) {
-    useFrameSize(frame);
-    Labelled l;
-    l.image = labelFrame(frame.data(), 100, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
+Labelling labelled(const TestFrame& frame) {
+    const FrameImage image = frame.image();
+    const Labelling l = labelFrame(&detector().labels, &image, 100);
     EXPECT_NE(l.image, nullptr);
     return l;
 }
 
 std::vector<const SquareCandidate*> candidates(const TestFrame& frame, int32_t maxArea = 100000,
                                                int32_t minArea = 70) {
-    const Labelled l = labelled(frame);
-    int32_t count = -1;
-    const SquareCandidate* list =
-        extractCandidates(l.image, l.count, l.table, l.area, l.centroid, l.bounds, maxArea, minArea, 1.0, &count);
-    EXPECT_NE(list, nullptr);
+    const Labelling l = labelled(frame);
+    const CandidateLimits limits = {maxArea, minArea, 1.0};
+    CandidateList& list = detector().candidates;
+    const int32_t count = extractCandidates(&l, &limits, &list);
+    EXPECT_EQ(count, list.count);
     std::vector<const SquareCandidate*> out;
-    for (int32_t i = 0; i < count; ++i) out.push_back(&list[i]);
+    for (int32_t i = 0; i < count; ++i) out.push_back(&list.entries[i]);
     return out;
 }
 
@@ -224,9 +221,9 @@ TEST(Candidates, OnlyTheFirstThirtyAreTraced) {
 
 std::string traced(const TestFrame& f, int32_t region, SquareCandidate* slot, int* result,
                    const RegionBounds* bounds = nullptr) {
-    const Labelled l = labelled(f);
+    const Labelling l = labelled(f);
     testing::internal::CaptureStdout();
-    *result = traceContour(l.image, l.table, region, bounds ? bounds : &l.bounds[region - 1], slot);
+    *result = traceContour(&l, region, bounds ? bounds : &l.regionBounds[region - 1], slot);
     return testing::internal::GetCapturedStdout();
 }
 

@@ -1,15 +1,16 @@
-#include "detect/detection.h"
+#include "detect/detector.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "detect/pattern_library.h"
 #include "tests/support/frames.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
+#include "tests/support/test_detector.h"
 
 using namespace zelk;
 
@@ -36,18 +37,16 @@ MarkerRecord marker(int id, int direction, double confidence, int area, double x
 
 class History : public ::testing::Test {
 protected:
-    // Three frames without markers age every entry out.
-    void SetUp() override {
-        for (int i = 0; i < 3; i++) frame({});
-    }
     // Runs the history on one frame's built markers; the result is in `list`.
     void frame(const std::vector<MarkerRecord>& built) {
-        count = static_cast<int32_t>(built.size());
-        for (int32_t m = 0; m < count; m++) list[m] = built[m];
-        applyMarkerHistory(list, &count);
+        markers.count = static_cast<int32_t>(built.size());
+        for (int32_t m = 0; m < markers.count; m++) markers.records[m] = built[m];
+        applyMarkerHistory(&history, &markers);
     }
-    MarkerRecord list[MARKER_LIST_CAPACITY];
-    int32_t count = 0;
+    MarkerHistory history{};
+    MarkerList markers{};
+    const MarkerRecord* list = markers.records;
+    const int32_t& count = markers.count;
 };
 
 TEST_F(History, VanishedMarkerIsReportedForTwoMoreFrames) {
@@ -161,31 +160,25 @@ TEST_F(History, NeverWritesPastEitherCapacity) {
 class Detection : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
         for (int design = 0; design < 3; design++) {
             const std::string path = scratchPath("pattern.patt");
             writePatternFile(path, makePatternPicture(design));
-            ASSERT_EQ(loadPattern(path.c_str()), design);
+            ASSERT_EQ(loadPattern(&detector->patterns, path.c_str()), design);
         }
-        frame = blankFrame(640, 480);
-        useFrameSize(frame);
-        for (int i = 0; i < 3; i++) detect();  // empties the history
-    }
-    void TearDown() override {
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
     }
     int detect(int threshold = 100) {
-        list = nullptr;
-        return detectMarkers(frame.data(), threshold, &list, &count);
+        const FrameImage image = frame.image();
+        return detectMarkers(detector.get(), &image, threshold);
     }
     const MarkerRecord* find(int id) const {
         for (int32_t m = 0; m < count; m++)
             if (list[m].patternId == id) return &list[m];
         return nullptr;
     }
-    TestFrame frame;
-    MarkerRecord* list = nullptr;
-    int32_t count = -1;
+    std::unique_ptr<Detector> detector = newDetector();
+    TestFrame frame = blankFrame(640, 480);
+    const MarkerRecord* list = detector->markers.records;
+    const int32_t& count = detector->markers.count;
 };
 
 TEST_F(Detection, FindsEachDrawnMarkerAndWhereItsTopLeftCornerIs) {
@@ -214,20 +207,34 @@ TEST_F(Detection, FindsEachDrawnMarkerAndWhereItsTopLeftCornerIs) {
     }
 }
 
+// A marker that leaves is carried over by the history, unless the detector was reset.
+TEST_F(Detection, ResetForgetsTheHistory) {
+    for (const bool reset : {false, true}) {
+        frame = blankFrame(640, 480);
+        drawMarker(frame, squareCorners(320, 240, 120, 0.3), makePatternPicture(1));
+        ASSERT_EQ(detect(), 0);
+        ASSERT_NE(find(1), nullptr);
+        if (reset) resetDetector(detector.get());
+        EXPECT_EQ(count, reset ? 0 : 1);
+        frame = blankFrame(640, 480);
+        ASSERT_EQ(detect(), 0);
+        EXPECT_EQ(count, reset ? 0 : 1) << reset;
+        resetDetector(detector.get());
+    }
+}
+
 TEST_F(Detection, EmptyFrameSucceedsWithNoMarkers) {
     EXPECT_EQ(detect(), 0);
     EXPECT_EQ(count, 0);
-    EXPECT_NE(list, nullptr);
 }
 
 TEST_F(Detection, LabellingFailureReportsZeroMarkers) {
     // A checkerboard of single dark pixels needs more raw labels than the table holds.
     for (int y = 1; y < 479; y += 2)
         for (int x = 1; x < 639; x += 2) frame.set(x, y, kBlack);
-    count = 5;
+    detector->markers.count = 5;
     EXPECT_EQ(detect(), -1);
     EXPECT_EQ(count, 0);
-    EXPECT_EQ(list, nullptr);
 }
 
 }  // namespace

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "camera/camera_params.h"
-#include "detect/pattern_library.h"
+#include "detect/detector.h"
 #include "tests/support/frames.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/plain_fits.h"
+#include "tests/support/test_detector.h"
 
 using namespace zelk;
 
@@ -45,8 +46,14 @@ std::unique_ptr<SquareCandidate> outline(const int corners[4][2], int area = 100
     return candidate;
 }
 
+// One detector's buffers serve every test.
+Detector& detector() {
+    static const auto shared = newDetector();
+    return *shared;
+}
+
 int fit(const SquareCandidate& c, double lines[4][3], double corners[4][2], const double* factors = IDENTITY) {
-    return fitEdgeLines(c.contourX, c.contourY, c.vertexIndex, factors, lines, corners);
+    return fitEdgeLines(c.contourX, c.contourY, c.vertexIndex, factors, &detector().sidePoints, lines, corners);
 }
 
 TEST(EdgeLines, TrimsFivePercentAtEachEndOfASide) {
@@ -154,16 +161,11 @@ TEST(EdgeLines, TracedMarkersFitLikeThePlainComputation) {
     for (int frame = 0; frame < 40; frame++) {
         TestFrame f = blankFrame(640, 480);
         drawMarkerBorder(f, 320 + shift(rng), 240 + shift(rng), size(rng), angle(rng));
-        useFrameSize(f);
-        int32_t regions = 0;
-        const int32_t *area = nullptr, *table = nullptr;
-        const RegionCentroid* centroid = nullptr;
-        const RegionBounds* bounds = nullptr;
-        const LabelPixel* image = labelFrame(f.data(), 100, &regions, &area, &centroid, &bounds, &table);
-        int32_t count = 0;
-        const SquareCandidate* list =
-            extractCandidates(image, regions, table, area, centroid, bounds, 100000, 70, 1.0, &count);
-        for (int32_t k = 0; k < count; k++) expectFitsLikeThePlainComputation(list[k], "frame", frame);
+        const FrameImage image = f.image();
+        const Labelling labelling = labelFrame(&detector().labels, &image, 100);
+        CandidateList& list = detector().candidates;
+        const int32_t count = extractCandidates(&labelling, &detector().settings.candidateLimits, &list);
+        for (int32_t k = 0; k < count; k++) expectFitsLikeThePlainComputation(list.entries[k], "frame", frame);
         traced += count;
     }
     EXPECT_GE(traced, 35);
@@ -172,28 +174,28 @@ TEST(EdgeLines, TracedMarkersFitLikeThePlainComputation) {
 class MarkerList : public ::testing::Test {
 protected:
     void SetUp() override {
-        CameraParams camera = {};
-        camera.imageWidth = 200;
-        camera.imageHeight = 200;
-        camera.distortion[3] = 1.0;
-        setCurrentCamera(&camera);
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
-        frame = blankFrame(200, 200);
         for (size_t n = 0; n < frame.bytes.size(); n += 4) frame.bytes[n] = static_cast<uint8_t>(n / 4 % 200);
     }
-    TestFrame frame;
+    int32_t build() {
+        const FrameImage image = frame.image();
+        return buildMarkerList(&image, &detector->camera, &detector->patterns, &detector->candidates,
+                               &detector->sidePoints, &detector->markers);
+    }
+    std::unique_ptr<Detector> detector = newDetector();  // no pattern registered
+    TestFrame frame = blankFrame(200, 200);
 };
 
 TEST_F(MarkerList, DroppedCandidatesLeaveNoGap) {
     const int broken[4][2] = {{10, 10}, {11, 10}, {11, 60}, {10, 60}};
     const int square[4][2] = {{150, 150}, {50, 150}, {50, 50}, {150, 50}};
-    std::vector<SquareCandidate> candidates(3);
-    candidates[0] = *outline(broken, 111);
-    candidates[1] = *outline(square, 222);
-    candidates[2] = *outline(broken, 333);
-    int32_t count = 3;
-    const MarkerRecord* list = buildMarkerList(frame.data(), candidates.data(), &count);
-    ASSERT_EQ(count, 1);
+    CandidateList& candidates = detector->candidates;
+    candidates.entries[0] = *outline(broken, 111);
+    candidates.entries[1] = *outline(square, 222);
+    candidates.entries[2] = *outline(broken, 333);
+    candidates.count = 3;
+    ASSERT_EQ(build(), 1);
+    const MarkerRecord* list = detector->markers.records;
+    ASSERT_EQ(detector->markers.count, 1);
     EXPECT_EQ(list[0].pixelArea, 222);
     EXPECT_EQ(list[0].centre[0], 150.0);
     EXPECT_NEAR(list[0].corners[2][0], 50.0, 1e-9);
@@ -204,10 +206,9 @@ TEST_F(MarkerList, DroppedCandidatesLeaveNoGap) {
 }
 
 TEST_F(MarkerList, NoCandidatesNoMarkers) {
-    std::vector<SquareCandidate> candidates(1);
-    int32_t count = 0;
-    EXPECT_NE(buildMarkerList(frame.data(), candidates.data(), &count), nullptr);
-    EXPECT_EQ(count, 0);
+    detector->markers.count = 7;
+    EXPECT_EQ(build(), 0);
+    EXPECT_EQ(detector->markers.count, 0);
 }
 
 }  // namespace

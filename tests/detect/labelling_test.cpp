@@ -9,25 +9,21 @@
 #include <vector>
 
 #include "tests/support/frames.h"
+#include "tests/support/test_detector.h"
 
 using namespace zelk;
 
 namespace {
 
-struct Labelling {
-    const LabelPixel* image = nullptr;
-    int32_t count = -1;
-    const int32_t* area = nullptr;
-    const RegionCentroid* centroid = nullptr;
-    const RegionBounds* bounds = nullptr;
-    const int32_t* table = nullptr;
-};
+// One detector's buffers serve every test.
+LabelBuffers* buffers() {
+    static const auto shared = newDetector();
+    return &shared->labels;
+}
 
 Labelling label(const TestFrame& frame, int threshold) {
-    useFrameSize(frame);
-    Labelling l;
-    l.image = labelFrame(frame.data(), threshold, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
-    return l;
+    const FrameImage image = frame.image();
+    return labelFrame(buffers(), &image, threshold);
 }
 
 // The plain definition: dark interior pixels grouped by 8-connected flood fill, regions
@@ -236,38 +232,38 @@ TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
         ASSERT_NE(l.image, nullptr);
 
         const FloodFill oracle = floodFill(f, threshold);
-        ASSERT_EQ(l.count, int32_t(oracle.regions.size()));
-        for (int32_t k = 0; k < l.count; ++k) {
+        ASSERT_EQ(l.regionCount, int32_t(oracle.regions.size()));
+        for (int32_t k = 0; k < l.regionCount; ++k) {
             const Region& r = oracle.regions[k];
-            ASSERT_EQ(l.area[k], r.area) << "region " << k + 1;
-            EXPECT_EQ(l.centroid[k].x, double(r.sumX) / r.area);
-            EXPECT_EQ(l.centroid[k].y, double(r.sumY) / r.area);
-            EXPECT_EQ(l.bounds[k].xMin, r.xMin);
-            EXPECT_EQ(l.bounds[k].xMax, r.xMax);
-            EXPECT_EQ(l.bounds[k].yMin, r.yMin);
-            EXPECT_EQ(l.bounds[k].yMax, r.yMax);
+            ASSERT_EQ(l.regionArea[k], r.area) << "region " << k + 1;
+            EXPECT_EQ(l.regionCentroid[k].x, double(r.sumX) / r.area);
+            EXPECT_EQ(l.regionCentroid[k].y, double(r.sumY) / r.area);
+            EXPECT_EQ(l.regionBounds[k].xMin, r.xMin);
+            EXPECT_EQ(l.regionBounds[k].xMax, r.xMax);
+            EXPECT_EQ(l.regionBounds[k].yMin, r.yMin);
+            EXPECT_EQ(l.regionBounds[k].yMax, r.yMax);
         }
         for (size_t i = 0; i < oracle.regionOf.size(); ++i) {
             if (!oracle.regionOf[i]) {
                 ASSERT_EQ(l.image[i], 0) << "pixel " << i;
             } else {
                 ASSERT_GT(l.image[i], 0) << "pixel " << i;
-                ASSERT_EQ(l.table[l.image[i] - 1], oracle.regionOf[i]) << "pixel " << i;
+                ASSERT_EQ(l.labelTable[l.image[i] - 1], oracle.regionOf[i]) << "pixel " << i;
             }
         }
 
         const Reference ref = referenceLabelling(f, threshold);
         ASSERT_TRUE(ref.ok);
         ASSERT_TRUE(std::equal(ref.image.begin(), ref.image.end(), l.image));
-        ASSERT_EQ(int32_t(ref.area.size()), l.count);
-        for (int32_t k = 0; k < l.count; ++k) {
-            ASSERT_EQ(ref.area[k], l.area[k]);
-            ASSERT_EQ(ref.centroid[k].x, l.centroid[k].x);
-            ASSERT_EQ(ref.centroid[k].y, l.centroid[k].y);
-            ASSERT_EQ(0, std::memcmp(&ref.bounds[k], &l.bounds[k], sizeof(RegionBounds))) << "region " << k + 1;
+        ASSERT_EQ(int32_t(ref.area.size()), l.regionCount);
+        for (int32_t k = 0; k < l.regionCount; ++k) {
+            ASSERT_EQ(ref.area[k], l.regionArea[k]);
+            ASSERT_EQ(ref.centroid[k].x, l.regionCentroid[k].x);
+            ASSERT_EQ(ref.centroid[k].y, l.regionCentroid[k].y);
+            ASSERT_EQ(0, std::memcmp(&ref.bounds[k], &l.regionBounds[k], sizeof(RegionBounds))) << "region " << k + 1;
         }
-        if (l.count > 0) {
-            ASSERT_TRUE(std::equal(ref.table.begin(), ref.table.end(), l.table));
+        if (l.regionCount > 0) {
+            ASSERT_TRUE(std::equal(ref.table.begin(), ref.table.end(), l.labelTable));
         }
     }
 }
@@ -296,19 +292,19 @@ TEST(Labelling, BrightFrameHasNoRegionsAndDarkFrameOne) {
     const TestFrame bright = blankFrame(20, 10);
     const Labelling b = label(bright, 100);
     ASSERT_NE(b.image, nullptr);
-    EXPECT_EQ(b.count, 0);
+    EXPECT_EQ(b.regionCount, 0);
     EXPECT_TRUE(std::all_of(b.image, b.image + 200, [](LabelPixel p) { return p == 0; }));
 
     const Labelling d = label(blankFrame(20, 10, kBlack), 0);
     ASSERT_NE(d.image, nullptr);
-    ASSERT_EQ(d.count, 1);
-    EXPECT_EQ(d.area[0], 18 * 8);
-    EXPECT_EQ(d.centroid[0].x, 9.5);
-    EXPECT_EQ(d.centroid[0].y, 4.5);
-    EXPECT_EQ(d.bounds[0].xMin, 1);
-    EXPECT_EQ(d.bounds[0].xMax, 18);
-    EXPECT_EQ(d.bounds[0].yMin, 1);
-    EXPECT_EQ(d.bounds[0].yMax, 8);
+    ASSERT_EQ(d.regionCount, 1);
+    EXPECT_EQ(d.regionArea[0], 18 * 8);
+    EXPECT_EQ(d.regionCentroid[0].x, 9.5);
+    EXPECT_EQ(d.regionCentroid[0].y, 4.5);
+    EXPECT_EQ(d.regionBounds[0].xMin, 1);
+    EXPECT_EQ(d.regionBounds[0].xMax, 18);
+    EXPECT_EQ(d.regionBounds[0].yMin, 1);
+    EXPECT_EQ(d.regionBounds[0].yMax, 8);
     for (int x = 0; x < 20; ++x) EXPECT_EQ(d.image[x] | d.image[9 * 20 + x], 0);
     for (int y = 0; y < 10; ++y) EXPECT_EQ(d.image[y * 20] | d.image[y * 20 + 19], 0);
 }
@@ -317,13 +313,13 @@ TEST(Labelling, ThresholdOutsideTheByteRangeIsClamped) {
     for (const int width : {5, 40}) {  // pixel by pixel, and sixteen at a time
         TestFrame f = blankFrame(width, 5, Bgra{255, 255, 254, 0});
         f.set(2, 2, kBlack);
-        EXPECT_EQ(label(f, -1).count, 0);
-        EXPECT_EQ(label(f, -2000000000).count, 0);
-        EXPECT_EQ(label(f, 0).area[0], 1);
-        EXPECT_EQ(label(f, 254).area[0], 1);
-        EXPECT_EQ(label(f, 255).count, 1);
-        EXPECT_EQ(label(f, 2000000000).count, 1);
-        EXPECT_EQ(label(f, 2000000000).area[0], (width - 2) * 3);
+        EXPECT_EQ(label(f, -1).regionCount, 0);
+        EXPECT_EQ(label(f, -2000000000).regionCount, 0);
+        EXPECT_EQ(label(f, 0).regionArea[0], 1);
+        EXPECT_EQ(label(f, 254).regionArea[0], 1);
+        EXPECT_EQ(label(f, 255).regionCount, 1);
+        EXPECT_EQ(label(f, 2000000000).regionCount, 1);
+        EXPECT_EQ(label(f, 2000000000).regionArea[0], (width - 2) * 3);
     }
 }
 
@@ -334,12 +330,12 @@ TEST(Labelling, UShapeIsOneRegionNumberedByItsFirstArm) {
     fillRect(f, 3, 13, 11, 14, kBlack);  // the bottom joins them
     fillRect(f, 20, 4, 22, 6, kBlack);   // a separate blob whose first pixel comes between
     const Labelling l = label(f, 50);
-    ASSERT_EQ(l.count, 2);
-    EXPECT_EQ(l.area[0], 2 * 10 + 2 * 8 + 9 * 2);
-    EXPECT_EQ(l.bounds[0].xMin, 3);
-    EXPECT_EQ(l.bounds[0].yMin, 3);
-    EXPECT_EQ(l.area[1], 9);
-    EXPECT_EQ(l.table[l.image[5 * 30 + 3] - 1], 1);  // left arm maps to region 1
+    ASSERT_EQ(l.regionCount, 2);
+    EXPECT_EQ(l.regionArea[0], 2 * 10 + 2 * 8 + 9 * 2);
+    EXPECT_EQ(l.regionBounds[0].xMin, 3);
+    EXPECT_EQ(l.regionBounds[0].yMin, 3);
+    EXPECT_EQ(l.regionArea[1], 9);
+    EXPECT_EQ(l.labelTable[l.image[5 * 30 + 3] - 1], 1);  // left arm maps to region 1
 }
 
 TEST(Labelling, RefusesSizesOutsideTheLabelImage) {
@@ -353,35 +349,29 @@ TEST(Labelling, RefusesSizesOutsideTheLabelImage) {
                          Size{1024, 1024, true}, Size{349525, 3, true}}) {
         SCOPED_TRACE(testing::Message() << s.w << " x " << s.h);
         EXPECT_EQ(labelImageFits(s.w, s.h), s.fits);
-        TestFrame sized;
-        sized.width = s.w;
-        sized.height = s.h;
-        useFrameSize(sized);
-        Labelling l;
-        l.image = labelFrame(f.data(), 10, &l.count, &l.area, &l.centroid, &l.bounds, &l.table);
+        const FrameImage sized = {f.data(), s.w, s.h, 4 * s.w};
+        const Labelling l = labelFrame(buffers(), &sized, 10);
         EXPECT_EQ(l.image != nullptr, s.fits);
         if (s.fits) {
-            ASSERT_EQ(l.count, 1);
-            EXPECT_EQ(l.area[0], (s.w - 2) * (s.h - 2));
+            ASSERT_EQ(l.regionCount, 1);
+            EXPECT_EQ(l.regionArea[0], (s.w - 2) * (s.h - 2));
         } else {
-            EXPECT_EQ(l.count, 0);
+            EXPECT_EQ(l.regionCount, 0);
         }
     }
-    useFrameSize(f);
-    int32_t count = -1;
-    const int32_t* area;
-    const RegionCentroid* centroid;
-    const RegionBounds* bounds;
-    const int32_t* table;
-    EXPECT_EQ(labelFrame(nullptr, 10, &count, &area, &centroid, &bounds, &table), nullptr);
+    EXPECT_EQ(labelFrame(buffers(), nullptr, 10).image, nullptr);
+    const FrameImage noPixels = {nullptr, 5, 5, 20};
+    EXPECT_EQ(labelFrame(buffers(), &noPixels, 10).image, nullptr);
+    const FrameImage shortRows = {f.data(), 5, 5, 19};
+    EXPECT_EQ(labelFrame(buffers(), &shortRows, 10).image, nullptr);
 }
 
 TEST(Labelling, WideFrameSumsDoNotOverflow) {
     const TestFrame f = blankFrame(349525, 3, kBlack);
     const Labelling l = label(f, 0);
-    ASSERT_EQ(l.count, 1);
-    EXPECT_EQ(l.centroid[0].x, 349524 / 2.0);
-    EXPECT_EQ(l.centroid[0].y, 1.0);
+    ASSERT_EQ(l.regionCount, 1);
+    EXPECT_EQ(l.regionCentroid[0].x, 349524 / 2.0);
+    EXPECT_EQ(l.regionCentroid[0].y, 1.0);
 }
 
 // Isolated dots on every other row and column, each its own raw label.
@@ -396,13 +386,13 @@ TestFrame dotLattice(int columns, int rows, int extra) {
 TEST(Labelling, AllRawLabelsFitAndOneMoreFails) {
     const Labelling full = label(dotLattice(256, 128, 0), 10);
     ASSERT_NE(full.image, nullptr);
-    EXPECT_EQ(full.count, RAW_LABEL_CAPACITY);
+    EXPECT_EQ(full.regionCount, RAW_LABEL_CAPACITY);
     EXPECT_EQ(full.image[255 * 513 + 511], RAW_LABEL_CAPACITY);
-    EXPECT_EQ(full.table[RAW_LABEL_CAPACITY - 1], RAW_LABEL_CAPACITY);
+    EXPECT_EQ(full.labelTable[RAW_LABEL_CAPACITY - 1], RAW_LABEL_CAPACITY);
 
     const Labelling over = label(dotLattice(256, 128, 1), 10);
     EXPECT_EQ(over.image, nullptr);
-    EXPECT_EQ(over.count, 0);
+    EXPECT_EQ(over.regionCount, 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -28,14 +29,11 @@ PatternImage imageOf(const PatternPicture& picture) {
     return image;
 }
 
-// Every test starts and ends with an empty library.
-class PatternLibrary : public ::testing::Test {
+// Every test starts with an empty library.
+class Patterns : public ::testing::Test {
 protected:
-    void SetUp() override { freeAll(); }
-    void TearDown() override { freeAll(); }
-    static void freeAll() {
-        for (int id = 0; id < PATTERN_SLOTS; id++) freePattern(id);
-    }
+    int load(const std::string& path) { return loadPattern(library.get(), path.c_str()); }
+    int freeSlot(int id) { return freePattern(library.get(), id); }
     std::string patternFile(const PatternPicture& picture) {
         const std::string path = scratchPath("pattern.patt");
         writePatternFile(path, picture);
@@ -48,43 +46,44 @@ public:
         int32_t id, direction;
         double confidence;
     };
-    static Match match(const PatternPicture& picture) { return match(imageOf(picture)); }
-    static Match match(const PatternImage& image) {
+    Match match(const PatternPicture& picture) { return match(imageOf(picture)); }
+    Match match(const PatternImage& image) {
         Match m;
-        m.result = matchPattern(&image, &m.id, &m.direction, &m.confidence);
+        m.result = matchPattern(library.get(), &image, &m.id, &m.direction, &m.confidence);
         return m;
     }
+    std::unique_ptr<zelk::PatternLibrary> library = std::make_unique<zelk::PatternLibrary>();
 };
 
-TEST_F(PatternLibrary, FillsTheFiftySlotsThenRefuses) {
+TEST_F(Patterns, FillsTheFiftySlotsThenRefuses) {
     const std::string path = patternFile(makePatternPicture(0));
-    for (int expected = 0; expected < PATTERN_SLOTS; expected++) EXPECT_EQ(loadPattern(path.c_str()), expected);
-    EXPECT_EQ(loadPattern(path.c_str()), -1);
+    for (int expected = 0; expected < PATTERN_SLOTS; expected++) EXPECT_EQ(load(path), expected);
+    EXPECT_EQ(load(path), -1);
 }
 
-TEST_F(PatternLibrary, ReusesTheLowestFreeSlotAndRefusesADoubleFree) {
+TEST_F(Patterns, ReusesTheLowestFreeSlotAndRefusesADoubleFree) {
     const std::string path = patternFile(makePatternPicture(0));
-    for (int i = 0; i < 6; i++) loadPattern(path.c_str());
-    EXPECT_EQ(freePattern(3), 1);
-    EXPECT_EQ(freePattern(1), 1);
-    EXPECT_EQ(loadPattern(path.c_str()), 1);
-    EXPECT_EQ(loadPattern(path.c_str()), 3);
-    EXPECT_EQ(loadPattern(path.c_str()), 6);
-    EXPECT_EQ(freePattern(3), 1);
-    EXPECT_EQ(freePattern(3), -1);
+    for (int i = 0; i < 6; i++) load(path);
+    EXPECT_EQ(freeSlot(3), 1);
+    EXPECT_EQ(freeSlot(1), 1);
+    EXPECT_EQ(load(path), 1);
+    EXPECT_EQ(load(path), 3);
+    EXPECT_EQ(load(path), 6);
+    EXPECT_EQ(freeSlot(3), 1);
+    EXPECT_EQ(freeSlot(3), -1);
 }
 
-class PatternIdOutOfRange : public PatternLibrary, public ::testing::WithParamInterface<int> {};
+class PatternIdOutOfRange : public Patterns, public ::testing::WithParamInterface<int> {};
 TEST_P(PatternIdOutOfRange, IsRefused) {
     const std::string path = patternFile(makePatternPicture(0));
-    for (int i = 0; i < PATTERN_SLOTS; i++) loadPattern(path.c_str());
-    EXPECT_EQ(freePattern(GetParam()), -1);
+    for (int i = 0; i < PATTERN_SLOTS; i++) load(path);
+    EXPECT_EQ(freeSlot(GetParam()), -1);
 }
 INSTANTIATE_TEST_SUITE_P(Ids, PatternIdOutOfRange, ::testing::Values(-1, 50, 51, INT_MIN, INT_MAX));
 
-TEST_F(PatternLibrary, MissingFileIsReportedByName) {
+TEST_F(Patterns, MissingFileIsReportedByName) {
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(loadPattern("/nonexistent/zelk.patt"), -1);
+    EXPECT_EQ(load("/nonexistent/zelk.patt"), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "\"/nonexistent/zelk.patt\" not found!!\n");
 }
 
@@ -93,16 +92,16 @@ struct BadFile {
     const char* name;
     std::string text;
 };
-class BadPatternFile : public PatternLibrary, public ::testing::WithParamInterface<BadFile> {};
+class BadPatternFile : public Patterns, public ::testing::WithParamInterface<BadFile> {};
 TEST_P(BadPatternFile, IsAReadErrorAndLeavesTheSlotFree) {
     const std::string good = patternFile(makePatternPicture(0));
-    ASSERT_EQ(loadPattern(good.c_str()), 0);
+    ASSERT_EQ(load(good), 0);
     const std::string bad = scratchPath("bad.patt");
     writeTextFile(bad, GetParam().text);
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(loadPattern(bad.c_str()), -1);
+    EXPECT_EQ(load(bad), -1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Pattern Data read error!!\n");
-    EXPECT_EQ(loadPattern(good.c_str()), 1);
+    EXPECT_EQ(load(good), 1);
 }
 
 std::string numbers(int count, const std::string& value = "128") {
@@ -121,29 +120,29 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"FarAboveInt32", numbers(2000) + "99999999999999999999999 " + numbers(1100)}),
     [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
-TEST_F(PatternLibrary, AcceptsSignsLeadingZerosAndTrailingText) {
+TEST_F(Patterns, AcceptsSignsLeadingZerosAndTrailingText) {
     const std::string path = scratchPath("odd.patt");
     writeTextFile(path, numbers(1000, "+0012") + numbers(2072, "\t-7\r") + "trailing words");
-    EXPECT_EQ(loadPattern(path.c_str()), 0);
+    EXPECT_EQ(load(path), 0);
 }
 
-TEST_F(PatternLibrary, ExtremeInt32ValuesMatchWithoutOverflow) {
+TEST_F(Patterns, ExtremeInt32ValuesMatchWithoutOverflow) {
     // Alternating extremes give template values and squares far beyond 32 bits.
     std::string text;
     for (int i = 0; i < 3072; i++) text += (i % 3 ? "2147483647 " : "-2147483648 ");
     const std::string path = scratchPath("extreme.patt");
     writeTextFile(path, text);
-    ASSERT_EQ(loadPattern(path.c_str()), 0);
+    ASSERT_EQ(load(path), 0);
     const Match m = match(makePatternPicture(1));
     EXPECT_EQ(m.result, 0);
     EXPECT_LE(m.confidence, 1.0 + 1e-12);
     EXPECT_GE(m.confidence, 0.0);
 }
 
-class OrientationBlock : public PatternLibrary, public ::testing::WithParamInterface<int> {};
+class OrientationBlock : public Patterns, public ::testing::WithParamInterface<int> {};
 TEST_P(OrientationBlock, MatchesWithItsDirectionAndFullConfidence) {
-    ASSERT_EQ(loadPattern(patternFile(makePatternPicture(3)).c_str()), 0);
-    ASSERT_EQ(loadPattern(patternFile(makePatternPicture(4)).c_str()), 1);
+    ASSERT_EQ(load(patternFile(makePatternPicture(3))), 0);
+    ASSERT_EQ(load(patternFile(makePatternPicture(4))), 1);
     const Match m = match(rotatePicture(makePatternPicture(3), GetParam()));
     EXPECT_EQ(m.result, 0);
     EXPECT_EQ(m.id, 0);
@@ -152,22 +151,22 @@ TEST_P(OrientationBlock, MatchesWithItsDirectionAndFullConfidence) {
 }
 INSTANTIATE_TEST_SUITE_P(Blocks, OrientationBlock, ::testing::Values(0, 1, 2, 3));
 
-TEST_F(PatternLibrary, EqualCorrelationsKeepTheLowerSlot) {
+TEST_F(Patterns, EqualCorrelationsKeepTheLowerSlot) {
     const PatternPicture target = makePatternPicture(2);
     const char* order[5] = {"other", "target", "other", "other", "target"};
     for (int slot = 0; slot < 5; slot++)
-        ASSERT_EQ(loadPattern(patternFile(order[slot][0] == 't' ? target : makePatternPicture(5 + slot)).c_str()), slot);
+        ASSERT_EQ(load(patternFile(order[slot][0] == 't' ? target : makePatternPicture(5 + slot))), slot);
     const Match m = match(target);
     EXPECT_EQ(m.id, 1);
     EXPECT_EQ(m.direction, 0);
 }
 
-TEST_F(PatternLibrary, ConstantPatternNeverWins) {
+TEST_F(Patterns, ConstantPatternNeverWins) {
     PatternPicture grey;
     for (auto& row : grey.value)
         for (auto& pixel : row)
             for (auto& byte : pixel) byte = 77;
-    ASSERT_EQ(loadPattern(patternFile(grey).c_str()), 0);
+    ASSERT_EQ(load(patternFile(grey)), 0);
     const Match m = match(makePatternPicture(0));
     EXPECT_EQ(m.result, 0);
     EXPECT_EQ(m.id, -1);
@@ -175,7 +174,7 @@ TEST_F(PatternLibrary, ConstantPatternNeverWins) {
     EXPECT_EQ(m.confidence, 0.0);
 }
 
-TEST_F(PatternLibrary, NegativeCorrelationOrEmptyLibraryIsNoMatch) {
+TEST_F(Patterns, NegativeCorrelationOrEmptyLibraryIsNoMatch) {
     const PatternPicture picture = makePatternPicture(0);
     Match m = match(picture);
     EXPECT_EQ(m.id, -1);
@@ -189,15 +188,15 @@ TEST_F(PatternLibrary, NegativeCorrelationOrEmptyLibraryIsNoMatch) {
                 rings.value[r][c][k] = ring % 2 ? 250 : 10;
                 negative.value[r][c][k] = 255 - rings.value[r][c][k];
             }
-    ASSERT_EQ(loadPattern(patternFile(rings).c_str()), 0);
+    ASSERT_EQ(load(patternFile(rings)), 0);
     m = match(negative);
     EXPECT_EQ(m.id, -1);
     EXPECT_EQ(m.direction, -1);
     EXPECT_EQ(m.confidence, 0.0);
 }
 
-TEST_F(PatternLibrary, UniformInsideIsReportedAsSuch) {
-    ASSERT_EQ(loadPattern(patternFile(makePatternPicture(0)).c_str()), 0);
+TEST_F(Patterns, UniformInsideIsReportedAsSuch) {
+    ASSERT_EQ(load(patternFile(makePatternPicture(0))), 0);
     PatternPicture white;
     for (auto& row : white.value)
         for (auto& pixel : row)
@@ -233,7 +232,7 @@ PlainBlock plainBlock(const int32_t* fileValues) {
     return block;
 }
 
-PatternLibrary::Match plainMatch(const std::vector<PlainBlock>& blocks, const PatternImage& image) {
+Patterns::Match plainMatch(const std::vector<PlainBlock>& blocks, const PatternImage& image) {
     double input[PATTERN_VALUES];
     int32_t sum = 0, squares = 0;
     for (int n = 0; n < PATTERN_VALUES; n++) sum += 255 - image.value[n];
@@ -244,7 +243,7 @@ PatternLibrary::Match plainMatch(const std::vector<PlainBlock>& blocks, const Pa
     }
     const double inputNorm = std::sqrt(double(squares));
     if (inputNorm == 0.0) return {-1, 0, 0, -1.0};
-    PatternLibrary::Match m{0, -1, -1, 0.0};
+    Patterns::Match m{0, -1, -1, 0.0};
     for (size_t b = 0; b < blocks.size(); b++) {
         double partial[4] = {0.0, 0.0, 0.0, 0.0};
         for (int n = 0; n < PATTERN_VALUES; n += 4)
@@ -263,7 +262,7 @@ PatternLibrary::Match plainMatch(const std::vector<PlainBlock>& blocks, const Pa
 // files, blocks whose values reach the 16-bit path's limit or just pass it, values that fit
 // 16 bits but whose sums would overflow 32, int32 extremes, constant blocks, and slots that
 // mix such blocks with ordinary ones. Every result must be the plain one, bit for bit.
-TEST_F(PatternLibrary, FastMatchEqualsThePlainDoubleMatch) {
+TEST_F(Patterns, FastMatchEqualsThePlainDoubleMatch) {
     std::mt19937 rng(3);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
     // Blocks whose inverted values are +-magnitude in a random sign pattern of their own, with
@@ -308,7 +307,7 @@ TEST_F(PatternLibrary, FastMatchEqualsThePlainDoubleMatch) {
         for (int32_t value : file) text += std::to_string(value) + " ";
         const std::string path = scratchPath("mixed.patt");
         writeTextFile(path, text);
-        ASSERT_EQ(loadPattern(path.c_str()), slot);
+        ASSERT_EQ(load(path), slot);
     }
     for (int round = 0; round < 3000; round++) {
         PatternImage image;
@@ -335,12 +334,8 @@ TEST_F(PatternLibrary, FastMatchEqualsThePlainDoubleMatch) {
 
 constexpr int FRAME_WIDTH = 256, FRAME_HEIGHT = 200;
 
-class Unwarp : public PatternLibrary {
+class Unwarp : public Patterns {
 protected:
-    void SetUp() override {
-        PatternLibrary::SetUp();
-        useFrameSize(blankFrame(FRAME_WIDTH, FRAME_HEIGHT));
-    }
     // An axis-aligned candidate whose raw corners are (x0, y0) and (x0 + side, y0 + side).
     void square(int x0, int y0, int side) {
         const int xs[5] = {x0, x0 + side, x0 + side, x0, x0};
@@ -372,7 +367,8 @@ TEST_P(UnwarpSampling, AveragesTheSamplesOfEachPatternPixel) {
     square(x0, y0, side);
     const TestFrame frame = coordinateFrame();
     PatternImage image;
-    ASSERT_EQ(extractPatternImage(frame.data(), contourX, contourY, vertexIndex, &image), 0);
+    const FrameImage view = frame.image();
+    ASSERT_EQ(extractPatternImage(&view, contourX, contourY, vertexIndex, &image), 0);
     // Samples sit at the middle of s x s cells of the inside [side / 4, 3 side / 4].
     auto expected = [&](int origin, int index) {
         int sum = 0;
@@ -398,7 +394,8 @@ TEST_F(Unwarp, SamplesOutsideTheFrameDarkenButStillCount) {
     square(-29, 20, 40);
     const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, kWhite);
     PatternImage image;
-    ASSERT_EQ(extractPatternImage(frame.data(), contourX, contourY, vertexIndex, &image), 0);
+    const FrameImage view = frame.image();
+    ASSERT_EQ(extractPatternImage(&view, contourX, contourY, vertexIndex, &image), 0);
     for (int r = 0; r < 16; r++) {
         EXPECT_EQ(image.value[(r * 16 + 13) * 3], 0);
         EXPECT_EQ(image.value[(r * 16 + 14) * 3], 127);
@@ -407,14 +404,15 @@ TEST_F(Unwarp, SamplesOutsideTheFrameDarkenButStillCount) {
 }
 
 TEST_F(Unwarp, DegenerateCornersIdentifyAsNoMatch) {
-    ASSERT_EQ(loadPattern(patternFile(makePatternPicture(0)).c_str()), 0);
+    ASSERT_EQ(load(patternFile(makePatternPicture(0))), 0);
     const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, kBlack);
     // The only projective map taking the square onto these points sends the plane origin
     // to infinity (x = 1100 Y / X - 1000, y = 11000 / X), so it has no form with h22 = 1.
     const int32_t xs[5] = {100, 0, 100, 210, 100}, ys[5] = {110, 100, 100, 110, 110};
     int32_t id = 7, direction = 7;
     double confidence = 7.0;
-    EXPECT_EQ(identifyCandidate(frame.data(), xs, ys, vertexIndex, &id, &direction, &confidence), 0);
+    const FrameImage view = frame.image();
+    EXPECT_EQ(identifyCandidate(library.get(), &view, xs, ys, vertexIndex, &id, &direction, &confidence), 0);
     EXPECT_EQ(id, -1);
     EXPECT_EQ(direction, -1);
     EXPECT_EQ(confidence, 0.0);
@@ -425,7 +423,8 @@ TEST_F(Unwarp, WildProjectionsAreSkippedSafely) {
     const int32_t xs[5] = {0, 1000000, 1000001, 1, 0}, ys[5] = {0, 1, 2, 1000000, 0};
     const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT, Bgra{200, 200, 200, 255});
     PatternImage image;
-    const int result = extractPatternImage(frame.data(), xs, ys, vertexIndex, &image);
+    const FrameImage view = frame.image();
+    const int result = extractPatternImage(&view, xs, ys, vertexIndex, &image);
     EXPECT_TRUE(result == 0 || result == -1);
 }
 
@@ -486,12 +485,11 @@ int plainUnwarp(const TestFrame& frame, const int32_t* xs, const int32_t* ys, Pa
                        count(std::fmax(squared(1, 2), squared(3, 0))), image, coverage);
 }
 
-// A frame of noise, made current.
+// A frame of noise.
 TestFrame noiseFrame(int width, int height) {
     TestFrame f = blankFrame(width, height);
     std::mt19937 rng(42);
     for (auto& byte : f.bytes) byte = uint8_t(rng());
-    useFrameSize(f);
     return f;
 }
 
@@ -571,7 +569,8 @@ TEST_P(UnwarpFastPath, MatchesDividingEverySample) {
         ys[4] = ys[0];
         PatternImage fast, plain;
         std::fill(std::begin(fast.value), std::end(fast.value), 0xA5);
-        const int fastResult = extractPatternImage(frame.data(), xs, ys, vertexIndex, &fast);
+        const FrameImage view = frame.image();
+        const int fastResult = extractPatternImage(&view, xs, ys, vertexIndex, &fast);
         expectSameUnwarp(fastResult, fast, plainUnwarp(frame, xs, ys, &plain, &coverage), plain, round);
         compared += fastResult == 0;
     }
@@ -621,7 +620,8 @@ TEST_P(UnwarpFastPath, MatchesDividingEverySampleForAnyTransform) {
         if (round % 50 == 1) h[2][0] = h[2][1] = h[2][2] = 0.0;  // every denominator 0
         PatternImage fast, plain;
         std::fill(std::begin(fast.value), std::end(fast.value), 0xA5);
-        const int fastResult = samplePatternImage(frame.data(), h, nx, ny, &fast);
+        const FrameImage view = frame.image();
+        const int fastResult = samplePatternImage(&view, h, nx, ny, &fast);
         expectSameUnwarp(fastResult, fast, plainSample(frame, h, nx, ny, &plain, &coverage), plain, round);
     }
     for (int samples : {16, 32, 64}) EXPECT_GT(coverage.perSampleCount[samples], 500) << samples;
@@ -635,17 +635,18 @@ TEST_F(Unwarp, OnlySixteenThirtyTwoOrSixtyFourSamplesPerSide) {
     const double h[3][3] = {{1.0, 0.0, 0.0}, {0.0, 1.0, 0.0}, {0.0, 0.0, 1.0}};
     const TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT);
     PatternImage image;
+    const FrameImage view = frame.image();
     for (int count : {0, 8, 15, 24, 128, -16}) {
-        EXPECT_EQ(samplePatternImage(frame.data(), h, count, 16, &image), -1) << count;
-        EXPECT_EQ(samplePatternImage(frame.data(), h, 16, count, &image), -1) << count;
+        EXPECT_EQ(samplePatternImage(&view, h, count, 16, &image), -1) << count;
+        EXPECT_EQ(samplePatternImage(&view, h, 16, count, &image), -1) << count;
     }
-    EXPECT_EQ(samplePatternImage(frame.data(), h, 32, 64, &image), 0);
+    EXPECT_EQ(samplePatternImage(&view, h, 32, 64, &image), 0);
 }
 
 TEST_F(Unwarp, IdentifiesADrawnMarkerFromEachStartingCorner) {
     const PatternPicture picture = makePatternPicture(6);
-    ASSERT_EQ(loadPattern(patternFile(makePatternPicture(7)).c_str()), 0);
-    ASSERT_EQ(loadPattern(patternFile(picture).c_str()), 1);
+    ASSERT_EQ(load(patternFile(makePatternPicture(7))), 0);
+    ASSERT_EQ(load(patternFile(picture)), 1);
     TestFrame frame = blankFrame(FRAME_WIDTH, FRAME_HEIGHT);
     drawMarker(frame, {{40, 30}, {168, 30}, {168, 158}, {40, 158}}, picture);
     // The outline pixels of the border: the edge itself is drawn only on the left and top.
@@ -658,7 +659,8 @@ TEST_F(Unwarp, IdentifiesADrawnMarkerFromEachStartingCorner) {
         }
         int32_t id, direction;
         double confidence;
-        identifyCandidate(frame.data(), xs, ys, vertexIndex, &id, &direction, &confidence);
+        const FrameImage view = frame.image();
+        identifyCandidate(library.get(), &view, xs, ys, vertexIndex, &id, &direction, &confidence);
         EXPECT_EQ(id, 1) << start;
         EXPECT_EQ(direction, start);
         EXPECT_GT(confidence, 0.95);

@@ -118,9 +118,9 @@ TEST_P(DetectionAccuracy, EveryVisibleMarkerIsFoundWithItsIdDirectionAndCorners)
     std::vector<std::vector<zelk::MarkerRecord>> detected;
     for (int f = 0; f < scene.frames; f++) {
         Zelk_Update(THRESHOLD);
-        const zelk::MarkerRecord* list;
-        int32_t count;
-        zelk::currentMarkers(&list, &count);
+        const zelk::MarkerList& markerList = zelk::pluginState()->detector.markers;
+        const zelk::MarkerRecord* list = markerList.records;
+        const int32_t count = markerList.count;
         detected.emplace_back(list, list + count);
     }
     Zelk_Quit();

@@ -157,9 +157,9 @@ void runScene(const std::string& name, int frames, const std::string& attributes
             sample.id = j["marker"].get<int>() % PATTERNS;
             for (int r = 0; r < 3; r++)
                 for (int c = 0; c < 4; c++) sample.truth[r][c] = j["pose"][r][c].get<double>();
-            const zelk::MarkerRecord* list;
-            int32_t count;
-            zelk::currentMarkers(&list, &count);
+            const zelk::MarkerList& markerList = zelk::pluginState()->detector.markers;
+            const zelk::MarkerRecord* list = markerList.records;
+            const int32_t count = markerList.count;
             sample.marker = zelk::selectMarker(list, count, sample.id);
             if (!sample.marker) continue;
             double worst = 0, side = 0;
@@ -207,12 +207,12 @@ TEST_P(PoseAccuracy, PosesFollowTheTruthAcrossDistancesTiltsAndTurns) {
         while (band < BANDS - 1 && sample.truth[2][3] >= BAND_EDGES[band + 1]) band++;
         double pose[3][4];
         const double centre[2] = {0, 0};
-        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, centre, zelk::MARKER_WIDTH, pose), 0);
+        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, &zelk::pluginState()->detector.camera, centre, zelk::MARKER_WIDTH, pose), 0);
         posed++;
         ours.add(band, sample.truth, pose);
 #ifdef ZELK_WITH_OPENCV
         double other[3][4];
-        if (squareSolverPose(sample.corners, zelk::currentCamera()->projection, other)) solver.add(band, sample.truth, other);
+        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, other)) solver.add(band, sample.truth, other);
 #endif
         expectQueryGives(sample, pose);
     }, &visible);
@@ -253,7 +253,7 @@ TEST(SquarelySeenMarkers, TheQueryGivesTheirPoses) {
         seen++;
         double pose[3][4];
         const double centre[2] = {0, 0};
-        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, centre, zelk::MARKER_WIDTH, pose), 0);
+        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, &zelk::pluginState()->detector.camera, centre, zelk::MARKER_WIDTH, pose), 0);
         EXPECT_LT(rotationDifferenceDegrees(pose, sample.truth), 1.5) << sample.id;
         for (int r = 0; r < 3; r++) EXPECT_NEAR(pose[r][3], sample.truth[r][3], 12) << sample.id;
         expectQueryGives(sample, pose);

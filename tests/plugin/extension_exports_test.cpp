@@ -22,15 +22,17 @@
 
 namespace {
 
+zelk::Detector* pluginDetector() { return &zelk::pluginState()->detector; }
+
 class ExtensionExports : public testing::Test {
 protected:
     void SetUp() override {
         fakeVideo.reset();
-        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(id);
+        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(&pluginDetector()->patterns, id);
         const std::string camera = scratchPath("camera.dat"), pattern = scratchPath("pattern.patt");
         writeBytes(camera, cameraFileBytes({pinholeCamera()}));
         writePatternFile(pattern, makePatternPicture(0));
-        ASSERT_EQ(zelk::loadPattern(pattern.c_str()), 0);
+        ASSERT_EQ(zelk::loadPattern(&pluginDetector()->patterns, pattern.c_str()), 0);
         TestHostString video("video.xml"), cameraName(camera.c_str());
         testing::internal::CaptureStdout();
         const int started = Zelk_Init(video.get(), cameraName.get());
@@ -42,7 +44,8 @@ protected:
         drawMarkerBorder(frame, 470, 240, 100, -0.2);  // a plain square: found, not identified
         fakeVideo.nextFrame = frame.data();
         ASSERT_EQ(Zelk_Update(100), 0);
-        zelk::currentMarkers(&list, &count);
+        list = pluginDetector()->markers.records;
+        count = pluginDetector()->markers.count;
         ASSERT_EQ(count, 2);
         identified = list[0].patternId == 0 ? 0 : 1;
         ASSERT_EQ(list[identified].patternId, 0);
@@ -50,13 +53,13 @@ protected:
     }
     void TearDown() override {
         Zelk_Quit();
-        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(id);
+        for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(&pluginDetector()->patterns, id);
         fakeVideo.reset();
     }
     // The pose the query computes for the list entry.
     void expectedPose(int index, double pose[3][4], double* fitError) {
         const double centre[2] = {0, 0};
-        *fitError = zelk::estimateMarkerPose(&list[index], centre, zelk::MARKER_WIDTH, pose);
+        *fitError = zelk::estimateMarkerPose(&list[index], &pluginDetector()->camera, centre, zelk::MARKER_WIDTH, pose);
         ASSERT_GE(*fitError, 0.0);
     }
 
@@ -113,7 +116,7 @@ TEST_F(ExtensionExports, LastPoseFollowsEveryQuery) {
 TEST_F(ExtensionExports, CameraIsTheScaledCurrentCamera) {
     double projection[12], distortion[4];
     ASSERT_EQ(Zelk_getCamera(projection, distortion), 0);
-    const zelk::CameraParams* camera = zelk::currentCamera();
+    const zelk::CameraParams* camera = &pluginDetector()->camera;
     EXPECT_EQ(std::memcmp(projection, camera->projection, sizeof projection), 0);
     EXPECT_EQ(std::memcmp(distortion, camera->distortion, sizeof distortion), 0);
 }

@@ -54,18 +54,9 @@ protected:
         TestHostString video("video.xml"), camera(cameraPath.c_str());
         return init(video.get(), camera.get());
     }
-    static const zelk::FrameImage* frame() {
-        const zelk::FrameImage* frame;
-        int32_t width, height;
-        zelk::currentFrameState(&frame, &width, &height);
-        return frame;
-    }
-    static int32_t markerCount() {
-        const zelk::MarkerRecord* list;
-        int32_t count = -1;
-        zelk::currentMarkers(&list, &count);
-        return count;
-    }
+    static const unsigned char* frame() { return zelk::pluginState()->frame.pixels; }
+    static int32_t markerCount() { return zelk::pluginState()->detector.markers.count; }
+    static const zelk::CameraParams* detectorCamera() { return &zelk::pluginState()->detector.camera; }
     // Starts a session and detects a frame with one marker border, which stays in `pixels`.
     void startWithOneMarker(TestFrame* pixels) {
         ASSERT_EQ(initGiven(), 0);
@@ -88,15 +79,10 @@ TEST_F(FramePump, InitOpensScalesAndStartsCapture) {
     EXPECT_EQ(Zelk_getWidth(), 1280 * 1024);
     EXPECT_EQ(Zelk_getHeight(), 720 * 1024);
 
-    const zelk::CameraParams* camera = zelk::currentCamera();
-    EXPECT_EQ(camera->imageWidth, 1280);
-    EXPECT_EQ(camera->imageHeight, 720);
-    EXPECT_DOUBLE_EQ(camera->projection[0][0], 2 * givenCamera().projection[0][0]);
-    EXPECT_EQ(camera->projection[2][3], 42.0);
-    int32_t width, height;
-    zelk::currentDetectSize(&width, &height);
-    EXPECT_EQ(width, 1280);
-    EXPECT_EQ(height, 720);
+    EXPECT_EQ(detectorCamera()->imageWidth, 1280);
+    EXPECT_EQ(detectorCamera()->imageHeight, 720);
+    EXPECT_DOUBLE_EQ(detectorCamera()->projection[0][0], 2 * givenCamera().projection[0][0]);
+    EXPECT_EQ(detectorCamera()->projection[2][3], 42.0);
 
     EXPECT_EQ(printed.rfind("--------------------------------------\nSIZE = 1280, 720\n", 0), 0u) << printed;
     EXPECT_EQ(std::count(printed.begin(), printed.end(), '\n'), 7);
@@ -125,7 +111,7 @@ TEST_P(DefaultPaths, EachArgumentByItself) {
 
     ASSERT_EQ(result, 0);
     EXPECT_EQ(fakeVideo.openedConfig, videoArg == Arg::Given ? "video.xml" : "Data\\WDM_camera_flipV.xml");
-    EXPECT_EQ(zelk::currentCamera()->projection[2][3], cameraArg == Arg::Given ? 42.0 : 0.0);
+    EXPECT_EQ(detectorCamera()->projection[2][3], cameraArg == Arg::Given ? 42.0 : 0.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, DefaultPaths,
@@ -149,7 +135,7 @@ TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
     fakeVideo.width = 320;
     fakeVideo.height = 240;
     ASSERT_EQ(initGiven(), 0);
-    const zelk::CameraParams before = *zelk::currentCamera();
+    const zelk::CameraParams before = *detectorCamera();
 
     const InitFailure c = GetParam();
     fakeVideo.openResult = c.openResult;
@@ -169,7 +155,7 @@ TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
     const Calls expectedCalls = c.expected == -1 ? Calls{"videoOpen"} : Calls{"videoOpen", "videoInqSize"};
     EXPECT_EQ(fakeVideo.calls, expectedCalls);
     EXPECT_EQ(printed, "");
-    EXPECT_TRUE(sameCamera(*zelk::currentCamera(), before));
+    EXPECT_TRUE(sameCamera(*detectorCamera(), before));
     EXPECT_EQ(Zelk_getWidth(), (c.expected == -3 ? c.width : 320) * 1024);
 }
 
@@ -345,15 +331,16 @@ TEST_P(OutsideCapture, FramesAreHandedBackUnused) {
 INSTANTIATE_TEST_SUITE_P(Sessions, OutsideCapture,
                          testing::Values(Session::SizeFailed, Session::CameraFailed, Session::Quit));
 
-TEST_F(FramePump, InitForgetsTheFrameOfTheEarlierSession) {
-    ASSERT_EQ(initGiven(), 0);
-    std::vector<unsigned char> pixels(640 * 480 * 4);
-    fakeVideo.nextFrame = pixels.data();
-    ASSERT_EQ(Zelk_Update(100), 0);
+// A new session is a new video: its frame, markers and history start empty.
+TEST_F(FramePump, InitForgetsTheFrameAndMarkersOfTheEarlierSession) {
+    TestFrame pixels;
+    ASSERT_NO_FATAL_FAILURE(startWithOneMarker(&pixels));
     fakeVideo.width = 1024;
     fakeVideo.height = 768;
     ASSERT_EQ(initGiven(), 0);
     EXPECT_EQ(frame(), nullptr);
+    EXPECT_EQ(markerCount(), 0);
+    EXPECT_EQ(zelk::pluginState()->detector.history.count, 0);
 }
 
 }  // namespace

@@ -199,8 +199,7 @@ void hostOrientation(const HostAngle& angles, double M[3][3]) {
 }
 
 TEST_P(SquarelySeen, MarkerWithParallelSidesGivesTheTrueHostPose) {
-    zelk::CameraParams camera = pinholeCamera();
-    zelk::setCurrentCamera(&camera);
+    const zelk::CameraParams camera = pinholeCamera();
     double truth[3][4];
     viewPose(0, 0, 700, 0, 0, GetParam(), truth);
     MarkerRecord marker = markerFromPose(camera.projection, truth, zelk::MARKER_WIDTH, 2);
@@ -208,7 +207,7 @@ TEST_P(SquarelySeen, MarkerWithParallelSidesGivesTheTrueHostPose) {
     makeOppositeSideParallel(&marker, 1);
     double pose[3][4];
     const double centre[2] = {0, 0};
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, centre, zelk::MARKER_WIDTH, pose), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, centre, zelk::MARKER_WIDTH, pose), 0);
     HostVector position, expectedPosition;
     HostAngle angles, expectedAngles;
     zelk::poseToHostRecords(pose, &position, &angles);

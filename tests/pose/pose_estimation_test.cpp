@@ -19,7 +19,6 @@ class PoseEstimation : public testing::Test {
 protected:
     void SetUp() override {
         camera = pinholeCamera();
-        zelk::setCurrentCamera(&camera);
     }
     MarkerRecord markerAt(double tilt, double inPlane, int direction = 0) {
         viewPose(25, -15, 500, tilt, 30, inPlane, truth);
@@ -46,7 +45,7 @@ TEST_P(ExactMarker, ComesBackWithTheTruePoseThroughAnyLens) {
         zelk::setCurrentCamera(run < 4 ? &camera : &distorted);
         const MarkerRecord marker = markerFromPose(camera.projection, truthPose, 80, direction);
         double pose[3][4];
-        const double error = zelk::estimateMarkerPose(&marker, ORIGIN, 80, pose);
+        const double error = zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, pose);
         EXPECT_GE(error, 0);
         EXPECT_LT(error, 1e-3) << direction;
         EXPECT_LT(rotationDifferenceDegrees(pose, truthPose), 0.05) << direction;
@@ -67,7 +66,7 @@ TEST_P(SquareOnMarker, ComesBackWithTheTruePose) {
     makeOppositeSideParallel(&marker, 2);
     makeOppositeSideParallel(&marker, 3);
     double pose[3][4];
-    EXPECT_LT(zelk::estimateMarkerPose(&marker, ORIGIN, 80, pose), 1e-3);
+    EXPECT_LT(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, pose), 1e-3);
     EXPECT_LT(rotationDifferenceDegrees(pose, truth), 0.05);
     for (int r = 0; r < 3; r++) EXPECT_NEAR(pose[r][3], truth[r][3], 0.5);
 }
@@ -78,8 +77,8 @@ TEST_F(PoseEstimation, AnOffCentreModelMovesTheTranslationAlongTheMarkerAxis) {
     const MarkerRecord marker = markerAt(30, 20);
     const double shifted[2] = {10, 0};
     double centred[3][4], pose[3][4];
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, ORIGIN, 80, centred), 0);
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, shifted, 80, pose), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, centred), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, shifted, 80, pose), 0);
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) EXPECT_EQ(pose[r][c], centred[r][c]);
         EXPECT_NEAR(pose[r][3], centred[r][3] - 10 * centred[r][0], 1e-9);
@@ -89,8 +88,8 @@ TEST_F(PoseEstimation, AnOffCentreModelMovesTheTranslationAlongTheMarkerAxis) {
 TEST_F(PoseEstimation, DoublingTheWidthDoublesTheTranslation) {
     const MarkerRecord marker = markerAt(40, -60);
     double single[3][4], twice[3][4];
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, ORIGIN, 80, single), 0);
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, ORIGIN, 160, twice), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, single), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 160, twice), 0);
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) EXPECT_EQ(twice[r][c], single[r][c]);
         EXPECT_NEAR(twice[r][3], 2 * single[r][3], 1e-9 * std::fabs(single[r][3]) + 1e-9);
@@ -100,9 +99,9 @@ TEST_F(PoseEstimation, DoublingTheWidthDoublesTheTranslation) {
 TEST_F(PoseEstimation, AnUnidentifiedMarkerTakesItsCornersFromOne) {
     MarkerRecord marker = markerAt(25, 10, 3);  // direction 3 reads corners 1, 2, 3, 0 as well
     double asThree[3][4], asUnknown[3][4];
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, ORIGIN, 80, asThree), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, asThree), 0);
     marker.direction = -1;
-    ASSERT_GE(zelk::estimateMarkerPose(&marker, ORIGIN, 80, asUnknown), 0);
+    ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, asUnknown), 0);
     EXPECT_EQ(std::memcmp(asThree, asUnknown, sizeof asThree), 0);
 }
 
@@ -120,15 +119,15 @@ TEST_F(PoseEstimation, FailureReturnsMinusOneAndLeavesThePoseUntouched) {
         double pose[3][4];
         for (auto& row : pose)
             for (double& v : row) v = 9;
-        EXPECT_EQ(zelk::estimateMarkerPose(marker, ORIGIN, 80, pose), -1.0);
+        EXPECT_EQ(zelk::estimateMarkerPose(marker, &camera, ORIGIN, 80, pose), -1.0);
         for (auto& row : pose)
             for (double v : row) EXPECT_EQ(v, 9);
     }
 
-    const zelk::CameraParams none{};  // before any camera is made current
-    zelk::setCurrentCamera(&none);
+    const zelk::CameraParams none{};  // a camera record never loaded
     double pose[3][4] = {};
-    EXPECT_EQ(zelk::estimateMarkerPose(&good, ORIGIN, 80, pose), -1.0);
+    EXPECT_EQ(zelk::estimateMarkerPose(&good, &none, ORIGIN, 80, pose), -1.0);
+    EXPECT_EQ(zelk::estimateMarkerPose(&good, nullptr, ORIGIN, 80, pose), -1.0);
 }
 
 }  // namespace

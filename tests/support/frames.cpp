@@ -80,10 +80,10 @@ void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, doubl
     fillPolygon(frame, squareCorners(cx, cy, size / 2, angle), bright);
 }
 
-void useFrameSize(const TestFrame& frame) {
+zelk::CameraParams undistortedCamera(int width, int height) {
     zelk::CameraParams camera{};
-    camera.imageWidth = frame.width;
-    camera.imageHeight = frame.height;
-    camera.distortion[3] = 1.0;  // no lens distortion: ideal and observed points agree
-    zelk::setCurrentCamera(&camera);
+    camera.imageWidth = width;
+    camera.imageHeight = height;
+    camera.distortion[3] = 1.0;
+    return camera;
 }

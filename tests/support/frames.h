@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "camera/camera_params.h"
+#include "detect/marker_record.h"
+
 struct Bgra {
     uint8_t b, g, r, a;
 };
@@ -24,6 +27,8 @@ struct TestFrame {
     const uint8_t* data() const { return bytes.data(); }
     uint8_t* pixel(int x, int y) { return bytes.data() + (std::size_t(y) * width + x) * 4; }
     void set(int x, int y, Bgra c);
+    // The frame as detection reads it.
+    zelk::FrameImage image() const { return {bytes.data(), width, height, 4 * width}; }
 };
 
 TestFrame blankFrame(int width, int height, Bgra colour = kWhite);
@@ -37,6 +42,5 @@ void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, doubl
                       Bgra dark = kBlack, Bgra bright = kWhite);
 // The corners of that square, clockwise on screen from the top-left when angle is 0.
 std::vector<Point2> squareCorners(double cx, double cy, double size, double angle);
-// Makes the frame's size the current camera's image size, the size detection reads frames at,
-// with a distortion-free lens.
-void useFrameSize(const TestFrame& frame);
+// A camera without lens distortion (ideal and observed points agree) and without projection.
+zelk::CameraParams undistortedCamera(int width, int height);

@@ -1,19 +1,12 @@
-// The detection driver and the marker history.
+// The marker history.
 //
 // At capacity nothing is written past either array: a marker that would enter a full
 // history (30 entries) is not recorded, and a vanished marker that would be appended to
 // a full marker list (30 records) is not reported.
-#include "detect/detection.h"
-
-#include "detect/candidates.h"
-#include "detect/edge_lines.h"
-#include "detect/labelling.h"
+#include "detect/marker_history.h"
 
 namespace zelk {
 
-static const int32_t LARGEST_CANDIDATE_AREA = 100000;
-static const int32_t SMALLEST_CANDIDATE_AREA = 70;
-static const double VERTEX_THRESHOLD_FACTOR = 1.0;
 static const double AREA_RATIO_MIN = 0.7;
 static const double AREA_RATIO_MAX = 1.43;
 static const double DISTANCE_LIMIT = 0.5;
@@ -21,14 +14,6 @@ static const double INITIAL_BEST_DISTANCE = 10.0;
 static const double INITIAL_BEST_CORNER_ERROR = 100000000.0;
 static const double CONFIDENCE_FLOOR = 0.5;
 static const int32_t AGE_LIMIT = 4;
-
-struct HistoryEntry {
-    MarkerRecord marker;
-    int32_t age;  // 1 in the frame it was refreshed
-};
-
-static HistoryEntry markerHistory[HISTORY_CAPACITY];
-static int32_t historyCount = 0;
 
 static bool areaRatioFits(const MarkerRecord* past, const MarkerRecord* current) {
     const double ratio = static_cast<double>(past->pixelArea) / current->pixelArea;
@@ -66,9 +51,9 @@ static int bestCornerShift(const MarkerRecord* past, const MarkerRecord* current
 }
 
 // A current marker at the place of a recent one takes over its identity when that was surer.
-static void carryIdentities(MarkerRecord* list, int32_t count) {
-    for (int32_t e = 0; e < historyCount; e++) {
-        const MarkerRecord* past = &markerHistory[e].marker;
+static void carryIdentities(const MarkerHistory* history, MarkerRecord* list, int32_t count) {
+    for (int32_t e = 0; e < history->count; e++) {
+        const MarkerRecord* past = &history->entries[e].marker;
         double best = INITIAL_BEST_DISTANCE;
         MarkerRecord* nearest = nullptr;
         for (int32_t m = 0; m < count; m++) {
@@ -88,58 +73,40 @@ static void carryIdentities(MarkerRecord* list, int32_t count) {
     }
 }
 
-void applyMarkerHistory(MarkerRecord* list, int32_t* count) {
-    carryIdentities(list, *count);
+void applyMarkerHistory(MarkerHistory* history, MarkerList* markers) {
+    MarkerRecord* list = markers->records;
+    int32_t& count = markers->count;
+    HistoryEntry* entries = history->entries;
+    carryIdentities(history, list, count);
 
-    for (int32_t m = 0; m < *count; m++)
+    for (int32_t m = 0; m < count; m++)
         if (list[m].confidence < CONFIDENCE_FLOOR) list[m].patternId = -1;
 
     int32_t kept = 0;
-    for (int32_t e = 0; e < historyCount; e++) {
-        markerHistory[e].age++;
-        if (markerHistory[e].age < AGE_LIMIT) markerHistory[kept++] = markerHistory[e];
+    for (int32_t e = 0; e < history->count; e++) {
+        entries[e].age++;
+        if (entries[e].age < AGE_LIMIT) entries[kept++] = entries[e];
     }
-    historyCount = kept;
+    history->count = kept;
 
-    for (int32_t m = 0; m < *count; m++) {
+    for (int32_t m = 0; m < count; m++) {
         if (list[m].patternId < 0) continue;
         int32_t e = 0;
-        while (e < historyCount && markerHistory[e].marker.patternId != list[m].patternId) e++;
-        if (e == historyCount) {
-            if (historyCount == HISTORY_CAPACITY) continue;
-            historyCount++;
+        while (e < history->count && entries[e].marker.patternId != list[m].patternId) e++;
+        if (e == history->count) {
+            if (history->count == HISTORY_CAPACITY) continue;
+            history->count++;
         }
-        markerHistory[e].marker = list[m];
-        markerHistory[e].age = 1;
+        entries[e].marker = list[m];
+        entries[e].age = 1;
     }
 
-    for (int32_t e = 0; e < historyCount; e++) {
-        const MarkerRecord* past = &markerHistory[e].marker;
+    for (int32_t e = 0; e < history->count; e++) {
+        const MarkerRecord* past = &entries[e].marker;
         int32_t m = 0;
-        while (m < *count && !sameMarker(past, &list[m])) m++;
-        if (m == *count && *count < MARKER_LIST_CAPACITY) list[(*count)++] = *past;
+        while (m < count && !sameMarker(past, &list[m])) m++;
+        if (m == count && count < MARKER_LIST_CAPACITY) list[count++] = *past;
     }
-}
-
-int detectMarkers(const FrameImage* frame, int threshold, MarkerRecord** markerList, int32_t* count) {
-    *count = 0;
-    int32_t regionCount = 0;
-    const int32_t* regionArea = nullptr;
-    const RegionCentroid* regionCentroid = nullptr;
-    const RegionBounds* regionBounds = nullptr;
-    const int32_t* labelTable = nullptr;
-    const LabelPixel* labelImage =
-        labelFrame(frame, threshold, &regionCount, &regionArea, &regionCentroid, &regionBounds, &labelTable);
-    if (!labelImage) return -1;
-    int32_t built = 0;  // the candidate count, then the number of markers built
-    const SquareCandidate* candidates =
-        extractCandidates(labelImage, regionCount, labelTable, regionArea, regionCentroid, regionBounds,
-                          LARGEST_CANDIDATE_AREA, SMALLEST_CANDIDATE_AREA, VERTEX_THRESHOLD_FACTOR, &built);
-    MarkerRecord* list = buildMarkerList(frame, candidates, &built);
-    applyMarkerHistory(list, &built);
-    *markerList = list;
-    *count = built;
-    return 0;
 }
 
 }  // namespace zelk
