@@ -93,8 +93,7 @@ void writeCamera(const CameraOptions& options) {
 }
 
 void printCamera(const std::string& path) {
-    CameraParams record{};
-    if (loadCameraParams(path.c_str(), 1, &record) < 0) fail("cannot read a camera record from " + path);
+    const CameraParams record = checkCameraFile(path);
     printCameraParams(&record);
 }
 
@@ -185,6 +184,7 @@ struct ImportOptions {
 };
 
 void importCalibration(const ImportOptions& options) {
+    refuseOverwriting(options.output, {options.input});
     cv::Mat matrix, coefficients;
     int width = 0, height = 0;
     try {
@@ -229,6 +229,8 @@ struct CalibrateOptions {
 // Calibrates with k1 alone (no k2, k3 or tangential terms): the model our single radial
 // term holds exactly when fx = fy, so that little is lost in the mapping.
 void calibrate(const CalibrateOptions& options) {
+    refuseOverwriting(options.output, options.images);
+    refuseOverwriting(options.yaml, options.images);
     int columns, rows;
     if (!parseSize(options.board, &columns, &rows) || columns < 2 || rows < 2)
         fail("--board takes the inner corners as COLUMNSxROWS, e.g. 9x6, not " + options.board);

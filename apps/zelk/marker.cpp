@@ -18,6 +18,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
 #include "apps/zelk/fiducial_family.h"
 #include "platform/videocapture/render/synthetic_scene.h"
@@ -305,6 +306,7 @@ struct MarkerOptions {
 };
 
 void makeMarker(MarkerOptions options) {
+    refuseOverwriting(options.output, {options.source});
     std::string extension = fs::path(options.output).extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const bool vector = extension == ".svg" || extension == ".pdf";
@@ -312,8 +314,6 @@ void makeMarker(MarkerOptions options) {
     if (sheet && !vector && extension != ".png") fail("a printable sheet is written as .png, .svg or .pdf");
     if (sheet && options.size == 0) options.size = 80;
     if (sheet && options.dpi == 0) options.dpi = 300;
-    if (!(options.size >= 0 && options.size <= 2000)) fail("--size must be between 0 and 2000 mm");
-    if (!(options.dpi >= 0 && options.dpi <= 4800)) fail("--dpi must be between 0 and 4800");
     if (!sheet && (options.pixels < 32 || options.pixels % 4 != 0))
         fail("--pixels must be a multiple of 4, at least 32");
 
@@ -372,8 +372,10 @@ void addMarkerCommand(CLI::App& app) {
                        ->capture_default_str();
     auto* size = command->add_option("--size", options->size,
                                      "a printable sheet with the marker (black border included) this many "
-                                     "millimetres wide (default 80 for .svg and .pdf)");
-    auto* dpi = command->add_option("--dpi", options->dpi, "resolution of a .png sheet (default 300)");
+                                     "millimetres wide (default 80 for .svg and .pdf)")
+                     ->check(positiveNumber(2000));
+    auto* dpi = command->add_option("--dpi", options->dpi, "resolution of a .png sheet (default 300)")
+                    ->check(positiveNumber(4800));
     pixels->excludes(size)->excludes(dpi);
     command->add_option("--name", options->name, "the caption's name (default: the source's file name)");
     auto* family = command->add_option("--family", options->family,

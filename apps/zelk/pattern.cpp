@@ -26,6 +26,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
 #include "apps/zelk/fiducial_family.h"
 #include "detect/detector.h"
@@ -39,6 +40,9 @@ constexpr int DARK_LEVEL = 80;
 // The border widths, as a fraction of the square's width, that --border auto and yes recognise.
 constexpr double QUARTER_BORDER = 0.25;
 constexpr double ANY_BORDER = 1.0 / 32;
+// A square seen up to about 65 degrees from straight on keeps its shortest side above this
+// share of its longest; a bar or a line of text does not.
+constexpr double SQUARE_SIDE_RATIO = 0.4;
 
 // Writes the four orientation blocks of a 16 x 16 BGR picture.
 void writePatternFile(const cv::Mat& picture, const std::string& path) {
@@ -93,6 +97,19 @@ bool findBorderBox(const cv::Mat& image, double border, cv::Rect* box) {
 }
 
 
+// Detection takes any four-cornered outline; a marker in view is also roughly square.
+bool plausibleSquare(const SquareCandidate& candidate) {
+    double shortest = 1e300, longest = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int a = candidate.vertexIndex[i], b = candidate.vertexIndex[(i + 1) % 4];
+        const double side = std::hypot(candidate.contourX[b] - candidate.contourX[a],
+                                       candidate.contourY[b] - candidate.contourY[a]);
+        shortest = std::min(shortest, side);
+        longest = std::max(longest, side);
+    }
+    return shortest >= SQUARE_SIDE_RATIO * longest;
+}
+
 struct FoundMarker {
     PatternImage image;   // as identification unwarps it: row 0 from corner 0 to corner 1
     cv::Point2d corner[4];
@@ -130,7 +147,7 @@ bool findMarkerInView(const cv::Mat& picture, int threshold, FoundMarker* found,
         const int32_t count = extractCandidates(&labelling, &only, &detector->candidates);
         for (int32_t k = 0; k < count; ++k) {
             const SquareCandidate& candidate = detector->candidates.entries[k];
-            if (candidate.pixelArea == 0) continue;
+            if (candidate.pixelArea == 0 || !plausibleSquare(candidate)) continue;
             if (extractPatternImage(&view, candidate.contourX, candidate.contourY, candidate.vertexIndex,
                                     &found->image) < 0)
                 continue;
@@ -220,6 +237,7 @@ struct PatternOptions {
 
 void makePattern(const PatternOptions& options) {
     if (options.image.empty() == options.family.empty()) fail("give either a picture or --family");
+    refuseOverwriting(options.output, {options.image});
     cv::Mat picture;
     std::string from;
     cv::Mat image;
@@ -269,14 +287,14 @@ void addPatternCommand(CLI::App& app) {
                         "yes: a straight-on marker image with a black border of any width (a margin around it is "
                         "fine), use the middle half of its square; no: the picture whole; auto: yes when a black "
                         "border a quarter of the width is found")
-        ->check(CLI::IsMember({"auto", "yes", "no"}))
+        ->check(oneOf({"auto", "yes", "no"}))
         ->capture_default_str();
     command->add_flag("--find", options->find,
                       "the image is a camera frame or photo: unwarp the largest square marker in view, "
                       "seen roughly upright");
     auto* threshold =
         command->add_option("--threshold", options->threshold, "with --find: the darkness threshold, as for tracking")
-            ->check(CLI::Range(0, 255))
+            ->check(wholeNumber(0, 255))
             ->capture_default_str();
     auto* family = command->add_option("--family", options->family,
                                        "no picture: the pattern of a printed fiducial family's marker, one of " +

@@ -10,6 +10,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
@@ -77,7 +78,7 @@ void addRenderCommand(CLI::App& app) {
     command->add_option("config", options->config, "a video configuration with a <synthetic> scene")->required();
     command->add_option("-o,--output", options->output, "the folder to write into")->required();
     command->add_option("--frames", options->frames, "how many frames (default: the scene's length)")
-        ->check(CLI::PositiveNumber);
+        ->check(wholeNumber(1));
     command->callback([options] { render(*options); });
 }
 

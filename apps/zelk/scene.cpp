@@ -2,10 +2,17 @@
 // attribute is checked by the renderer's own parser and the scene is opened once (camera
 // and marker files read) before the file is written. Paths in the file are relative to
 // the file's own folder, as the video library reads them.
+//
+// A marker image is drawn as the whole marker square, so it must carry its black border:
+// one whose outermost thirty-second (at least a pixel) is not nearly all dark is refused,
+// since tracking would find nothing in the scene. Every border width passes.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 
 #include "apps/zelk/commands.h"
 #include "platform/videocapture/render/synthetic_scene.h"
@@ -35,6 +42,25 @@ struct SceneOptions {
 };
 
 typedef std::vector<std::pair<std::string, std::string>> Attributes;
+
+// A marker image's edge is black where every channel is below this level.
+constexpr int DARK_LEVEL = 80;
+constexpr double DARK_SHARE = 0.95;
+
+// Fails when a marker image has no black border around its edge.
+void requireBorder(const std::string& path) {
+    const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+    if (image.empty()) return;  // the scene's own reading says why
+    const int band = std::max(1, std::min(image.cols, image.rows) / 32);
+    cv::Mat dark;
+    cv::inRange(image, cv::Scalar::all(0), cv::Scalar::all(DARK_LEVEL), dark);
+    const cv::Rect inside(band, band, std::max(0, image.cols - 2 * band), std::max(0, image.rows - 2 * band));
+    const double edge = double(image.total()) - double(inside.area());
+    const double darkEdge = cv::countNonZero(dark) - (inside.area() ? cv::countNonZero(dark(inside)) : 0);
+    if (darkEdge < DARK_SHARE * edge)
+        fail(path + " has no black border: a scene takes whole marker images (zelk marker " + path +
+             " -o marker.png makes one)");
+}
 
 std::string xmlEscaped(const std::string& text) {
     std::string escaped;
@@ -75,9 +101,16 @@ void writeScene(const SceneOptions& options) {
         if (equals == std::string::npos) fail("--set takes name=value, not " + setting);
         scene.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
     }
+    std::vector<std::string> inputs = options.markers;
+    if (!options.camera.empty()) {
+        checkCameraFile(options.camera);
+        inputs.push_back(options.camera);
+    }
+    refuseOverwriting(options.output, inputs);
     std::vector<Attributes> markers;
     for (const auto& marker : options.markers) {
         const bool pattern = fs::path(marker).extension() == ".patt";
+        if (!pattern) requireBorder(marker);
         markers.push_back({{pattern ? "pattern" : "image", fromFolder(marker)}, {"size", options.size}});
     }
 

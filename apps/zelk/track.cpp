@@ -32,6 +32,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
 #include "apps/zelk/overlay.h"
 #include "apps/zelk/plugin_loader.h"
@@ -316,6 +317,10 @@ void track(const TrackOptions& options) {
     if (!options.camera.empty()) requireFile(options.camera, "camera parameter file");
     for (const auto& path : options.patterns) requireFile(path, "pattern file");
     const std::vector<std::string> patternPaths = options.patterns.empty() ? defaultPatterns() : options.patterns;
+    // The plug-in would take a text file as a camera and say no more than "read error" of a pattern.
+    if (!options.camera.empty() || fs::is_regular_file(DEFAULT_CAMERA))
+        checkCameraFile(options.camera.empty() ? DEFAULT_CAMERA : options.camera);
+    for (const auto& path : patternPaths) checkPatternFile(path);
     std::FILE* info = options.poses == "-" ? stderr : stdout;
     const bool progress = !options.quiet && isatty(2);
 
@@ -372,12 +377,12 @@ void addTrackCommand(CLI::App& app) {
                         "camera parameter file (default: the plug-in's, Data/camera_para.dat)");
     command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.patt)");
     command->add_option("--threshold", options->threshold, "binarisation threshold, 0-255")
-        ->check(CLI::Range(0, 255))
+        ->check(wholeNumber(0, 255))
         ->capture_default_str();
     command->add_flag("--invert", options->invert,
                       "report the camera's pose in each marker's frame instead of the marker's in the camera's");
     command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(wholeNumber(1));
     command->add_option("--poses", options->poses, "write each frame's markers and poses as JSON lines (- for standard output)");
     command->add_option("--overlay", options->overlay, "write annotated frames into this folder as frame_NNNNNN.png");
     command->add_option("--video-out", options->videoOut, "write the annotated frames as a video (e.g. out.mp4)");

@@ -319,6 +319,14 @@ std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::s
     const std::string path = a.path ? synth::resolvePath(base, a.path) : "";
     std::error_code notFolder;
     const bool folder = a.path && std::filesystem::is_directory(path, notFolder);
+    // The folder a numbered sequence lives in, or the path itself, must be there.
+    const std::filesystem::path needed = validSequenceName(a.path ? a.path : "")
+                                             ? std::filesystem::path(path).parent_path()
+                                             : std::filesystem::path(path);
+    if (a.path && !needed.empty() && !std::filesystem::exists(needed, notFolder)) {
+        *error = "there is no folder \"" + needed.string() + "\"";
+        return nullptr;
+    }
     if (!a.path || (!folder && !validSequenceName(a.path))) {
         *error = "<images> needs a folder or a path with one number field, such as frames/%04d.png";
         return nullptr;

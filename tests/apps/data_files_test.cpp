@@ -16,6 +16,7 @@
 #include "camera/camera_params.h"
 #include "platform/videocapture/videocapture.h"
 #include "tests/apps/run_zelk.h"
+#include "tests/support/camera_file.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -174,34 +175,45 @@ TEST(CameraFiles, DefaultsAreTheImageCentreAndNoDistortion) {
     EXPECT_EQ(std::memcmp(record.distortion, none, sizeof none), 0);
 }
 
-// Bad input: a message, exit code 1, and no output file.
+// Bad input: one line "zelk: message", exit code 1, no output file and every input as it was.
 struct BadInput {
     const char* name;
-    std::string arguments;  // "OUT" stands for the output file, "SHORT" for a file of 20 integers
+    std::string arguments;  // OUT stands for the output file, and the other tokens of RefusedInput for its files
+    std::string message = "";  // how the line begins after "zelk: ", where the test names it (tokens replaced)
 };
 
 class RefusedInput : public ::testing::TestWithParam<BadInput> {};
 
-TEST_P(RefusedInput, FailsWithAMessageAndWritesNothing) {
-    const std::string out = scratchPath("out"), shortFile = scratchPath("short.patt"), plain = scratchPath("plain.png");
+TEST_P(RefusedInput, FailsWithOneLineAndWritesNothing) {
+    const std::string out = scratchPath("out"), shortFile = scratchPath("short.patt"), plain = scratchPath("plain.png"),
+                      text = scratchPath("notes.txt"), bar = scratchPath("bar.png"), narrow = scratchPath("narrow.dat");
     {
         std::ofstream file(shortFile);
         for (int i = 0; i < 20; ++i) file << "12 ";  // 60 bytes
     }
+    std::ofstream(text) << std::string(300, 'x') << "\n";
     ASSERT_TRUE(cv::imwrite(plain, cv::Mat(64, 64, CV_8UC3, cv::Scalar(90, 180, 240))));
-    std::string arguments = GetParam().arguments;
-    for (auto [token, path] :
-         {std::pair<std::string, std::string>{"OUT", out}, {"SHORT", shortFile}, {"PLAIN", plain}}) {
-        for (size_t at; (at = arguments.find(token)) != std::string::npos;) arguments.replace(at, token.size(), path);
-    }
+    cv::Mat drawing(120, 200, CV_8UC3, cv::Scalar::all(255));
+    drawing(cv::Rect(40, 50, 106, 20)).setTo(cv::Scalar::all(0));  // a bar, no marker
+    ASSERT_TRUE(cv::imwrite(bar, drawing));
+    zelk::CameraParams zeroWidth = sampleCamera();
+    zeroWidth.imageWidth = 0;
+    writeBytes(narrow, cameraFileBytes({zeroWidth}));
+    const std::vector<std::pair<std::string, std::string>> tokens = {
+        {"OUT", out}, {"SHORT", shortFile}, {"PLAIN", plain}, {"TEXT", text}, {"BAR", bar}, {"NARROW", narrow}};
+    std::string arguments = GetParam().arguments, message = GetParam().message;
+    for (std::string* line : {&arguments, &message})
+        for (const auto& [token, path] : tokens)
+            for (size_t at; (at = line->find(token)) != std::string::npos;) line->replace(at, token.size(), path);
+    std::vector<std::string> before;
+    for (const auto& token : tokens) before.push_back(readFile(token.second));
+
     const ZelkRun run = runZelk(arguments);
-    EXPECT_NE(run.exitCode, 0) << run.output;
-    EXPECT_FALSE(run.output.empty());
-    // Our own messages are one line.
-    if (run.output.rfind("zelk: ", 0) == 0) {
-        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
-    }
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_EQ(run.output.rfind("zelk: " + message, 0), 0u) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
     EXPECT_FALSE(fs::exists(out));
+    for (size_t i = 1; i < tokens.size(); ++i) EXPECT_EQ(readFile(tokens[i].second), before[i]) << tokens[i].first;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,8 +236,34 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"MissingCalibration", "camera import /nonexistent/calibration.yml -o OUT"},
                       BadInput{"CalibrationNotYaml", "camera import SHORT -o OUT"},
                       BadInput{"RenderWithoutConfiguration", "render /nonexistent/scene.xml -o OUT"},
-                      BadInput{"RenderNoFrames", "render Data/WDM_camera_flipV.xml --frames 0 -o OUT"},
-                      BadInput{"RenderRecordedFootage", "render PLAIN -o OUT"}),
+                      BadInput{"RenderNoFrames", "render Data/WDM_camera_flipV.xml --frames 0 -o OUT",
+                               "--frames must be a whole number, 1 or more, not 0"},
+                      BadInput{"RenderRecordedFootage", "render PLAIN -o OUT"},
+                      BadInput{"CameraFromText", "camera print TEXT", "TEXT is not a camera file: 301 bytes, not 136"},
+                      BadInput{"CameraFromPicture", "camera print PLAIN", "PLAIN is not a camera file"},
+                      BadInput{"CameraOfNoWidth", "camera print NARROW",
+                               "NARROW is not a camera file: its image size 0 x 480 is not positive (the plug-in refuses it)"},
+                      BadInput{"PatternOverItsPicture", "pattern PLAIN -o PLAIN", "the output PLAIN is the input PLAIN"},
+                      BadInput{"MarkerOverItsSource", "marker PLAIN -o /PLAIN", "the output /PLAIN is the input PLAIN"},
+                      BadInput{"FindTakesNoBar", "pattern --find BAR -o OUT", "no square marker found in BAR"},
+                      BadInput{"SceneMarkerWithoutBorder", "scene -o OUT --marker PLAIN", "PLAIN has no black border"},
+                      BadInput{"SceneCameraFromText", "scene -o OUT --marker Data/markers/arrow.png --camera TEXT",
+                               "TEXT is not a camera file"},
+                      BadInput{"SheetSizeZero", "marker Data/patterns/arrow.patt --size 0 -o OUT.svg",
+                               "--size must be more than 0 and at most 2000, not 0"},
+                      BadInput{"DpiZero", "marker Data/patterns/arrow.patt --dpi 0 -o OUT.png",
+                               "--dpi must be more than 0 and at most 4800, not 0"},
+                      BadInput{"NegativeFrames", "track --frames -3", "--frames must be a whole number, 1 or more, not -3"},
+                      BadInput{"ThresholdNotANumber", "pattern PLAIN -o OUT --threshold 1e999",
+                               "--threshold must be a whole number from 0 to 255, not 1e999"},
+                      BadInput{"BorderMisspelt", "pattern PLAIN -o OUT --border yse", "--border must be auto, yes or no, not yse"},
+                      BadInput{"NoSuchCommand", "nonsense", "there is no command nonsense: give track, pattern"},
+                      BadInput{"NoCommand", "", "give a command: track, pattern"},
+                      BadInput{"NoSubcommand", "camera", "camera needs one of write, import, calibrate or print"},
+                      BadInput{"NoSuchOption", "track --bogus", "track has no option --bogus"},
+                      BadInput{"MissingPositional", "marker -o OUT", "marker needs the source"},
+                      BadInput{"OptionWithoutValue", "pattern PLAIN -o", "--output needs a value"},
+                      BadInput{"TooFewValues", "camera write --fx 5 --distortion 1 2 -o OUT", "--distortion takes 4 values"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Scenes, TheVideoLibraryPlaysWhatTheSceneCommandWrote) {

@@ -251,6 +251,8 @@ protected:
         writeTextFile(folder + "/huge.xml", "<video><synthetic width=\"2048\" height=\"1024\" frames=\"1\"/></video>\n");
         writeTextFile(folder + "/short.dat", "too short for a camera");
         writeTextFile(folder + "/bad.patt", "1 2 3 many\n");
+        writeTextFile(folder + "/cut.patt", readFile("Data/patterns/arrow.patt").substr(0, 4000));
+        writeTextFile(folder + "/nodir.xml", "<video><images path=\"nodir\"/></video>\n");
     }
 };
 
@@ -279,9 +281,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "cannot open the video source FOLDER/notxml.xml: cannot read the configuration \"FOLDER/notxml.xml\""},
         Failure{"FrameTooLarge", "--video FOLDER/huge.xml",
                 "the video source FOLDER/huge.xml has no frame size the plug-in takes (1 to 1,048,576 pixels)"},
-        Failure{"BadCamera", "--camera FOLDER/short.dat", "cannot load the camera parameter file FOLDER/short.dat"},
+        Failure{"BadCamera", "--camera FOLDER/short.dat",
+                "FOLDER/short.dat is not a camera file: 22 bytes, not 136 (the plug-in refuses it)"},
         Failure{"BadPattern", "--pattern FOLDER/bad.patt",
-                "the plug-in did not load the pattern FOLDER/bad.patt: Pattern Data read error!!"},
+                "FOLDER/bad.patt is not a pattern file: value 4 is \"many\", not a whole number"},
+        Failure{"CutPattern", "--pattern FOLDER/cut.patt", "FOLDER/cut.patt is not a whole pattern file: it ends after"},
+        Failure{"NoImagesFolder", "--video FOLDER/nodir.xml",
+                "cannot open the video source FOLDER/nodir.xml: there is no folder \"FOLDER/nodir\""},
+        Failure{"UnwritableVideo", "--frames 1 --video-out /proc/zelk.mp4", "cannot write the video /proc/zelk.mp4"},
         Failure{"UnwritablePoses", "--poses /proc/zelk/poses.jsonl",
                 "cannot write the poses file /proc/zelk/poses.jsonl"}),
     [](const testing::TestParamInfo<Failure>& info) { return std::string(info.param.name); });
