@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"NoCommand", "", "give a command: track, pattern"},
                       BadInput{"NoSubcommand", "camera", "camera needs one of write, import, calibrate or print"},
                       BadInput{"NoSuchOption", "track --bogus", "track has no option --bogus"},
-                      BadInput{"MissingPositional", "marker -o OUT", "marker needs the source"},
+                      BadInput{"MissingPositional", "camera print", "camera print needs the file"},
                       BadInput{"OptionWithoutValue", "pattern PLAIN -o", "--output needs a value"},
                       BadInput{"TooFewValues", "camera write --fx 5 --distortion 1 2 -o OUT", "--distortion takes 4 values"}),
     [](const auto& info) { return std::string(info.param.name); });
