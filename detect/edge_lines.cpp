@@ -52,6 +52,7 @@ int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, con
         marker->pixelArea = candidate->pixelArea;
         marker->centre[0] = candidate->centre[0];
         marker->centre[1] = candidate->centre[1];
+        marker->carriedOver = 0;
         if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, camera->distortion, work,
                          marker->edgeLines, marker->corners) < 0)
             continue;  // the slot is reused by the next candidate

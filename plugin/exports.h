@@ -53,12 +53,18 @@ struct ZelkMarkerInfo {
 };
 
 // The names of the extensions, for export-table checks.
-#define ZELK_EXTENSION_EXPORTS "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerPose", "Zelk_getLastPose", "Zelk_getCamera"
+#define ZELK_EXTENSION_EXPORTS                                                                                    \
+    "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
+        "Zelk_getCamera", "Zelk_resetHistory"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
 // Entry index of that list, in order, carried-over markers included.
 ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info);
+// Whether entry index was found in this frame (0) or is a copy the marker history carried
+// over from where it was last found, 1 or 2 frames back (a separate call, so that
+// ZelkMarkerInfo keeps the size hosts were built with).
+ZELK_API int32_t Zelk_getMarkerCarriedOver(int32_t index, int32_t* frames);
 // The pose of entry index and its fit error (mean squared pixels); -2 also for an
 // unidentified marker and when no pose can be estimated.
 ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fitError);
@@ -69,3 +75,7 @@ ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError);
 // The camera detection and pose use: the 3 x 4 projection row by row and the four
 // distortion factors (centre x, centre y, radial coefficient x 1e8, scale), scaled to the video.
 ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]);
+// Forgets the marker history, so that the next frame is a picture of its own: no marker
+// and no identity of an earlier frame is carried into it (a folder of unrelated photos, a
+// cut in the video). Always 0.
+ZELK_API int32_t Zelk_resetHistory(void);

@@ -1,5 +1,6 @@
-// The extension exports: the marker list, each marker's pose and the camera, for hosts and
-// tools that want more than the host's contract. Every pointer and index is checked.
+// The extension exports: the marker list, each marker's pose, the camera and a reset of
+// the marker history, for hosts and tools that want more than the host's contract. Every
+// pointer and index is checked.
 #include <cstring>
 
 #include "plugin/exports.h"
@@ -35,6 +36,14 @@ ZELK_API int32_t Zelk_getMarkerInfo(int32_t index, ZelkMarkerInfo* info) {
     return 0;
 }
 
+ZELK_API int32_t Zelk_getMarkerCarriedOver(int32_t index, int32_t* frames) {
+    if (!frames) return -1;
+    const MarkerRecord* marker = markerAt(index);
+    if (!marker) return -2;
+    *frames = marker->carriedOver;
+    return 0;
+}
+
 ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fitError) {
     if (!matrix || !fitError) return -1;
     const MarkerRecord* marker = markerAt(index);
@@ -54,5 +63,10 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]) {
     if (camera->imageWidth < 1) return -2;
     std::memcpy(projection, camera->projection, sizeof camera->projection);
     std::memcpy(distortion, camera->distortion, sizeof camera->distortion);
+    return 0;
+}
+
+ZELK_API int32_t Zelk_resetHistory(void) {
+    pluginState()->detector.history.count = 0;  // a history of no entries is empty
     return 0;
 }

@@ -39,7 +39,10 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_getMarkerPose", plugin.getMarkerPose);
     resolve(library, "Zelk_getLastPose", plugin.getLastPose);
     resolve(library, "Zelk_getCamera", plugin.getCamera);
+    resolve(library, "Zelk_getMarkerCarriedOver", plugin.getMarkerCarriedOver);
+    resolve(library, "Zelk_resetHistory", plugin.resetHistory);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
+    resolve(library, "videoStill", plugin.videoStill);
     dllApi(zelk::host::interfaceRecord());
     return plugin;
 }

@@ -20,8 +20,12 @@ struct Plugin {
     int32_t (*getMarkerPose)(int32_t index, double matrix[12], double* fitError);
     int32_t (*getLastPose)(double matrix[12], double* fitError);
     int32_t (*getCamera)(double projection[12], double distortion[4]);
+    int32_t (*getMarkerCarriedOver)(int32_t index, int32_t* frames);
+    int32_t (*resetHistory)();
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
+    // 1 when the source's frames are pictures of their own.
+    int (*videoStill)();
 };
 
 // Loads libZelk.so from the folder of this executable and calls A6_DLLAPI with the

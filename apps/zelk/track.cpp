@@ -14,6 +14,10 @@
 //   one-line error. So standard output carries nothing but the poses with --poses -.
 // - Frames are numbered from 0 in the order the source delivers them, as the synthetic
 //   scene's truth file numbers them; overlay pictures are named frame_NNNNNN.png alike.
+// - --still, or a source that says so (<images still="true">), treats every frame as a
+//   picture of its own (a folder of photos): the plug-in's marker history is forgotten
+//   before every frame, so that no identity and no marker of one picture is carried into
+//   the next.
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,7 +54,7 @@ struct TrackOptions {
     std::string video, camera;
     std::vector<std::string> patterns;
     int threshold = 100;
-    bool invert = false;
+    bool invert = false, still = false;
     int frames = 0;
     std::string poses, overlay, videoOut;
     bool quiet = false;
@@ -172,11 +176,16 @@ const Pattern* patternWithId(const std::vector<Pattern>& patterns, int32_t id) {
 
 Json pointJson(const double point[2]) { return Json::array({point[0], point[1]}); }
 
-Json markerJson(const ZelkMarkerInfo& marker) {
+Json markerJson(const ZelkMarkerInfo& marker, int32_t carriedOver) {
     Json corners = Json::array();
     for (const auto& corner : marker.corners) corners.push_back(pointJson(corner));
-    return Json{{"patternId", marker.patternId}, {"direction", marker.direction}, {"confidence", marker.confidence},
-                {"area", marker.area},           {"centre", pointJson(marker.centre)}, {"corners", corners}};
+    return Json{{"patternId", marker.patternId},
+                {"direction", marker.direction},
+                {"confidence", marker.confidence},
+                {"area", marker.area},
+                {"centre", pointJson(marker.centre)},
+                {"corners", corners},
+                {"carriedOver", carriedOver}};
 }
 
 Json poseJson(const Pattern& pattern, const double matrix[12], double fitError, const HostVector& position,
@@ -257,7 +266,11 @@ std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, co
     for (size_t i = 0; i < markers.size(); i++) plugin.getMarkerInfo(static_cast<int32_t>(i), &markers[i]);
 
     Json markerList = Json::array(), poses = Json::array();
-    for (const auto& marker : markers) markerList.push_back(markerJson(marker));
+    for (size_t i = 0; i < markers.size(); i++) {
+        int32_t carriedOver = 0;
+        plugin.getMarkerCarriedOver(static_cast<int32_t>(i), &carriedOver);
+        markerList.push_back(markerJson(markers[i], carriedOver));
+    }
     std::string seen;
     for (auto& pattern : patterns) {
         HostVector position{};
@@ -336,12 +349,14 @@ void track(const TrackOptions& options) {
         std::fprintf(info, "video %d x %d, %zu patterns, threshold %d\n", width, height, patterns.size(),
                      options.threshold);
 
+    const bool still = options.still || plugin.videoStill();
     Clock::duration updating{};
     const auto begin = Clock::now();
     auto lastFrame = begin, lastProgress = begin;
     int frames = 0;
     while ((options.frames <= 0 || frames < options.frames) && !plugin.videoAtEnd()) {
         const auto before = Clock::now();
+        if (still) plugin.resetHistory();
         plugin.update(options.threshold);
         const auto after = Clock::now();
         const int locks = texture.lockCount;
@@ -381,6 +396,9 @@ void addTrackCommand(CLI::App& app) {
         ->capture_default_str();
     command->add_flag("--invert", options->invert,
                       "report the camera's pose in each marker's frame instead of the marker's in the camera's");
+    command->add_flag("--still", options->still,
+                      "every frame is a picture of its own, such as a folder of photos: nothing seen in one "
+                      "is carried into the next");
     command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)")
         ->check(wholeNumber(1));
     command->add_option("--poses", options->poses, "write each frame's markers and poses as JSON lines (- for standard output)");

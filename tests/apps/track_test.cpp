@@ -2,6 +2,7 @@
 // JSON lines checked against their contract, its pictures, and its one-line errors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -62,7 +63,8 @@ void expectHostValue(const Json& value) {
 }
 
 void expectMarker(const Json& marker, const std::map<int, std::string>& patterns) {
-    ASSERT_EQ(keys(marker), (std::vector<std::string>{"patternId", "direction", "confidence", "area", "centre", "corners"}));
+    ASSERT_EQ(keys(marker), (std::vector<std::string>{"patternId", "direction", "confidence", "area", "centre", "corners",
+                                                      "carriedOver"}));
     ASSERT_TRUE(marker["patternId"].is_number_integer());
     const int id = marker["patternId"];
     EXPECT_TRUE(id == -1 || patterns.count(id)) << id;
@@ -76,6 +78,8 @@ void expectMarker(const Json& marker, const std::map<int, std::string>& patterns
     ASSERT_TRUE(marker["corners"].is_array());
     ASSERT_EQ(marker["corners"].size(), 4u);
     for (const auto& corner : marker["corners"]) expectNumbers(corner, 2, "corner");
+    EXPECT_GE(marker["carriedOver"].get<int>(), 0);
+    EXPECT_LE(marker["carriedOver"].get<int>(), 2);
 }
 
 // The pose's host values are the matrix's (x forward = t2, y left = -t0, z up = -t1), and its
@@ -233,6 +237,47 @@ TEST_F(Track, InvertReportsTheInversePose) {
         }
         EXPECT_NEAR(b[r][3].get<double>(), t, 1e-6);
     }
+}
+
+// Photos in a folder are pictures of their own. With --still (or <images still="true">) each
+// frame's markers are those of its photo tracked alone; without it the marker history
+// carries the first photo's markers into the second, marked as carried over (and there
+// lends tag 7's identity to tag 9, which stands where tag 7 stood).
+TEST_F(Track, StillPhotosAreEachSeenAsIfAlone) {
+    const std::string photos = sourcePath("tests/data/real-photos/mapping/photos");
+    std::string patterns;
+    for (const auto& file : fs::directory_iterator(sourcePath("tests/data/real-photos/patterns/tag36h11")))
+        patterns += " --pattern " + file.path().string();
+    const std::string common = "track --camera " + sourcePath("tests/data/real-photos/mapping/camera_816x612.dat") +
+                               patterns + " --poses - --video ";
+    const auto markers = [&](const std::string& config, const std::string& options) {
+        std::string out, err;
+        EXPECT_EQ(runApart(common + config + options, &out, &err), 0) << err;
+        std::vector<Json> frames;
+        for (const std::string& line : lines(out)) frames.push_back(Json::parse(line)["markers"]);
+        return frames;
+    };
+    fs::create_directories(folder);
+    writeTextFile(folder + "/all.xml", "<video><images path=\"" + photos + "\"/></video>\n");
+    writeTextFile(folder + "/still.xml", "<video><images path=\"" + photos + "\" still=\"true\"/></video>\n");
+    const std::vector<Json> still = markers(folder + "/all.xml", " --still"), moving = markers(folder + "/all.xml", "");
+    EXPECT_EQ(markers(folder + "/still.xml", ""), still);
+    ASSERT_EQ(still.size(), 2u);
+    ASSERT_EQ(moving.size(), 2u);
+    std::vector<std::string> names;
+    for (const auto& file : fs::directory_iterator(photos)) names.push_back(file.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (size_t k = 0; k < names.size(); ++k) {
+        const std::string alone = folder + "/alone" + std::to_string(k);
+        fs::create_directories(alone);
+        fs::create_symlink(photos + "/" + names[k], alone + "/" + names[k]);
+        writeTextFile(alone + ".xml", "<video><images path=\"" + alone + "\"/></video>\n");
+        EXPECT_EQ(still[k], markers(alone + ".xml", "")[0]) << names[k];
+    }
+    int carried = 0;
+    for (const auto& marker : moving[1]) carried += marker["carriedOver"].get<int>() > 0;
+    EXPECT_GT(carried, 0);
+    EXPECT_NE(moving[1], still[1]);
 }
 
 struct Failure {

@@ -49,6 +49,7 @@ protected:
     const int32_t& count = markers.count;
 };
 
+// ... marked with the frames since it was found.
 TEST_F(History, VanishedMarkerIsReportedForTwoMoreFrames) {
     const MarkerRecord a = marker(4, 2, 0.8, 400, 100, 100);
     frame({a});
@@ -60,6 +61,7 @@ TEST_F(History, VanishedMarkerIsReportedForTwoMoreFrames) {
         EXPECT_EQ(list[0].direction, 2);
         EXPECT_EQ(list[0].confidence, 0.8);
         EXPECT_EQ(list[0].corners[2][1], a.corners[2][1]);
+        EXPECT_EQ(list[0].carriedOver, later);
     }
     frame({});
     EXPECT_EQ(count, 0);

@@ -27,41 +27,16 @@ struct PhotoSet {
     int identified;      // at least
 };
 
-// Starts the plug-in on a video configuration with a camera file, its printout swallowed.
-void start(const std::string& config, const std::string& camera) {
-    HostString video = zelk::host::makeString(config.c_str());
-    HostString cameraFile = zelk::host::makeString(camera.c_str());
-    ::testing::internal::CaptureStdout();
-    const int32_t started = Zelk_Init(&video, &cameraFile);
-    ::testing::internal::GetCapturedStdout();
-    ASSERT_EQ(started, 0) << config;
-}
-
-// Runs the plug-in on one photo, alone in a source of its own, after empty frames that
-// leave nothing of the photo before in the marker history.
-std::vector<PhotoMarker> detectPhoto(const std::string& photo, const std::string& camera, int threshold) {
-    const std::string empty = scratchPath("empty.xml");
-    writeTextFile(empty, "<video><synthetic frames=\"0\"/></video>\n");
-    start(empty, camera);
-    for (int frame = 0; frame < 3; ++frame) Zelk_Update(threshold);
-    Zelk_Quit();
-    const std::string folder = scratchPath("photo");
-    fs::create_directories(folder);
-    fs::create_symlink(fs::absolute(photo), folder + "/" + fs::path(photo).filename().string());
-    const std::string config = folder + ".xml";
-    writeTextFile(config, "<video><images path=\"" + folder + "\"/></video>\n");
-    start(config, camera);
-    Zelk_Update(threshold);
-    Zelk_Quit();
-
-    // The reference's corners are where the picture shows them: the markers' are ideal.
+// The identified markers of the plug-in's last frame, top-left corner first, where the
+// picture shows them (the reference's corners are observed, the markers' ideal).
+std::vector<PhotoMarker> reportedMarkers(const std::vector<int>& tagOfSlot) {
     double projection[12], distortion[4];
     EXPECT_EQ(Zelk_getCamera(projection, distortion), 0);
     std::vector<PhotoMarker> reported;
     for (int32_t i = 0; i < Zelk_getMarkerCount(); ++i) {
         ZelkMarkerInfo info;
         if (Zelk_getMarkerInfo(i, &info) != 0 || info.patternId < 0) continue;
-        PhotoMarker marker{info.patternId, {}};
+        PhotoMarker marker{tagOfSlot[info.patternId], {}};
         for (int k = 0; k < 4; ++k) {  // the printed top-left corner is corner (4 - direction) mod 4
             const double* ideal = info.corners[(4 - info.direction + k) % 4];
             zelk::idealToObserved(distortion, ideal[0], ideal[1], &marker.corners[k][0], &marker.corners[k][1]);
@@ -84,17 +59,27 @@ TEST_P(RealPhotos, IdentifyOnlyTheTagsThereWithTheirTopLeftCorner) {
         ASSERT_EQ(Zelk_registerMarker(&name), static_cast<int>(tagOfSlot.size()));
         tagOfSlot.push_back(std::stoi(file.path().stem().string()));
     }
+    // The set's photos in name order, each a picture of its own.
+    const std::string config = scratchPath("photos.xml");
+    writeTextFile(config, "<video><images path=\"" + set + "/photos\"/></video>\n");
+    HostString video = zelk::host::makeString(config.c_str());
+    const std::string camera = set + "/" + GetParam().camera;
+    HostString cameraFile = zelk::host::makeString(camera.c_str());
+    ::testing::internal::CaptureStdout();
+    const int32_t started = Zelk_Init(&video, &cameraFile);
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(started, 0);
     PhotoScore score;
     for (const ReferencePhoto& photo : readReference(set + "/reference.json")) {
-        std::vector<PhotoMarker> reported =
-            detectPhoto(set + "/photos/" + photo.file, set + "/" + GetParam().camera, GetParam().threshold);
-        for (PhotoMarker& marker : reported) marker.id = tagOfSlot[marker.id];
-        const PhotoScore one = scorePhoto(photo, reported);
+        Zelk_resetHistory();
+        Zelk_Update(GetParam().threshold);
+        const PhotoScore one = scorePhoto(photo, reportedMarkers(tagOfSlot));
         EXPECT_EQ(one.wrongId, 0) << photo.file;
         EXPECT_EQ(one.wrongDirection, 0) << photo.file;
         EXPECT_EQ(one.unmatched, 0) << photo.file;
         score += one;
     }
+    Zelk_Quit();
     std::printf("%s: %d of %d reference markers identified\n", GetParam().name, score.identified, score.reference);
     EXPECT_GE(score.identified, GetParam().identified) << "of " << score.reference;
 }

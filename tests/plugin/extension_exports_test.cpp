@@ -134,6 +134,9 @@ TEST_P(ExtensionIndex, OutsideTheListIsRefused) {
     EXPECT_EQ(Zelk_getMarkerPose(GetParam(), matrix, &fitError), -2);
     EXPECT_EQ(matrix[0], 7);
     EXPECT_EQ(fitError, 7);
+    int32_t frames = 7;
+    EXPECT_EQ(Zelk_getMarkerCarriedOver(GetParam(), &frames), -2);
+    EXPECT_EQ(frames, 7);
 }
 
 INSTANTIATE_TEST_SUITE_P(Indices, ExtensionIndex, testing::Values(-1, 2, 30, INT32_MAX, INT32_MIN));
@@ -142,6 +145,7 @@ TEST_F(ExtensionExports, NullPointersAreRefused) {
     ZelkMarkerInfo info;
     double matrix[12], value;
     EXPECT_EQ(Zelk_getMarkerInfo(0, nullptr), -1);
+    EXPECT_EQ(Zelk_getMarkerCarriedOver(0, nullptr), -1);
     EXPECT_EQ(Zelk_getMarkerPose(identified, nullptr, &value), -1);
     EXPECT_EQ(Zelk_getMarkerPose(identified, matrix, nullptr), -1);
     ASSERT_EQ(Zelk_getMarker(0, nullptr, nullptr, 0), 0);
@@ -150,6 +154,33 @@ TEST_F(ExtensionExports, NullPointersAreRefused) {
     EXPECT_EQ(Zelk_getCamera(nullptr, matrix), -1);
     EXPECT_EQ(Zelk_getCamera(matrix, nullptr), -1);
     EXPECT_EQ(Zelk_getMarkerInfo(0, &info), 0);  // the list is still there
+}
+
+// The identified marker, gone from the frames after, is carried over for two frames and
+// marked so; an unidentified one is not. Forgetting the history ends that at once.
+TEST_F(ExtensionExports, CarriedOverMarkersAreMarkedUntilTheHistoryIsForgotten) {
+    int32_t frames = -1;
+    for (int32_t i = 0; i < count; i++) {
+        ASSERT_EQ(Zelk_getMarkerCarriedOver(i, &frames), 0);
+        EXPECT_EQ(frames, 0) << "found in this frame";
+    }
+    TestFrame empty = blankFrame(640, 480);
+    fakeVideo.nextFrame = empty.data();
+    for (int later = 1; later <= 2; later++) {
+        ASSERT_EQ(Zelk_Update(100), 0);
+        ASSERT_EQ(Zelk_getMarkerCount(), 1);
+        ZelkMarkerInfo info;
+        ASSERT_EQ(Zelk_getMarkerInfo(0, &info), 0);
+        EXPECT_EQ(info.patternId, 0);
+        ASSERT_EQ(Zelk_getMarkerCarriedOver(0, &frames), 0);
+        EXPECT_EQ(frames, later);
+    }
+    fakeVideo.nextFrame = frame.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(Zelk_resetHistory(), 0);
+    fakeVideo.nextFrame = empty.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(Zelk_getMarkerCount(), 0);
 }
 
 // Frames without markers empty the list once the carried-over markers have aged out.
