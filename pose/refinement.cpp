@@ -7,11 +7,6 @@
 
 namespace zelk {
 
-// The least-squares system A t = b and A's transpose, 2n rows at most.
-static double systemMatrix[2 * POSE_MAX_POINTS * 3];
-static double systemTranspose[3 * 2 * POSE_MAX_POINTS];
-static double systemRightSide[2 * POSE_MAX_POINTS];
-
 constexpr double SEARCH_START_STEP = 0.17453292519943295;  // ten degrees
 constexpr int SEARCH_ITERATIONS = 10;
 constexpr double SEARCH_NO_ERROR = 1e9;
@@ -97,6 +92,11 @@ int solveTranslation(const double R[3][3], const double (*modelPoints)[3], const
                      const double P[3][4], double translationOut[3]) {
     if (n < 1 || n > POSE_MAX_POINTS) return -1;
     const int rows = 2 * n;
+    // The least-squares system A t = b and A's transpose, 2n rows at most (56 kB on the
+    // stack: the caller's own, so that poses can be estimated on several threads at once).
+    double systemMatrix[2 * POSE_MAX_POINTS * 3];
+    double systemTranspose[3 * 2 * POSE_MAX_POINTS];
+    double systemRightSide[2 * POSE_MAX_POINTS];
     for (int i = 0; i < n; i++) {
         const double* X = modelPoints[i];
         const double cx = R[0][0] * X[0] + R[0][1] * X[1] + R[0][2] * X[2];
