@@ -18,6 +18,15 @@
 //   picture of its own (a folder of photos): the plug-in's marker history is forgotten
 //   before every frame, so that no identity and no marker of one picture is carried into
 //   the next.
+// - Several video configurations are tracked each in a process of its own, at most --jobs
+//   at once: the plug-in, like the host, has one detector and one video device, so one
+//   loaded plug-in tracks one video. Each input's outputs are named after its
+//   configuration file (NAME.jsonl, NAME/, NAME.mp4 in the folders that --poses, --overlay
+//   and --video-out then name); inputs whose files share a name (every frames.xml that
+//   zelk render writes) are told apart by their folder's name, FOLDER_NAME, and inputs
+//   that still share one are refused. What each run prints comes together in the order
+//   of the inputs, headed by its configuration.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,6 +60,9 @@ using Json = nlohmann::ordered_json;
 using Clock = std::chrono::steady_clock;
 
 struct TrackOptions {
+    std::vector<std::string> videos;  // several: each tracked by itself
+    std::string videoList;             // a file naming more, one a line
+    int jobs = 1;
     std::string video, camera;
     std::vector<std::string> patterns;
     int threshold = 100;
@@ -381,13 +393,133 @@ void track(const TrackOptions& options) {
     printSummary(info, frames, seconds, std::chrono::duration<double, std::milli>(updating).count(), patterns);
 }
 
+// The name of input i's outputs: its file's, or with its folder's when another has that too.
+std::string outputName(const std::vector<std::string>& videos, size_t i) {
+    const auto name = [](const std::string& video, bool withFolder) {
+        const fs::path path(video);
+        const std::string stem = path.stem().string();
+        return withFolder ? path.parent_path().filename().string() + "_" + stem : stem;
+    };
+    bool shared = false;
+    for (size_t k = 0; k < videos.size(); k++) shared |= k != i && name(videos[k], false) == name(videos[i], false);
+    return name(videos[i], shared);
+}
+
+// One input's options among several: its configuration, its outputs inside the folders given.
+TrackOptions optionsFor(const TrackOptions& common, const std::string& video, const std::string& name) {
+    TrackOptions one = common;
+    one.video = video;
+    if (!common.poses.empty()) one.poses = (fs::path(common.poses) / (name + ".jsonl")).string();
+    if (!common.overlay.empty()) one.overlay = (fs::path(common.overlay) / name).string();
+    if (!common.videoOut.empty()) one.videoOut = (fs::path(common.videoOut) / (name + ".mp4")).string();
+    return one;
+}
+
+// The inputs: the --video options, then the list file's lines (blank lines and lines
+// starting with # skipped), relative paths in the list taken from the list's folder.
+std::vector<std::string> videoInputs(const TrackOptions& options) {
+    std::vector<std::string> videos = options.videos;
+    if (options.videoList.empty()) return videos;
+    std::ifstream list(options.videoList);
+    if (!list) fail("cannot read the video list " + options.videoList);
+    const fs::path folder = fs::path(options.videoList).parent_path();
+    for (std::string line; std::getline(list, line);) {
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        line.erase(0, line.find_first_not_of(" \t"));
+        if (line.empty() || line[0] == '#') continue;
+        videos.push_back(fs::path(line).is_absolute() ? line : (folder / line).string());
+    }
+    if (videos.empty()) fail("the video list " + options.videoList + " names no video configuration");
+    return videos;
+}
+
+// A run of track() in a child process, its standard output and error kept in a file.
+struct Job {
+    TrackOptions options;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> output{nullptr, std::fclose};
+    pid_t pid = -1;
+    int status = -1;  // the exit status once finished
+};
+
+void startJob(Job& job) {
+    job.output.reset(std::tmpfile());
+    if (!job.output) fail("cannot make a scratch file for the output of " + job.options.video);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    job.pid = fork();
+    if (job.pid < 0) fail("cannot start a process for " + job.options.video);
+    if (job.pid > 0) return;
+    dup2(fileno(job.output.get()), 1);
+    dup2(fileno(job.output.get()), 2);
+    int status = 0;
+    try {
+        track(job.options);
+    } catch (const CLI::RuntimeError& error) {
+        status = error.get_exit_code();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zelk: %s\n", error.what());
+        status = 1;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+}
+
+// Prints what a finished job printed, under the name of its configuration.
+void printJob(const Job& job) {
+    std::printf("%s:\n", job.options.video.c_str());
+    std::rewind(job.output.get());
+    char chunk[512];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, job.output.get())) > 0;)
+        std::fwrite(chunk, 1, got, job.status == 0 ? stdout : stderr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+}
+
+void trackSeveral(const TrackOptions& options, const std::vector<std::string>& videos) {
+    if (options.poses == "-") fail("--poses - takes one video; with several, --poses names a folder");
+    std::vector<Job> jobs(videos.size());
+    std::vector<std::string> names;
+    for (size_t i = 0; i < videos.size(); i++) {
+        names.push_back(outputName(videos, i));
+        for (size_t k = 0; k < i; k++)
+            if (names[k] == names[i])
+                fail("the video configurations " + videos[k] + " and " + videos[i] + " would write the same outputs");
+        jobs[i].options = optionsFor(options, videos[i], names[i]);
+    }
+    size_t started = 0, printed = 0;
+    int running = 0;
+    bool failed = false;
+    while (printed < jobs.size()) {
+        while (running < options.jobs && started < jobs.size()) {
+            startJob(jobs[started++]);
+            running++;
+        }
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, 0);
+        if (pid < 0) fail("lost track of the processes tracking the videos");
+        for (Job& job : jobs)
+            if (job.pid == pid) job.status = WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+        running--;
+        for (; printed < jobs.size() && jobs[printed].status >= 0; printed++) {
+            printJob(jobs[printed]);
+            failed |= jobs[printed].status != 0;
+        }
+    }
+    if (failed) throw CLI::RuntimeError(1);
+}
+
 }  // namespace
 
 void addTrackCommand(CLI::App& app) {
     auto* command = app.add_subcommand("track", "track the patterns in a video source with the plug-in");
     auto options = std::make_shared<TrackOptions>();
-    command->add_option("--video", options->video,
-                        "video configuration file (default: the plug-in's, Data\\WDM_camera_flipV.xml)");
+    command->add_option("--video", options->videos,
+                        "video configuration file (default: the plug-in's, Data\\WDM_camera_flipV.xml); repeatable");
+    command->add_option("--videos", options->videoList, "a file naming video configurations, one a line");
+    command->add_option("--jobs", options->jobs, "videos tracked at once, each in a process of its own")
+        ->check(wholeNumber(1))
+        ->capture_default_str();
     command->add_option("--camera", options->camera,
                         "camera parameter file (default: the plug-in's, Data/camera_para.dat)");
     command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.patt)");
@@ -405,7 +537,13 @@ void addTrackCommand(CLI::App& app) {
     command->add_option("--overlay", options->overlay, "write annotated frames into this folder as frame_NNNNNN.png");
     command->add_option("--video-out", options->videoOut, "write the annotated frames as a video (e.g. out.mp4)");
     command->add_flag("-q,--quiet", options->quiet, "print only the summary");
-    command->callback([options] { track(*options); });
+    command->callback([options] {
+        const std::vector<std::string> videos = videoInputs(*options);
+        if (videos.size() > 1) return trackSeveral(*options, videos);
+        TrackOptions one = *options;
+        one.video = videos.empty() ? "" : videos[0];
+        track(one);
+    });
 }
 
 }  // namespace zelk::tool

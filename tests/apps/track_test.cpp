@@ -213,6 +213,38 @@ TEST_F(Track, WritesAnOverlayPictureAndVideoFramePerFrame) {
     EXPECT_EQ(frames, 4);
 }
 
+// Several videos, two at a time in processes of their own (one from a list file), give
+// each the JSON lines it gives alone, named after its configuration; the summaries come in
+// the order of the inputs.
+TEST_F(Track, SeveralVideosSideBySideGiveWhatEachGivesAlone) {
+    fs::create_directories(folder + "/b");
+    const std::string scene = readFile(sourcePath("Data/WDM_camera_flipV.xml"));
+    int seed = 0;
+    for (const char* name : {"a", "b/b", "c"}) {
+        std::string text = scene;
+        text.replace(text.find("frames=\"300\""), 12, "frames=\"6\"");
+        text.replace(text.find("seed=\"1\""), 8, "seed=\"" + std::to_string(++seed) + "\"");
+        text.replace(text.find("camera_para.dat"), 15, sourcePath("Data/camera_para.dat"));
+        for (size_t at; (at = text.find("\"markers/")) != std::string::npos;) text.replace(at + 1, 0, sourcePath("Data/"));
+        writeTextFile(folder + "/" + name + ".xml", text);
+    }
+    writeTextFile(folder + "/list.txt", "# the second and third\nb/b.xml\n\n" + folder + "/c.xml\n");
+    std::string out, err;
+    ASSERT_EQ(runApart("track -q --video " + folder + "/a.xml --videos " + folder + "/list.txt --jobs 2 --poses " +
+                           folder + "/poses",
+                       &out, &err),
+              0)
+        << err;
+    EXPECT_LT(out.find(folder + "/a.xml:"), out.find(folder + "/b/b.xml:")) << out;
+    EXPECT_LT(out.find(folder + "/b/b.xml:"), out.find(folder + "/c.xml:")) << out;
+    for (const char* name : {"a", "b/b", "c"}) {
+        std::string alone, ignored;
+        ASSERT_EQ(runApart(std::string("track -q --video ") + folder + "/" + name + ".xml --poses -", &alone, &ignored), 0);
+        EXPECT_EQ(readFile(folder + "/poses/" + fs::path(name).filename().string() + ".jsonl"), alone) << name;
+        EXPECT_EQ(lines(alone).size(), 6u);
+    }
+}
+
 // With --poses - standard output holds nothing but the JSON lines; the rest goes to standard error.
 TEST_F(Track, PosesOnStandardOutputAreTheOnlyOutput) {
     std::string out, err;
