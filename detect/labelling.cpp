@@ -27,7 +27,7 @@ static int32_t maskWords(int32_t width) {
 }
 
 bool labelImageFits(int32_t width, int32_t height) {
-    return width >= 3 && height >= 3 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
+    return width >= 1 && height >= 1 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
 }
 
 // Adds the marks of pixels x ... x+n-1 (bit k for pixel x + k, n <= 16) to a row mask.
@@ -222,11 +222,16 @@ static void clearColumns(LabelPixel* row, int32_t from, int32_t to) {
     if (from < to) std::fill(row + from, row + to, LabelPixel(0));
 }
 
-// Clears what the spans of the image at spanWidth x spanHeight hold, and starts empty
-// spans for width x height.
-static void startSpans(LabelBuffers& b, int32_t width, int32_t height) {
+// Clears what the spans of the image at spanWidth x spanHeight hold: the whole image is 0.
+static void clearSpans(LabelBuffers& b) {
     for (int32_t y = 0; y < b.spanHeight; ++y)
         clearColumns(b.image + size_t(y) * b.spanWidth, b.labelledSpan[y].first, b.labelledSpan[y].last + 1);
+    b.spanWidth = b.spanHeight = 0;
+}
+
+// Clears the spans and starts empty ones for width x height (a width of at most WIDEST_ROW).
+static void startSpans(LabelBuffers& b, int32_t width, int32_t height) {
+    clearSpans(b);
     std::fill(b.labelledSpan, b.labelledSpan + height, ColumnSpan{width, -1});
     b.spanWidth = width;
     b.spanHeight = height;
@@ -287,6 +292,13 @@ Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int thresho
         frame->stride < int64_t(frame->width) * 4)
         return result;
     const int32_t width = frame->width, height = frame->height;
+    result.width = width;
+    result.height = height;
+    if (width < 3 || height < 3) {  // nothing inside the border ring: an all-zero image
+        clearSpans(b);
+        result.image = b.image;
+        return result;
+    }
     // Dark means a sum of at most 3 x threshold, that is below this bound. The sums are
     // 0 ... 765, so clamping the threshold changes nothing but keeps 3 x threshold in range.
     threshold = std::max(-1, std::min(threshold, 255));
@@ -312,8 +324,6 @@ Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int thresho
     }
 
     result.image = b.image;
-    result.width = width;
-    result.height = height;
     result.regionCount = gatherRegions(b, rawCount, width, height);
     return result;
 }

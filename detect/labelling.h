@@ -25,7 +25,7 @@ struct RegionBounds {
     int32_t xMin, xMax, yMin, yMax;  // inclusive
 };
 
-// The widest row a labellable size can have: both sides are at least 3.
+// The widest row labelled row by row: sides below 3 have no row to label.
 constexpr int32_t WIDEST_ROW = LABEL_IMAGE_CAPACITY / 3;
 // The row being labelled as bit masks, bit i of word i / 64 standing for pixel 1 + i. One
 // spare word past the widest row reads as 0.
@@ -67,7 +67,9 @@ struct Labelling {
     const int32_t* labelTable;  // raw label r -> region number at entry r-1
 };
 
-// Whether a frame size can be labelled: at least 3 x 3 and at most LABEL_IMAGE_CAPACITY pixels.
+// Whether a frame size can be labelled: both sides at least 1 and at most
+// LABEL_IMAGE_CAPACITY pixels. A frame with a side below 3 has no pixel inside the border
+// ring that labelling skips, and so no region.
 bool labelImageFits(int32_t width, int32_t height);
 
 // Labels the frame into the buffers: pixels whose first three bytes sum to at most

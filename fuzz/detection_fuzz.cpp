@@ -1,7 +1,7 @@
 // Labelling, candidate extraction and the marker list on an arbitrary frame, then the pose
 // query for every marker found. The input is a header followed by a tile of pixels:
-//   uint16 width code, uint16 height code   a side of 3 + code % 128 pixels, or with the
-//                                           code's top bit set 3 + code % 1022; the height
+//   uint16 width code, uint16 height code   a side of 1 + code % 128 pixels, or with the
+//                                           code's top bit set 1 + code % 1024; the height
 //                                           is then cut so that the frame fits the
 //                                           labelling capacity
 //   int32 threshold, int32 largest area, int32 smallest area   (any values)
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 // Small frames are fast: half the codes ask for one.
-static int32_t side(uint16_t code) { return 3 + code % (code & 0x8000 ? 1022 : 128); }
+static int32_t side(uint16_t code) { return 1 + code % (code & 0x8000 ? 1024 : 128); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<unsigned char> frame(size_t(LABEL_IMAGE_CAPACITY) * 4);

@@ -5,9 +5,10 @@
 // - A HostString whose character pointer is null counts as no string: the default
 //   file name is used, as for a null HostString.
 // - Zelk_Init accepts only a video size of 1 ... LABEL_IMAGE_CAPACITY pixels with
-//   both sides positive; anything else returns -2 before the camera file is read and
-//   leaves the stored size as it was. This keeps every frame within the labelling
-//   buffers and every size exact in HostFixed.
+//   both sides positive; anything else returns -2 before the camera file is read, and
+//   Zelk_getWidth and Zelk_getHeight then report the refused size as the query wrote it.
+//   This keeps every frame within the labelling buffers and every accepted size exact
+//   in HostFixed.
 // - A camera file whose record has a width below 1 cannot be scaled (the ratio
 //   would be infinite): Zelk_Init returns -3 and the current camera stays unchanged.
 // - Frames are used only while capturing, that is from a successful Zelk_Init until
@@ -71,9 +72,10 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
     if (videoOpen(hostStringOr(videoConfig, "Data\\WDM_camera_flipV.xml")) < 0) return -1;
 
     int width = 0, height = 0;
-    if (videoInqSize(&width, &height) < 0 || !videoSizeFits(width, height)) return -2;
-    state.videoWidth = width;
+    const bool sized = videoInqSize(&width, &height) >= 0;
+    state.videoWidth = width;  // reported as the query wrote it, even when refused
     state.videoHeight = height;
+    if (!sized || !videoSizeFits(width, height)) return -2;
 
     CameraParams record;
     if (loadCameraParams(hostStringOr(cameraFile, "Data/camera_para.dat"), 1, &record) < 0) return -3;
@@ -87,12 +89,16 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
 
 ZELK_API int32_t Zelk_Update(int32_t threshold) {
     FrameImage& frame = state.frame;
-    frame = FrameImage{videoGetImage(), state.videoWidth, state.videoHeight, 4 * state.videoWidth};
+    frame.pixels = videoGetImage();
     if (!frame.pixels) return 0;
     if (!state.capturing || !frameSizeUnchanged()) {
         frame.pixels = nullptr;
         return videoCapNext();
     }
+    // While capturing, the size is one Zelk_Init accepted.
+    frame.width = state.videoWidth;
+    frame.height = state.videoHeight;
+    frame.stride = 4 * state.videoWidth;
     if (detectMarkers(&state.detector, &frame, threshold) < 0) return closeVideo();
     return videoCapNext();
 }

@@ -5,7 +5,9 @@
 //   unidentified squares carry -1, and handing out one of their poses would place the
 //   host's object on whatever dark square the camera sees.
 // - A pose that cannot be estimated (or inverted) is reported like a missing marker:
-//   -1024, nothing written, no host function called.
+//   -1024, nothing written, no host function called. So is the most confident marker of
+//   the pattern when its direction is unknown (-1, which the history keeps): without a
+//   direction there is no "up", and its corners would be read as if turned three times.
 // - A null position or angle record is skipped; the result still tells whether the pose
 //   was found. ang_rotate is called only for a non-null angle record.
 // - Before the host has bound its functions there is no ang_rotate: the angles are left
@@ -130,7 +132,7 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
     const MarkerList& markers = state->detector.markers;
     state->lastPoseFound = false;
     const MarkerRecord* marker = selectMarker(markers.records, markers.count, patternId);
-    if (!marker) return notFound;
+    if (!marker || marker->direction < 0) return notFound;
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
     const double fitError = estimateMarkerPose(marker, &state->detector.camera, centre, MARKER_WIDTH, pose);

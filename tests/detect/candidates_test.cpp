@@ -202,6 +202,39 @@ TEST(Candidates, NestedCandidatesAreDropped) {
     EXPECT_EQ(list[0]->contourX[0], 49);
 }
 
+// A candidate is dropped only when its centre lies strictly closer to a larger (or, for
+// equal areas, the later) one's centre than the square root of a quarter of that area:
+// at exactly that distance both stay, one pixel nearer the smaller goes.
+struct NearCase {
+    const char* name;
+    int hole;           // the ring is 100 pixels wide
+    int side, dx, dy;   // the inner square and its centre's offset from the ring's
+    bool nearer;        // moved one pixel toward the ring's centre
+    size_t kept;
+};
+
+class DuplicateBoundary : public ::testing::TestWithParam<NearCase> {};
+
+TEST_P(DuplicateBoundary, DropsOnlyStrictlyNearerCandidates) {
+    const NearCase& c = GetParam();
+    TestFrame f = blankFrame(160, 160);
+    fillRect(f, 30, 30, 129, 129, kBlack);  // centre (79.5, 79.5)
+    const int h0 = 80 - c.hole / 2;
+    fillRect(f, h0, h0, h0 + c.hole - 1, h0 + c.hole - 1, kWhite);
+    const int x0 = 80 + c.dx - c.side / 2 - (c.nearer ? 1 : 0), y0 = 80 + c.dy - c.side / 2;
+    fillRect(f, x0, y0, x0 + c.side - 1, y0 + c.side - 1, kBlack);
+    const auto list = candidates(f);
+    ASSERT_EQ(list.size(), c.kept);
+    EXPECT_EQ(list[0]->pixelArea, 10000 - c.hole * c.hole);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Distances, DuplicateBoundary,
+    ::testing::Values(  // ring 3600: a quarter is 900 = 18^2 + 24^2; ring 784 = inner 28 x 28: 196 = 14^2
+        NearCase{"SmallerAtTheDistance", 80, 20, 18, 24, false, 2}, NearCase{"SmallerNearer", 80, 20, 18, 24, true, 1},
+        NearCase{"EqualAtTheDistance", 96, 28, 14, 0, false, 2}, NearCase{"EqualNearer", 96, 28, 14, 0, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Candidates, OnlyTheFirstThirtyAreTraced) {
     TestFrame f = blankFrame(200, 200);
     for (int row = 0; row < 6; ++row)
@@ -270,8 +303,8 @@ TEST(Candidates, TracingFailuresPrintTheirMessage) {
     }
 }
 
-// The split as first designed: recurse first, check the list afterwards, with a list
-// large enough for anything.
+// The reference split: recurse first, check the list afterwards, with a list large
+// enough for anything.
 int plainSplit(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int st, int ed, double t,
                std::vector<int32_t>& list) {
     const double a = double(y[ed]) - y[st], b = double(x[st]) - x[ed];
@@ -342,7 +375,7 @@ TEST(Candidates, SplitSegmentMatchesThePlainSplitAndKeepsToItsList) {
     EXPECT_GT(successes, 100);
 }
 
-// The corner search as first designed, on the plain split and the plain farthest point.
+// The reference corner search, on the plain split and the plain farthest point.
 int plainFarthest(const std::vector<int32_t>& x, const std::vector<int32_t>& y, int first, int last) {
     int best = 0;
     int64_t bestDistance = 0;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/frames.h"
@@ -79,17 +80,19 @@ TEST_P(Reappearing, KeepsItsIdentityOnlyWhileTheHistoryHoldsIt) {
 }
 INSTANTIATE_TEST_SUITE_P(FramesAway, Reappearing, ::testing::Values(1, 2, 3));
 
-class TurnedMatch : public History, public ::testing::WithParamInterface<int> {};
+// (past direction, corner shift): a known direction is turned with the corners; an unknown
+// one (-1) stays unknown rather than becoming (3 - shift) mod 4.
+class TurnedMatch : public History, public ::testing::WithParamInterface<std::tuple<int, int>> {};
 TEST_P(TurnedMatch, WeakMatchTakesThePastIdentityWithARecomputedDirection) {
-    const int shift = GetParam();
-    frame({marker(7, 1, 0.9, 900, 200, 150)});
+    const auto [past, shift] = GetParam();
+    frame({marker(7, past, 0.9, 900, 200, 150)});
     frame({marker(2, 3, 0.3, 880, 203, 152, shift)});
     ASSERT_EQ(count, 1);
     EXPECT_EQ(list[0].patternId, 7);
     EXPECT_EQ(list[0].confidence, 0.9);
-    EXPECT_EQ(list[0].direction, (1 - shift + 4) % 4);
+    EXPECT_EQ(list[0].direction, past < 0 ? -1 : (past - shift + 4) % 4);
 }
-INSTANTIATE_TEST_SUITE_P(Shifts, TurnedMatch, ::testing::Values(0, 1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(Shifts, TurnedMatch, ::testing::Combine(::testing::Values(1, -1), ::testing::Values(0, 1, 2, 3)));
 
 TEST_F(History, EqualOrHigherConfidenceKeepsTheCurrentMatch) {
     frame({marker(7, 1, 0.6, 900, 200, 150)});

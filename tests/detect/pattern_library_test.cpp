@@ -208,7 +208,7 @@ TEST_F(Patterns, UniformInsideIsReportedAsSuch) {
     EXPECT_EQ(m.confidence, -1.0);
 }
 
-// The match as first written, in doubles throughout, over blocks read from the file values
+// The reference match, in doubles throughout, over blocks read from the file values
 // (block, plane, row, column order) as the library reads them.
 struct PlainBlock {
     double values[PATTERN_VALUES];
@@ -434,7 +434,7 @@ struct UnwarpCoverage {
     int vanishing = 0, nanSamples = 0, hugeSamples = 0, outsideSamples = 0, edgeSamples = 0;
 };
 
-// The unwarp as first written: every sample divided, (h00 X + h01 Y + h02) / d with the
+// The reference unwarp: every sample divided, (h00 X + h01 Y + h02) / d with the
 // same sums, and kept when the quotient lies in (-1, size). The fast one must match it.
 int plainSample(const TestFrame& frame, const double h[3][3], int nx, int ny, PatternImage* image,
                 UnwarpCoverage* coverage) {

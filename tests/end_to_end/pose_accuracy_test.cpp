@@ -268,3 +268,53 @@ INSTANTIATE_TEST_SUITE_P(Scenes, PoseAccuracy,
                          [](const testing::TestParamInfo<Scene>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+// The host's turn of the written angles, pinned by values worked out once from poses built
+// here rather than from the turn the plug-in uses: (pose: camera-from-marker rotation
+// about an axis, in degrees, and the position) -> the host's position and angles x 1024.
+struct HostTurnCase {
+    const char* name;
+    double axis[3], degrees, translation[3];
+    HostVector position;
+    HostAngle angles;
+};
+
+class HostTurn : public testing::TestWithParam<HostTurnCase> {};
+
+TEST_P(HostTurn, GivesTheAnglesWrittenOut) {
+    const HostTurnCase& c = GetParam();
+    A6_DLLAPI(zelk::host::interfaceRecord());
+    zelk::PluginState* state = zelk::pluginState();
+    state->detector.camera = pinholeCamera();
+    double pose[3][4], R[3][3];
+    axisRotation(c.axis[0], c.axis[1], c.axis[2], c.degrees, R);
+    for (int r = 0; r < 3; r++) {
+        for (int k = 0; k < 3; k++) pose[r][k] = R[r][k];
+        pose[r][3] = c.translation[r];
+    }
+    state->detector.markers.count = 1;
+    zelk::MarkerRecord& marker = state->detector.markers.records[0];
+    marker = markerFromPose(state->detector.camera.projection, pose, zelk::MARKER_WIDTH, 0);
+    marker.patternId = 0;
+    marker.confidence = 1.0;
+    HostVector position{};
+    HostAngle angles{};
+    ASSERT_EQ(Zelk_getMarker(0, &position, &angles, 0), 0);
+    state->detector.markers.count = 0;
+    // The pose is fitted to corners in doubles: within a hundredth of a unit and a degree.
+    EXPECT_NEAR(position.x, c.position.x, 10);
+    EXPECT_NEAR(position.y, c.position.y, 10);
+    EXPECT_NEAR(position.z, c.position.z, 10);
+    EXPECT_NEAR(angles.pan, c.angles.pan, 10);
+    EXPECT_NEAR(angles.tilt, c.angles.tilt, 10);
+    EXPECT_NEAR(angles.roll, c.angles.roll, 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Poses, HostTurn,
+    testing::Values(HostTurnCase{"FacingUpright", {1, 0, 0}, 180, {0, 0, 600}, {614399, 0, 0}, {0, 92160, 0}},
+                    HostTurnCase{"TiltedAndTurned", {1, 2, -0.5}, 150, {40, -30, 700}, {716799, -40959, 30720},
+                                 {-132853, -45148, -37883}},
+                    HostTurnCase{"LeaningAway", {1, 0.3, 0}, 130, {-60, 20, 500}, {512000, 61440, -20480},
+                                 {-14630, 35483, -27526}}),
+    [](const testing::TestParamInfo<HostTurnCase>& info) { return std::string(info.param.name); });

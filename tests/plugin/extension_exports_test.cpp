@@ -113,6 +113,17 @@ TEST_F(ExtensionExports, LastPoseFollowsEveryQuery) {
     EXPECT_EQ(Zelk_getLastPose(matrix, &lastError), -2);
 }
 
+// A marker whose direction the history could not keep has no "up": no pose either way.
+TEST_F(ExtensionExports, UnknownDirectionHasNoPose) {
+    pluginDetector()->markers.records[identified].direction = -1;
+    HostVector position{7, 7, 7};
+    double matrix[12], fitError;
+    EXPECT_EQ(Zelk_getMarker(0, &position, nullptr, 0), -1024);
+    EXPECT_EQ(position.x, 7);
+    EXPECT_EQ(Zelk_getLastPose(matrix, &fitError), -2);
+    EXPECT_EQ(Zelk_getMarkerPose(identified, matrix, &fitError), -2);
+}
+
 TEST_F(ExtensionExports, CameraIsTheScaledCurrentCamera) {
     double projection[12], distortion[4];
     ASSERT_EQ(Zelk_getCamera(projection, distortion), 0);

@@ -129,13 +129,19 @@ void PrintTo(const InitFailure& c, std::ostream* out) { *out << c.name; }
 
 class InitFailures : public FramePump, public testing::WithParamInterface<InitFailure> {};
 
-// A failed Init closes nothing, prints nothing and keeps the current camera; the video
-// size changes only once it has been read and accepted.
+// A failed Init closes nothing, prints nothing and keeps the current camera, but forgets
+// the frame of the earlier session; the video size reported is the one the size query
+// wrote, also when refused (0 x 0 when the query failed, the earlier one when the device
+// did not open).
 TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
     fakeVideo.width = 320;
     fakeVideo.height = 240;
     ASSERT_EQ(initGiven(), 0);
     const zelk::CameraParams before = *detectorCamera();
+    std::vector<unsigned char> pixels(320 * 240 * 4);
+    fakeVideo.nextFrame = pixels.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    ASSERT_EQ(frame(), pixels.data());
 
     const InitFailure c = GetParam();
     fakeVideo.openResult = c.openResult;
@@ -156,7 +162,11 @@ TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
     EXPECT_EQ(fakeVideo.calls, expectedCalls);
     EXPECT_EQ(printed, "");
     EXPECT_TRUE(sameCamera(*detectorCamera(), before));
-    EXPECT_EQ(Zelk_getWidth(), (c.expected == -3 ? c.width : 320) * 1024);
+    EXPECT_EQ(frame(), nullptr);
+    const int32_t width = c.expected == -1 ? 320 : c.inqSizeResult < 0 ? 0 : c.width;
+    const int32_t height = c.expected == -1 ? 240 : c.inqSizeResult < 0 ? 0 : c.height;
+    EXPECT_EQ(Zelk_getWidth(), static_cast<int32_t>(static_cast<uint32_t>(width) << 10));
+    EXPECT_EQ(Zelk_getHeight(), static_cast<int32_t>(static_cast<uint32_t>(height) << 10));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,14 +183,31 @@ INSTANTIATE_TEST_SUITE_P(
                     InitFailure{"CameraWidthZero", 0, 0, 640, 480, 136, 0, -3}),
     [](const testing::TestParamInfo<InitFailure>& info) { return info.param.name; });
 
-TEST_F(FramePump, VideoSizesUpToTheLabellingCapacityAreAccepted) {
-    fakeVideo.width = 1048576;
-    fakeVideo.height = 1;
+class AcceptedSize : public FramePump, public testing::WithParamInterface<std::pair<int, int>> {};
+
+// Every size Zelk_Init accepts is detected frame after frame; a side below 3 leaves no
+// pixel to label, so such a frame simply has no markers.
+TEST_P(AcceptedSize, FramesAreDetectedWithoutClosingTheDevice) {
+    fakeVideo.width = GetParam().first;
+    fakeVideo.height = GetParam().second;
     ASSERT_EQ(initGiven(), 0);
-    EXPECT_EQ(Zelk_getWidth(), 1 << 30);
-    fakeVideo.width = fakeVideo.height = 1024;
-    EXPECT_EQ(initGiven(), 0);
+    EXPECT_EQ(Zelk_getWidth(), static_cast<int32_t>(static_cast<uint32_t>(fakeVideo.width) << 10));
+    std::vector<unsigned char> pixels(size_t(fakeVideo.width) * fakeVideo.height * 4, 0);
+    fakeVideo.nextFrame = pixels.data();
+    fakeVideo.capNextResult = 4;
+    for (int update = 0; update < 2; update++) {
+        fakeVideo.calls.clear();
+        EXPECT_EQ(Zelk_Update(100), 4);
+        EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapNext"}));
+        EXPECT_EQ(frame(), pixels.data());
+        EXPECT_EQ(markerCount(), 0);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, AcceptedSize,
+                         testing::Values(std::make_pair(1, 1), std::make_pair(640, 2), std::make_pair(2, 640),
+                                         std::make_pair(1048576, 1), std::make_pair(1, 1048576), std::make_pair(3, 3),
+                                         std::make_pair(1024, 1024)));
 
 TEST_F(FramePump, UpdateWithoutFrameReturnsZeroAndClearsTheFrame) {
     ASSERT_EQ(initGiven(), 0);

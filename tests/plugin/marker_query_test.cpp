@@ -16,6 +16,7 @@ namespace {
 
 const double PI = 3.141592653589793;
 const double C30 = std::cos(PI / 6), S30 = std::sin(PI / 6);
+const double C90 = std::cos(PI / 2), S90 = std::sin(PI / 2), C7 = std::cos(PI * 7 / 180), S7 = std::sin(PI * 7 / 180);
 
 struct Conversion {
     const char* name;
@@ -31,6 +32,9 @@ const Conversion conversions[] = {
     {"aboutX", {{1, 0, 0, 0}, {0, C30, -S30, 0}, {0, S30, C30, 500}}, false, {512000, 0, 0}, {0, 30720, 0}},
     {"aboutY", {{C30, 0, S30, 0}, {0, 1, 0, 0}, {-S30, 0, C30, 0}}, false, {0, 0, 0}, {-30720, 0, 0}},
     {"aboutZ", {{C30, -S30, 0, 0}, {S30, C30, 0, 0}, {0, 0, 1, 0}}, false, {0, 0, 0}, {0, 0, -30720}},
+    // Rz(90) Rx(7): the roll's sine rounds to 1 + 2.2e-16, clamped to 1 for a right angle.
+    {"rollSinePastOne", {{C90, -S90 * C7, S90 * S7, 0}, {S90, C90 * C7, -C90 * S7, 0}, {0, S7, C7, 0}}, false,
+     {0, 0, 0}, {180657, 180657, -92160}},
 };
 
 class HostConversion : public testing::TestWithParam<Conversion> {};

@@ -1,5 +1,5 @@
-// The line fit's numeric stages computed the plain way, step by step as first written:
-// the references that the fast paths must match bit for bit.
+// The line fit's numeric stages computed the plain way, one operation at a time: the
+// references that the fast paths must match bit for bit.
 #pragma once
 #include <cstdint>
 
