@@ -2,9 +2,8 @@
 #include "camera/distortion.h"
 
 #include <cmath>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "numeric/simd.h"
 
 namespace zelk {
 
@@ -76,7 +75,7 @@ int idealPointInLensRange(const double factors[4], double ix, double iy) {
     return slope > 0 ? 0 : -1;
 }
 
-#if defined(__SSE2__)
+#if ZELK_SSE2
 namespace {
 
 struct PackedFactors {
@@ -146,7 +145,7 @@ void convertVectors(const PackedFactors& f, const int32_t* xs, const int32_t* ys
 void observedToIdealPoints(const double factors[4], const int32_t* xs, const int32_t* ys, int32_t count,
                            double* ideal) {
     int32_t j = 0;
-#if defined(__SSE2__)
+#if ZELK_SSE2
     const double k = factors[2] / COEFFICIENT_UNIT;
     double inverse = 0.0;
     const bool scaleByInverse = exactInverse(factors[3], &inverse);

@@ -9,9 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "numeric/simd.h"
 
 namespace zelk {
 
@@ -32,7 +31,7 @@ struct DistanceFrom {
         const double dx = x - x0, dy = y - y0;
         return dx * dx + dy * dy;
     }
-#if defined(__SSE2__)
+#if ZELK_SSE2
     __m128d operator()(__m128d x, __m128d y) const {
         const __m128d dx = _mm_sub_pd(x, _mm_set1_pd(x0)), dy = _mm_sub_pd(y, _mm_set1_pd(y0));
         return _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
@@ -46,7 +45,7 @@ struct LineValue {
         const double value = a * x + b * y + c;
         return value * value;
     }
-#if defined(__SSE2__)
+#if ZELK_SSE2
     __m128d operator()(__m128d x, __m128d y) const {
         const __m128d value =
             _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(a), x), _mm_mul_pd(_mm_set1_pd(b), y)), _mm_set1_pd(c));
@@ -63,7 +62,7 @@ static int32_t firstLargest(const int32_t* xs, const int32_t* ys, int32_t first,
     int32_t best = -1;
     double bestValue = 0.0;
     int32_t i = first;
-#if defined(__SSE2__)
+#if ZELK_SSE2
     // Four points at a time: first the largest measure (never NaN: the points are integers),
     // then the first point that has it. Both passes compute each measure as the scalar form
     // does, so that is the point the plain scan's strictly-larger rule keeps.

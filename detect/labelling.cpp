@@ -15,9 +15,8 @@
 
 #include <algorithm>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "numeric/simd.h"
 
 namespace zelk {
 
@@ -53,7 +52,7 @@ static bool markRange(LabelBuffers& b, const unsigned char* row, int32_t first, 
     return any;
 }
 
-#if defined(__SSE2__)
+#if ZELK_SSE2
 // The marks of four pixels as 32-bit lanes: byte 0 and byte 2 are added in 16-bit halves,
 // byte 1 joins the sum, and a sum below the bound gives all ones.
 static inline __m128i darkLanes(const __m128i* p, __m128i bound) {
@@ -103,7 +102,7 @@ static inline bool sixteenAtLeast(const unsigned char* row, int32_t x, __m128i f
 // end rather than one by one; doing a pixel twice changes nothing.
 static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold,
                            uint16_t bound, const LabelPixel* up, LabelPixel* cur) {
-#if defined(__SSE2__)
+#if ZELK_SSE2
     if (width >= 18) {
         const __m128i boundLanes = _mm_set1_epi32(bound);
         const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));

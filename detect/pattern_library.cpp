@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "numeric/dense_matrix.h"
+#include "numeric/simd.h"
 
 namespace zelk {
 
@@ -156,7 +153,7 @@ static const unsigned char BLANK_PIXEL[4] = {0, 0, 0, 0};
 static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, size_t stride, int32_t width,
                              int32_t height, const unsigned char** pixels) {
     alignas(16) double d[64];
-#if defined(__SSE2__)
+#if ZELK_SSE2
     // Two samples at a time: packed doubles round each operation as scalar ones do, and
     // truncate to int as the scalar conversion does for every value that lies inside.
     const __m128d zero = _mm_setzero_pd(), rowD = _mm_set1_pd(row.rowD), h22 = _mm_set1_pd(row.h22);
@@ -206,7 +203,7 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
 
 // Adds the first three bytes of count pixels to sum[0..2] (sum[3] takes the fourth byte).
 static void addPixels(const unsigned char* const* pixels, int count, uint16_t sum[4]) {
-#if defined(__SSE2__)
+#if ZELK_SSE2
     const __m128i zero = _mm_setzero_si128();
     __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(sum));
     for (int k = 0; k < count; k++) {

@@ -75,12 +75,12 @@ HostVector makeVector(double x, double y, double z);
 HostAngle makeAngle(double panDegrees, double tiltDegrees, double rollDegrees);
 
 // A one-level texture over a BGRA buffer with a row pitch of at least 4 x width bytes.
-class Texture final : public IDirect3DTexture9 {
+class Texture final : public TextureStandIn {
 public:
     Texture(int width, int height, int pitch, unsigned char fill = 0);
-    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
-    HRESULT LockRect(UINT level, D3DLOCKED_RECT* lockedRect, const RECT* rect, DWORD flags) override;
-    HRESULT UnlockRect(UINT level) override;
+    HRESULT D3D_METHOD GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override;
+    HRESULT D3D_METHOD LockRect(UINT level, D3DLOCKED_RECT* lockedRect, const RECT* rect, DWORD flags) override;
+    HRESULT D3D_METHOD UnlockRect(UINT level) override;
 
     int width, height, pitch;
     std::vector<unsigned char> buffer;  // pitch x height bytes

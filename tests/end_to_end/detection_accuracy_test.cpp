@@ -1,6 +1,5 @@
 // Synthetic scenes through the video library and the plug-in's exports, checked against
 // the scene's ground truth: pattern ids, directions and corner positions.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include "platform/host/host.h"
 #include "plugin/exports.h"
 #include "plugin/frame_pump.h"
+#include "tests/support/loaded_plugin.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 
@@ -183,31 +183,18 @@ INSTANTIATE_TEST_SUITE_P(Scenes, DetectionAccuracy,
 
 // The same exports as the host reaches them: the shared library loaded by name.
 TEST(SharedLibrary, RegistersFreesAndDetectsThroughTheLoadedPlugin) {
-    void* library = dlopen(binaryPath("libZelk.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(library, nullptr) << dlerror();
-    auto bind = [&](const char* name) {
-        void* symbol = dlsym(library, name);
-        EXPECT_NE(symbol, nullptr) << name;
-        return symbol;
-    };
-    auto dllapi = reinterpret_cast<int32_t (*)(HostInterface*)>(bind("A6_DLLAPI"));
-    auto init = reinterpret_cast<int32_t (*)(HostString*, HostString*)>(bind("Zelk_Init"));
-    auto update = reinterpret_cast<int32_t (*)(int32_t)>(bind("Zelk_Update"));
-    auto quit = reinterpret_cast<int32_t (*)()>(bind("Zelk_Quit"));
-    auto registerMarker = reinterpret_cast<int32_t (*)(HostString*)>(bind("Zelk_registerMarker"));
-    auto freeMarker = reinterpret_cast<int32_t (*)(int32_t)>(bind("Zelk_freeMarker"));
-    ASSERT_FALSE(::testing::Test::HasFailure());
-
+    LoadedPlugin p;
+    ASSERT_EQ(loadPlugin(pluginPath(), &p), "");
     const SceneFiles files = writeScene(Scene{"Loaded", 2, 20, "300 900"});
-    EXPECT_EQ(registerMarker(nullptr), -1);  // no string, and no `_chr` bound yet
-    ASSERT_EQ(dllapi(zelk::host::interfaceRecord()), 630);
-    ASSERT_NO_FATAL_FAILURE(start(init, registerMarker, files));
-    for (int f = 0; f < 20; f++) EXPECT_GE(update(THRESHOLD), 0) << f;
-    EXPECT_EQ(freeMarker(3), 1);
-    EXPECT_EQ(freeMarker(3), -1);
-    EXPECT_EQ(freeMarker(PATTERNS + 50), -1);
-    quit();
-    dlclose(library);
+    EXPECT_EQ(p.registerMarker(nullptr), -1);  // no string, and no `_chr` bound yet
+    ASSERT_EQ(p.dllapi(zelk::host::interfaceRecord()), 630);
+    ASSERT_NO_FATAL_FAILURE(start(p.init, p.registerMarker, files));
+    for (int f = 0; f < 20; f++) EXPECT_GE(p.update(THRESHOLD), 0) << f;
+    EXPECT_EQ(p.freeMarker(3), 1);
+    EXPECT_EQ(p.freeMarker(3), -1);
+    EXPECT_EQ(p.freeMarker(PATTERNS + 50), -1);
+    p.quit();
+    unloadPlugin(&p);
 }
 
 }  // namespace

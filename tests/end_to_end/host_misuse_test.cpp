@@ -58,8 +58,8 @@ protected:
     // A private copy of the library: its module state starts as the host finds it.
     void SetUp() override {
         videoClose();  // the video library is shared with earlier tests of this process
-        copy = scratchPath("libZelk.so");
-        std::filesystem::copy_file(binaryPath("libZelk.so"), copy);
+        copy = scratchPath(std::filesystem::path(pluginPath()).filename().string());
+        std::filesystem::copy_file(pluginPath(), copy);
         ASSERT_EQ(loadPlugin(copy, &p), "");
     }
     void TearDown() override {

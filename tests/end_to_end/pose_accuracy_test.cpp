@@ -145,8 +145,11 @@ void runScene(const std::string& name, int frames, const std::string& attributes
     *visible = 0;
     for (int f = 0; f < frames; f++) {
         Zelk_Update(THRESHOLD);
-        if (!truthFile.is_open()) truthFile.open(truthPath);
-        truthFile.clear();  // the file grows by one frame's lines per update
+        if (!truthFile.is_open()) truthFile.open(truthPath, std::ios::binary);
+        // The file grows by one frame's lines per update. Windows' C runtime keeps answering
+        // "end of file" once it has, until the file is seeked.
+        truthFile.clear();
+        truthFile.seekg(0, std::ios::cur);
         std::string line;
         while (truthFile.peek() != EOF && std::getline(truthFile, line)) {
             const nlohmann::json j = nlohmann::json::parse(line);

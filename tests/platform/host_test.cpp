@@ -1,5 +1,4 @@
 // The host stand-in: record layout, look-up, _chr, ang_rotate and the texture.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +9,7 @@
 #include "platform/host/host.h"
 #include "plugin/host_function_names.h"
 #include "plugin/host_records.h"
+#include "tests/support/loaded_plugin.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -73,18 +73,16 @@ TEST(HostLookup, EveryListedNameHasItsOwnAddress) {
 }
 
 TEST(HostLookup, ThePluginLooksUpEveryNameOnceInOrder) {
-    void* plugin = dlopen(binaryPath("libZelk.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(plugin, nullptr) << dlerror();
-    auto bind = reinterpret_cast<int32_t (*)(HostInterface*)>(dlsym(plugin, "A6_DLLAPI"));
-    ASSERT_NE(bind, nullptr);
+    LoadedPlugin plugin;
+    ASSERT_EQ(loadPlugin(pluginPath(), &plugin), "");
     clearLog();
-    EXPECT_EQ(bind(interfaceRecord()), 630);
+    EXPECT_EQ(plugin.dllapi(interfaceRecord()), 630);
     ASSERT_EQ(lookupLog().size(), 409u);
     EXPECT_EQ(lookupLog().front(), "_chr");
     EXPECT_EQ(lookupLog().back(), "engine_debugstep");
     for (int i = 0; i < zelk::HOST_LOOKUP_COUNT; ++i) EXPECT_EQ(lookupLog()[i], zelk::HOST_FUNCTION_NAMES[i]);
     EXPECT_TRUE(genericCallLog().empty());
-    dlclose(plugin);
+    unloadPlugin(&plugin);
 }
 
 // Rotations in host coordinates (x forward, y left, z up).

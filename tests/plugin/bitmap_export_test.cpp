@@ -23,21 +23,21 @@ constexpr int VIDEO_HEIGHT = 3;
 constexpr unsigned char UNTOUCHED = 0xEE;
 
 // A texture over a byte buffer that records every call and can be told to fail.
-struct FakeTexture final : IDirect3DTexture9 {
+struct FakeTexture final : TextureStandIn {
     UINT width = VIDEO_WIDTH, height = VIDEO_HEIGHT;
     int pitch = VIDEO_WIDTH * 4;
     bool descFails = false, lockFails = false, nullBits = false;
     std::vector<unsigned char> bytes;
     Calls calls;
 
-    HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override {
+    HRESULT D3D_METHOD GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override {
         calls.push_back("GetLevelDesc " + std::to_string(level));
         if (descFails) return D3DERR_INVALIDCALL;
         desc->Width = width;
         desc->Height = height;
         return D3D_OK;
     }
-    HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override {
+    HRESULT D3D_METHOD LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override {
         calls.push_back("LockRect " + std::to_string(level) + (rect ? " rect " : " whole ") + std::to_string(flags));
         if (lockFails) return D3DERR_INVALIDCALL;
         bytes.assign(static_cast<size_t>(std::abs(pitch)) * height, UNTOUCHED);
@@ -45,7 +45,7 @@ struct FakeTexture final : IDirect3DTexture9 {
         locked->pBits = nullBits ? nullptr : bytes.data();
         return D3D_OK;
     }
-    HRESULT UnlockRect(UINT level) override {
+    HRESULT D3D_METHOD UnlockRect(UINT level) override {
         calls.push_back("UnlockRect " + std::to_string(level));
         return D3D_OK;
     }

@@ -1,7 +1,6 @@
 #include "plugin/frame_pump.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>

@@ -34,8 +34,8 @@ TEST(HostRecords, ReadersTakeThePointerWordAtTheHostOffsets) {
     std::vector<unsigned char> bitmap = hostRecord(36, texture);
     EXPECT_EQ(zelk::hostBitmapTexture(reinterpret_cast<const HostBitmap*>(bitmap.data())), texture);
 
-    std::vector<unsigned char> interface = hostRecord(2608, reinterpret_cast<const void*>(&lookupNothing));
-    EXPECT_EQ(zelk::hostInterfaceLookup(reinterpret_cast<const HostInterface*>(interface.data())), &lookupNothing);
+    std::vector<unsigned char> record = hostRecord(2608, reinterpret_cast<const void*>(&lookupNothing));
+    EXPECT_EQ(zelk::hostInterfaceLookup(reinterpret_cast<const HostInterface*>(record.data())), &lookupNothing);
 }
 
 class FixedFromDouble : public testing::TestWithParam<std::pair<double, HostFixed>> {};

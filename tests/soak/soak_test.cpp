@@ -54,7 +54,7 @@ void soak(const SoakRun& run) {
                               markers + "</synthetic></video>\n");
 
     LoadedPlugin p;
-    ASSERT_EQ(loadPlugin(binaryPath("libZelk.so"), &p), "");
+    ASSERT_EQ(loadPlugin(pluginPath(), &p), "");
     ASSERT_EQ(p.dllapi(zelk::host::interfaceRecord()), 630);
     HostString video = zelk::host::makeString(config.c_str());
     const std::string cameraPath = sourcePath("Data/camera_para.dat");

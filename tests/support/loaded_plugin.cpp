@@ -1,12 +1,32 @@
 #include "tests/support/loaded_plugin.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 namespace {
 
+#if defined(_WIN32)
+void* openLibrary(const std::string& path) { return reinterpret_cast<void*>(LoadLibraryA(path.c_str())); }
+void* librarySymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void closeLibrary(void* library) { FreeLibrary(static_cast<HMODULE>(library)); }
+std::string openError(const std::string& path) {
+    return "LoadLibrary failed for " + path + " (error " + std::to_string(GetLastError()) + ")";
+}
+#else
+void* openLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* librarySymbol(void* library, const char* name) { return dlsym(library, name); }
+void closeLibrary(void* library) { dlclose(library); }
+std::string openError(const std::string&) { return dlerror(); }
+#endif
+
 template <typename F>
 void lookUp(void* library, const char* name, F* function, std::string* missing) {
-    *function = reinterpret_cast<F>(dlsym(library, name));
+    *function = reinterpret_cast<F>(librarySymbol(library, name));
     if (!*function) *missing += std::string(missing->empty() ? "missing export " : ", ") + name;
 }
 
@@ -14,8 +34,8 @@ void lookUp(void* library, const char* name, F* function, std::string* missing) 
 
 std::string loadPlugin(const std::string& path, LoadedPlugin* p) {
     *p = LoadedPlugin();
-    p->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!p->library) return dlerror();
+    p->library = openLibrary(path);
+    if (!p->library) return openError(path);
     std::string missing;
     lookUp(p->library, "A6_DLLAPI", &p->dllapi, &missing);
     lookUp(p->library, "Zelk_Init", &p->init, &missing);
@@ -31,6 +51,6 @@ std::string loadPlugin(const std::string& path, LoadedPlugin* p) {
 }
 
 void unloadPlugin(LoadedPlugin* p) {
-    if (p->library) dlclose(p->library);
+    if (p->library) closeLibrary(p->library);
     *p = LoadedPlugin();
 }

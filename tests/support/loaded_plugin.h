@@ -1,5 +1,5 @@
-// The plug-in as the host reaches it: the shared library loaded with dlopen and its exports
-// looked up by name.
+// The plug-in as the host reaches it: the shared library loaded with dlopen (LoadLibrary on
+// Windows) and its exports looked up by name.
 #pragma once
 #include <string>
 

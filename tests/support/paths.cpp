@@ -1,8 +1,25 @@
 #include "tests/support/paths.h"
 
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
+#include <filesystem>
+
+namespace {
+
+int processId() {
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return getpid();
+#endif
+}
+
+}  // namespace
 
 std::string sourcePath(const std::string& relative) { return std::string(ZELK_SOURCE_DIR) + "/" + relative; }
 
@@ -10,5 +27,8 @@ std::string binaryPath(const std::string& relative) { return std::string(ZELK_BI
 
 std::string scratchPath(const std::string& name) {
     static std::atomic<int> counter{0};
-    return "/tmp/zelk_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++) + "_" + name;
+    const std::string file = "zelk_test_" + std::to_string(processId()) + "_" + std::to_string(counter++) + "_" + name;
+    return (std::filesystem::temp_directory_path() / file).string();
 }
+
+std::string pluginPath() { return ZELK_PLUGIN_PATH; }
