@@ -50,6 +50,7 @@ int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, con
         const SquareCandidate* candidate = &candidates->entries[k];
         MarkerRecord* marker = &markers->records[built];
         marker->pixelArea = candidate->pixelArea;
+        marker->carriedFrames = 0;
         marker->centre[0] = candidate->centre[0];
         marker->centre[1] = candidate->centre[1];
         if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, camera->distortion, work,

@@ -105,7 +105,10 @@ void applyMarkerHistory(MarkerHistory* history, MarkerList* markers) {
         const MarkerRecord* past = &entries[e].marker;
         int32_t m = 0;
         while (m < count && !sameMarker(past, &list[m])) m++;
-        if (m == count && count < MARKER_LIST_CAPACITY) list[count++] = *past;
+        if (m == count && count < MARKER_LIST_CAPACITY) {
+            list[count] = *past;
+            list[count++].carriedFrames = entries[e].age - 1;
+        }
     }
 }
 

@@ -23,6 +23,7 @@ struct MarkerRecord {
     double centre[2];      // region centroid, observed coordinates
     double edgeLines[4][3];  // side i: a x + b y + c = 0, ideal coordinates, (a, b) unit
     double corners[4][2];    // corner i joins side i-1 and side i, ideal coordinates
+    int32_t carriedFrames;   // 0 when detected in this frame; else the frames the history has carried it over
 };
 
 // A frame's markers.

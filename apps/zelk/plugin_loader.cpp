@@ -39,6 +39,8 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_getMarkerPose", plugin.getMarkerPose);
     resolve(library, "Zelk_getLastPose", plugin.getLastPose);
     resolve(library, "Zelk_getCamera", plugin.getCamera);
+    resolve(library, "Zelk_getMarkerCarried", plugin.getMarkerCarried);
+    resolve(library, "Zelk_setMarkerWidth", plugin.setMarkerWidth);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     dllApi(zelk::host::interfaceRecord());
     return plugin;

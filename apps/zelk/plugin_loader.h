@@ -20,6 +20,8 @@ struct Plugin {
     int32_t (*getMarkerPose)(int32_t index, double matrix[12], double* fitError);
     int32_t (*getLastPose)(double matrix[12], double* fitError);
     int32_t (*getCamera)(double projection[12], double distortion[4]);
+    int32_t (*getMarkerCarried)(int32_t index);
+    int32_t (*setMarkerWidth)(int32_t patternId, HostFixed width);
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
 };
