@@ -55,7 +55,8 @@ struct ZelkMarkerInfo {
 // The names of the extensions, for export-table checks.
 #define ZELK_EXTENSION_EXPORTS                                                                                    \
     "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
-        "Zelk_getCamera", "Zelk_resetHistory"
+        "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", \
+        "Zelk_getMarkerEvent", "Zelk_getFieldOfView", "Zelk_getCaptureState"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
@@ -79,3 +80,24 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]);
 // and no identity of an earlier frame is carried into it (a folder of unrelated photos, a
 // cut in the video). Always 0.
 ZELK_API int32_t Zelk_resetHistory(void);
+// Extensions for game scripts, in the host's numbers where the host has them.
+// The printed width of a registered pattern's markers, in the unit the positions are to come
+// in (host number; e.g. 50 for a 50 mm marker to track in millimetres). 0; -2 for an id that
+// is not registered, -3 for a width that is not positive. Registering a pattern resets it to 80.
+ZELK_API int32_t Zelk_setMarkerWidth(int32_t patternId, HostFixed width);
+// How many markers of the pattern the last detected frame's list holds (0 for any other id).
+ZELK_API int32_t Zelk_getMarkerCopyCount(int32_t patternId);
+// Zelk_getMarker for copy number copy (0 ... count - 1) in order of confidence, the surest
+// first: copy 0 is what Zelk_getMarker gives. 0, or -1024 (-1 in host numbers).
+ZELK_API int32_t Zelk_getMarkerCopy(int32_t patternId, int32_t copy, HostVector* position, HostAngle* angles,
+                                    int32_t invert);
+// What the last Zelk_Update changed for the pattern: 1 it appeared in the marker list,
+// 2 it left it, 0 neither; -2 for an id outside 0 ... 49.
+ZELK_API int32_t Zelk_getMarkerEvent(int32_t patternId);
+// The camera's field of view in degrees (host numbers), across the width and the height of
+// the video: 2 atan(size / 2 focal length). 0; -1 for a null pointer, -2 before a camera.
+ZELK_API int32_t Zelk_getFieldOfView(HostFixed* horizontal, HostFixed* vertical);
+// What the last Zelk_Update did: 0 the device is closed (before Zelk_Init, after Zelk_Quit
+// or a failed Zelk_Init), 1 a new frame was detected, 2 no new frame was ready,
+// 3 detection failed and the device was closed (Zelk_Init starts it again).
+ZELK_API int32_t Zelk_getCaptureState(void);

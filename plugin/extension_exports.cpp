@@ -50,7 +50,8 @@ ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fi
     if (!marker || marker->patternId < 0 || marker->direction < 0) return -2;  // unidentified: no way up
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double error = estimateMarkerPose(marker, &pluginState()->detector.camera, centre, MARKER_WIDTH, pose);
+    const double error =
+        estimateMarkerPose(marker, &pluginState()->detector.camera, centre, patternWidth(marker->patternId), pose);
     if (error < 0) return -2;
     std::memcpy(matrix, pose, sizeof pose);
     *fitError = error;

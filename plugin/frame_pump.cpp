@@ -26,6 +26,8 @@
 // - After -2 or -3 the device stays open, as the host script expects to call Zelk_Quit.
 #include "plugin/frame_pump.h"
 
+#include <algorithm>
+
 #include "camera/camera_params.h"
 #include "camera/scaling.h"
 #include "platform/videocapture/videocapture.h"
@@ -54,7 +56,19 @@ static bool frameSizeUnchanged() {
     return videoInqSize(&width, &height) >= 0 && width == state.videoWidth && height == state.videoHeight;
 }
 
+// Which patterns the marker list holds now, and held before this update.
+static void notePatternsSeen() {
+    std::copy(state.patternSeen, state.patternSeen + PATTERN_SLOTS, state.patternSeenBefore);
+    std::fill(state.patternSeen, state.patternSeen + PATTERN_SLOTS, false);
+    const MarkerList& markers = state.detector.markers;
+    for (int32_t i = 0; i < markers.count; i++) {
+        const int32_t id = markers.records[i].patternId;
+        if (id >= 0 && id < PATTERN_SLOTS) state.patternSeen[id] = true;
+    }
+}
+
 static int closeVideo() {
+    state.captureState = CAPTURE_CLOSED;
     videoCapStop();
     state.capturing = false;
     state.frame.pixels = nullptr;
@@ -69,6 +83,9 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
     state.capturing = false;
     state.frame.pixels = nullptr;
     resetDetector(&state.detector);
+    std::fill(state.patternSeen, state.patternSeen + PATTERN_SLOTS, false);
+    std::fill(state.patternSeenBefore, state.patternSeenBefore + PATTERN_SLOTS, false);
+    state.captureState = CAPTURE_CLOSED;
     if (videoOpen(hostStringOr(videoConfig, "Data\\WDM_camera_flipV.xml")) < 0) return -1;
 
     int width = 0, height = 0;
@@ -84,12 +101,16 @@ ZELK_API int32_t Zelk_Init(HostString* videoConfig, HostString* cameraFile) {
     printCameraParams(&state.detector.camera);
     videoCapStart();
     state.capturing = true;
+    state.captureState = CAPTURE_NO_FRAME;
     return 0;
 }
 
 ZELK_API int32_t Zelk_Update(int32_t threshold) {
     FrameImage& frame = state.frame;
     frame.pixels = videoGetImage();
+    if (state.capturing) state.captureState = CAPTURE_NO_FRAME;
+    // Found and lost are what this update changed: nothing, unless a frame is detected.
+    std::copy(state.patternSeen, state.patternSeen + PATTERN_SLOTS, state.patternSeenBefore);
     if (!frame.pixels) return 0;
     if (!state.capturing || !frameSizeUnchanged()) {
         frame.pixels = nullptr;
@@ -99,7 +120,14 @@ ZELK_API int32_t Zelk_Update(int32_t threshold) {
     frame.width = state.videoWidth;
     frame.height = state.videoHeight;
     frame.stride = 4 * state.videoWidth;
-    if (detectMarkers(&state.detector, &frame, threshold) < 0) return closeVideo();
+    const bool detected = detectMarkers(&state.detector, &frame, threshold) == 0;
+    notePatternsSeen();
+    if (!detected) {
+        const int closed = closeVideo();
+        state.captureState = CAPTURE_FAILED;
+        return closed;
+    }
+    state.captureState = CAPTURE_FRAME;
     return videoCapNext();
 }
 

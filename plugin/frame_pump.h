@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "detect/detector.h"
+#include "detect/pattern_library.h"
 
 namespace zelk {
 
@@ -18,7 +19,16 @@ struct PluginState {
     bool lastPoseFound;
     double lastPose[3][4];
     double lastFitError;
+    // What the last Zelk_Update did, as Zelk_getCaptureState reports it.
+    int32_t captureState;
+    // Per pattern slot: the printed width (0 for the default, MARKER_WIDTH), and whether the
+    // marker list held it after the last Zelk_Update and before it.
+    double patternWidth[PATTERN_SLOTS];
+    bool patternSeen[PATTERN_SLOTS], patternSeenBefore[PATTERN_SLOTS];
 };
+
+// Zelk_getCaptureState's answers.
+enum CaptureState : int32_t { CAPTURE_CLOSED = 0, CAPTURE_FRAME = 1, CAPTURE_NO_FRAME = 2, CAPTURE_FAILED = 3 };
 
 // The one state every export reads and writes.
 PluginState* pluginState();

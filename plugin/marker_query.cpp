@@ -33,14 +33,30 @@ constexpr double PI = 3.141592653589793;
 constexpr double QUATERNION_DIRECT_MIN = 1e-3;
 
 const MarkerRecord* selectMarker(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId) {
-    if (!markerList || patternId < 0) return nullptr;
-    const MarkerRecord* chosen = nullptr;
+    return selectCopy(markerList, markerCount, patternId, 0);
+}
+
+const MarkerRecord* selectCopy(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId, int32_t copy) {
+    if (!markerList || patternId < 0 || copy < 0) return nullptr;
     for (int32_t i = 0; i < markerCount; i++) {
-        const MarkerRecord* marker = &markerList[i];
-        if (marker->patternId != patternId) continue;
-        if (!chosen || marker->confidence > chosen->confidence) chosen = marker;
+        if (markerList[i].patternId != patternId) continue;
+        int32_t ahead = 0;  // copies before this one: surer, or as sure and earlier
+        for (int32_t j = 0; j < markerCount; j++) {
+            const MarkerRecord& other = markerList[j];
+            if (j != i && other.patternId == patternId &&
+                (other.confidence > markerList[i].confidence ||
+                 (j < i && !(other.confidence < markerList[i].confidence))))
+                ahead++;
+        }
+        if (ahead == copy) return &markerList[i];
     }
-    return chosen;
+    return nullptr;
+}
+
+double patternWidth(int32_t patternId) {
+    const PluginState* state = pluginState();
+    const bool set = patternId >= 0 && patternId < PATTERN_SLOTS && state->patternWidth[patternId] > 0;
+    return set ? state->patternWidth[patternId] : MARKER_WIDTH;
 }
 
 int invertPose(const double source[3][4], double destination[3][4]) {
@@ -123,19 +139,15 @@ void poseToHostRecords(const double pose[3][4], HostVector* position, HostAngle*
     }
 }
 
-}  // namespace zelk
-
-ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert) {
-    using namespace zelk;
+int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert) {
     const HostFixed notFound = hostFixedFromInt(-1);
     PluginState* state = pluginState();
-    const MarkerList& markers = state->detector.markers;
     state->lastPoseFound = false;
-    const MarkerRecord* marker = selectMarker(markers.records, markers.count, patternId);
     if (!marker || marker->direction < 0) return notFound;
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double fitError = estimateMarkerPose(marker, &state->detector.camera, centre, MARKER_WIDTH, pose);
+    const double fitError =
+        estimateMarkerPose(marker, &state->detector.camera, centre, patternWidth(marker->patternId), pose);
     if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);
@@ -148,6 +160,14 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
         angRotate(angles, &turn);
     }
     return 0;
+}
+
+}  // namespace zelk
+
+ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert) {
+    using namespace zelk;
+    const MarkerList& markers = pluginState()->detector.markers;
+    return queryMarker(selectMarker(markers.records, markers.count, patternId), position, angles, invert);
 }
 
 ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError) {

@@ -17,6 +17,13 @@ constexpr HostAngle HOST_ANGLE_TURN = {0, -92160, 0};
 // The record with patternId and the highest confidence (the earliest on ties), or null.
 // A negative id finds nothing: unidentified markers carry -1, and their pose is no pattern's.
 const MarkerRecord* selectMarker(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId);
+// The copy-th record with patternId in order of confidence, highest first (the earliest on
+// ties); copy 0 is selectMarker's. Null when there is no such copy.
+const MarkerRecord* selectCopy(const MarkerRecord* markerList, int32_t markerCount, int32_t patternId, int32_t copy);
+// The width a marker of the pattern is printed at: the one the host set, or MARKER_WIDTH.
+double patternWidth(int32_t patternId);
+// Zelk_getMarker's work on a chosen record (null: not found): 0, or -1024 in host numbers.
+int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert);
 // destination = source inverted as a rigid 4 x 4 transform (may be the same). 0, or -1 (unchanged).
 int invertPose(const double source[3][4], double destination[3][4]);
 // The rotation's quaternion into q and the translation into p, for every rotation. Returns 0.

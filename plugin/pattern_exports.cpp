@@ -10,7 +10,9 @@ ZELK_API int32_t Zelk_registerMarker(HostString* path) {
     if (!path || !chr) return -1;
     const char* characters = chr(path);
     if (!characters) return -1;
-    return zelk::loadPattern(&zelk::pluginState()->detector.patterns, characters);
+    const int32_t id = zelk::loadPattern(&zelk::pluginState()->detector.patterns, characters);
+    if (id >= 0) zelk::pluginState()->patternWidth[id] = 0;  // a new pattern has the default width
+    return id;
 }
 
 ZELK_API int32_t Zelk_freeMarker(int32_t patternId) {

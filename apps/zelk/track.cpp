@@ -32,6 +32,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -65,6 +66,7 @@ struct TrackOptions {
     int jobs = 1;
     std::string video, camera;
     std::vector<std::string> patterns;
+    std::vector<std::string> widths;  // [name=]width
     int threshold = 100;
     bool invert = false, still = false;
     int frames = 0;
@@ -178,6 +180,27 @@ std::vector<Pattern> registerPatterns(const Plugin& plugin, const std::vector<st
         patterns.push_back({path, fs::path(path).stem().string(), id});
     }
     return patterns;
+}
+
+// Hands the plug-in each pattern's printed width: "name=width" for the pattern of that name
+// (file name without extension), a bare width for every pattern.
+void setWidths(const Plugin& plugin, const std::vector<Pattern>& patterns, const std::vector<std::string>& widths) {
+    for (const std::string& given : widths) {
+        const size_t equals = given.rfind('=');
+        const std::string name = equals == std::string::npos ? "" : given.substr(0, equals);
+        const std::string number = given.substr(equals == std::string::npos ? 0 : equals + 1);
+        char* end = nullptr;
+        const double width = std::strtod(number.c_str(), &end);
+        if (number.empty() || *end != '\0' || !(width > 0) || width > 1e6)
+            fail("--width takes [pattern=]width with a width above 0 and at most 1000000, not " + given);
+        bool named = false;
+        for (const Pattern& pattern : patterns) {
+            if (!name.empty() && pattern.name != name) continue;
+            named = true;
+            plugin.setMarkerWidth(pattern.id, static_cast<HostFixed>(std::lround(width * 1024)));
+        }
+        if (!named) fail("--width names no registered pattern: " + name);
+    }
 }
 
 const Pattern* patternWithId(const std::vector<Pattern>& patterns, int32_t id) {
@@ -352,6 +375,7 @@ void track(const TrackOptions& options) {
     const Plugin plugin = loadPlugin();
     startPlugin(plugin, options);
     std::vector<Pattern> patterns = registerPatterns(plugin, patternPaths);
+    setWidths(plugin, patterns, options.widths);
 
     const int width = plugin.getWidth() / 1024, height = plugin.getHeight() / 1024;
     host::Texture texture(width, height, width * 4);
@@ -523,6 +547,9 @@ void addTrackCommand(CLI::App& app) {
     command->add_option("--camera", options->camera,
                         "camera parameter file (default: the plug-in's, Data/camera_para.dat)");
     command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.patt)");
+    command->add_option("--width", options->widths,
+                        "printed marker width, repeatable: name=width for the pattern of that file name, or a width "
+                        "for all; positions come in its unit (default 80)");
     command->add_option("--threshold", options->threshold, "binarisation threshold, 0-255")
         ->check(wholeNumber(0, 255))
         ->capture_default_str();

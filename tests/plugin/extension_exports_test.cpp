@@ -2,7 +2,10 @@
 // camera, read after a frame with one identified and one unidentified marker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -194,14 +197,130 @@ TEST_F(ExtensionExports, CarriedOverMarkersAreMarkedUntilTheHistoryIsForgotten) 
     EXPECT_EQ(Zelk_getMarkerCount(), 0);
 }
 
-// Frames without markers empty the list once the carried-over markers have aged out.
-TEST_F(ExtensionExports, AnEmptyFrameEmptiesTheList) {
+// Frames without markers empty the list once the carried-over markers have aged out; the
+// identified marker is carried over for a count of frames, and its pattern reported found
+// in the first frame, lost in the update that drops it, and neither in between.
+TEST_F(ExtensionExports, AnEmptyFrameEmptiesTheListAfterTheCarryOver) {
+    EXPECT_EQ(Zelk_getMarkerEvent(0), 1);
+    const auto carriedOver = [](int32_t index) {
+        int32_t frames = -1;
+        return Zelk_getMarkerCarriedOver(index, &frames) == 0 ? frames : -2;
+    };
+    EXPECT_EQ(carriedOver(identified), 0);
     TestFrame empty = blankFrame(640, 480);
     fakeVideo.nextFrame = empty.data();
-    for (int i = 0; i < 5; i++) ASSERT_EQ(Zelk_Update(100), 0);  // past the history's carry-over
+    std::vector<int32_t> events, carried;
+    for (int i = 0; i < 5; i++) {  // past the history's carry-over
+        ASSERT_EQ(Zelk_Update(100), 0);
+        events.push_back(Zelk_getMarkerEvent(0));
+        carried.push_back(Zelk_getMarkerCount() == 1 ? carriedOver(0) : -1);
+    }
+    EXPECT_EQ(events, (std::vector<int32_t>{0, 0, 2, 0, 0}));
+    EXPECT_EQ(carried, (std::vector<int32_t>{1, 2, -1, -1, -1}));
     EXPECT_EQ(Zelk_getMarkerCount(), 0);
     ZelkMarkerInfo info;
     EXPECT_EQ(Zelk_getMarkerInfo(0, &info), -2);
+    EXPECT_EQ(carriedOver(0), -2);
+}
+
+// A pattern's width scales its poses and nothing else; it is refused for what is not a
+// registered pattern or not a positive width.
+TEST_F(ExtensionExports, MarkerWidthScalesThePosesOfItsPattern) {
+    double pose[3][4], fitError, matrix[12], width40[12], error40;
+    expectedPose(identified, pose, &fitError);
+    EXPECT_EQ(Zelk_setMarkerWidth(0, 40 * 1024), 0);
+    ASSERT_EQ(Zelk_getMarkerPose(identified, width40, &error40), 0);
+    HostVector position;
+    ASSERT_EQ(Zelk_getMarker(0, &position, nullptr, 0), 0);
+    ASSERT_EQ(Zelk_getLastPose(matrix, &error40), 0);
+    for (int r = 0; r < 3; r++) {
+        EXPECT_NEAR(width40[4 * r + 3], pose[r][3] / 2, 1e-9 * std::abs(pose[r][3]));
+        EXPECT_NEAR(width40[4 * r], pose[r][0], 1e-9);
+    }
+    EXPECT_EQ(std::memcmp(matrix, width40, sizeof matrix), 0);
+    EXPECT_EQ(position.x, static_cast<HostFixed>(width40[11] * 1024));
+    for (const auto& [id, width] : std::vector<std::pair<int32_t, HostFixed>>{{1, 1024}, {-1, 1024}, {50, 1024},
+                                                                               {INT32_MIN, 1024}})
+        EXPECT_EQ(Zelk_setMarkerWidth(id, width), -2) << id;
+    EXPECT_EQ(Zelk_setMarkerWidth(0, 0), -3);
+    EXPECT_EQ(Zelk_setMarkerWidth(0, INT32_MIN), -3);
+}
+
+// Copies of a pattern in order of confidence: every copy once, the surest first, ties in
+// list order, and copy 0 is what Zelk_getMarker gives; over lists with repeated confidences.
+class MarkerCopies : public testing::TestWithParam<int> {};
+
+TEST_P(MarkerCopies, ComeEachOnceSurestFirst) {
+    std::srand(GetParam());
+    std::vector<zelk::MarkerRecord> list(1 + std::rand() % zelk::MARKER_LIST_CAPACITY);
+    for (auto& record : list) {
+        record = zelk::MarkerRecord{};
+        record.patternId = std::rand() % 3 - 1;
+        record.confidence = (std::rand() % 4) / 4.0;
+    }
+    const int32_t count = static_cast<int32_t>(list.size());
+    for (int32_t id = -1; id < 2; id++) {
+        std::vector<const zelk::MarkerRecord*> copies;
+        for (int32_t copy = 0;; copy++) {
+            const zelk::MarkerRecord* record = zelk::selectCopy(list.data(), count, id, copy);
+            if (!record) break;
+            ASSERT_EQ(record->patternId, id);
+            if (!copies.empty()) {
+                EXPECT_LE(record->confidence, copies.back()->confidence);
+                if (record->confidence == copies.back()->confidence) {
+                    EXPECT_GT(record, copies.back());
+                }
+            }
+            copies.push_back(record);
+        }
+        const auto expected = id < 0 ? 0 : std::count_if(list.begin(), list.end(), [&](const auto& r) { return r.patternId == id; });
+        EXPECT_EQ(static_cast<long>(copies.size()), expected);
+        EXPECT_EQ(zelk::selectMarker(list.data(), count, id), copies.empty() ? nullptr : copies[0]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, MarkerCopies, testing::Range(0, 40));
+
+TEST_F(ExtensionExports, CopyZeroIsTheMarkerQuery) {
+    EXPECT_EQ(Zelk_getMarkerCopyCount(0), 1);
+    EXPECT_EQ(Zelk_getMarkerCopyCount(-1), 0);
+    HostVector first, copy;
+    HostAngle firstAngles, copyAngles;
+    ASSERT_EQ(Zelk_getMarker(0, &first, &firstAngles, 1), 0);
+    ASSERT_EQ(Zelk_getMarkerCopy(0, 0, &copy, &copyAngles, 1), 0);
+    EXPECT_EQ(std::memcmp(&first, &copy, sizeof copy), 0);
+    EXPECT_EQ(std::memcmp(&firstAngles, &copyAngles, sizeof copy), 0);
+    for (const int32_t other : {1, -1, INT32_MAX}) EXPECT_EQ(Zelk_getMarkerCopy(0, other, &copy, nullptr, 0), -1024);
+    double matrix[12], fitError;
+    EXPECT_EQ(Zelk_getLastPose(matrix, &fitError), -2);
+}
+
+TEST_F(ExtensionExports, FieldOfViewIsTheCamerasAcrossWidthAndHeight) {
+    HostFixed horizontal = 0, vertical = 0;
+    ASSERT_EQ(Zelk_getFieldOfView(&horizontal, &vertical), 0);
+    const zelk::CameraParams& camera = pluginDetector()->camera;
+    EXPECT_NEAR(horizontal / 1024.0, 2 * std::atan(320.0 / camera.projection[0][0]) * 180 / 3.141592653589793, 1.0 / 1024);
+    EXPECT_NEAR(vertical / 1024.0, 2 * std::atan(240.0 / camera.projection[1][1]) * 180 / 3.141592653589793, 1.0 / 1024);
+    EXPECT_EQ(Zelk_getFieldOfView(nullptr, &vertical), -1);
+    EXPECT_EQ(Zelk_getFieldOfView(&horizontal, nullptr), -1);
+}
+
+// The capture state follows what each call did: a frame, none, a failed detection, the close.
+TEST_F(ExtensionExports, CaptureStateSaysWhatTheLastUpdateDid) {
+    EXPECT_EQ(Zelk_getCaptureState(), 1);
+    fakeVideo.nextFrame = nullptr;
+    ASSERT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(Zelk_getCaptureState(), 2);
+    for (int y = 1; y < 479; y += 2)  // more isolated dots than labels: detection fails
+        for (int x = 1; x < 639; x += 2) frame.set(x, y, kBlack);
+    fakeVideo.nextFrame = frame.data();
+    ASSERT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(Zelk_getCaptureState(), 3);
+    EXPECT_EQ(Zelk_getMarkerEvent(0), 2);
+    ASSERT_EQ(Zelk_Update(100), 0);
+    EXPECT_EQ(Zelk_getCaptureState(), 3);
+    Zelk_Quit();
+    EXPECT_EQ(Zelk_getCaptureState(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "detect/pattern_library.h"
 #include "plugin/exports.h"
 #include "plugin/host_records.h"
+#include "plugin/marker_query.h"
 #include "tests/plugin/host_record_buffer.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
@@ -41,6 +42,19 @@ protected:
     }
     std::string path;
 };
+
+// A pattern registered into a freed slot does not inherit the width set for the one before.
+TEST_F(PatternExports, ARegisteredSlotStartsAtTheDefaultWidth) {
+    bind(hostChr);
+    TestHostString name(path.c_str());
+    ASSERT_EQ(Zelk_registerMarker(name.get()), 0);
+    ASSERT_EQ(Zelk_setMarkerWidth(0, 50 * 1024), 0);
+    EXPECT_EQ(zelk::patternWidth(0), 50.0);
+    ASSERT_EQ(Zelk_freeMarker(0), 1);
+    EXPECT_EQ(Zelk_setMarkerWidth(0, 50 * 1024), -2);
+    ASSERT_EQ(Zelk_registerMarker(name.get()), 0);
+    EXPECT_EQ(zelk::patternWidth(0), zelk::MARKER_WIDTH);
+}
 
 TEST_F(PatternExports, RegisterReturnsPlainSlotIdsAndFreeReleasesThem) {
     bind(hostChr);
