@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/accuracy/real_photos.h"
 #include "camera/camera_params.h"
 #include "camera/distortion.h"
 #include "detect/detection.h"
@@ -451,11 +452,13 @@ int main(int argc, char** argv) {
     const int views = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     const std::string file = scratchPath("accuracy_0.patt");
     writePatternFile(file, makePatternPicture(0));
-    if (zelk::loadPattern(file.c_str()) != 0) {
+    if (zelk::loadPattern(file.c_str()) != 0) {  // the scenes' marker is pattern 0
         std::fprintf(stderr, "cannot load the pattern %s\n", file.c_str());
         return 1;
     }
     measure("Distortion-free lens", 0, views, 7);
     measure("Radial lens (factor 30)", 30, views, 7);
+    zelk::freePattern(0);
+    measureRealPhotos();
     return 0;
 }

@@ -1,0 +1,165 @@
+#include "bench/accuracy/real_photos.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "camera/camera_params.h"
+#include "camera/distortion.h"
+#include "detect/detection.h"
+#include "detect/pattern_library.h"
+#include "detect/subpixel_edges.h"
+#include "pose/initial_rotation.h"
+#include "pose/pose_estimation.h"
+#include "pose/pose_optimisation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double PI = 3.141592653589793;
+constexpr int TAGS = 20;
+constexpr double MIN_WIDTH = 40;
+// Dim photos: each tag is taken at the first of these thresholds that finds it.
+constexpr int THRESHOLDS[] = {50, 70, 90, 110, 130};
+const double MODEL[4][2] = {{-40, 40}, {40, 40}, {40, -40}, {-40, -40}};
+
+double median(std::vector<double> v) {
+    if (v.empty()) return NAN;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+bool referencePose(const zelk::CameraParams& camera, const double observed[4][2], double pose[3][4]) {
+    const auto& P = camera.projection;
+    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
+    std::vector<cv::Point3d> model;
+    std::vector<cv::Point2d> image;
+    for (int i = 0; i < 4; i++) {
+        double x, y;
+        zelk::observedToIdeal(camera.distortion, observed[i][0], observed[i][1], &x, &y);
+        model.emplace_back(MODEL[i][0], MODEL[i][1], 0);
+        image.emplace_back(x, y);
+    }
+    cv::Vec3d rvec, tvec;
+    if (!cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE)) return false;
+    cv::Matx33d R;
+    cv::Rodrigues(rvec, R);
+    for (int r = 0; r < 3; r++) {
+        for (int c = 0; c < 3; c++) pose[r][c] = R(r, c);
+        pose[r][3] = tvec[r];
+    }
+    return true;
+}
+
+// Pattern-ordered ideal corners of marker, turned to the cyclic order nearest the reference.
+void orderedCorners(const zelk::MarkerRecord& marker, const zelk::CameraParams& camera, const double reference[4][2],
+                    double corners[4][2]) {
+    double ideal[4][2];
+    for (int i = 0; i < 4; i++)
+        zelk::observedToIdeal(camera.distortion, reference[i][0], reference[i][1], &ideal[i][0], &ideal[i][1]);
+    double best = 1e300;
+    for (int shift = 0; shift < 4; shift++) {
+        double error = 0;
+        for (int j = 0; j < 4; j++) {
+            const double* c = marker.corners[zelk::patternCornerIndex(marker.direction + shift, j)];
+            error += std::hypot(c[0] - ideal[j][0], c[1] - ideal[j][1]);
+        }
+        if (error < best) {
+            best = error;
+            for (int j = 0; j < 4; j++) {
+                const double* c = marker.corners[zelk::patternCornerIndex(marker.direction + shift, j)];
+                corners[j][0] = c[0], corners[j][1] = c[1];
+            }
+        }
+    }
+}
+
+// Clears the detection history, which would carry one photo's markers into the next.
+void forgetMarkers(const zelk::CameraParams& camera) {
+    const std::vector<unsigned char> blank(size_t(camera.imageWidth) * camera.imageHeight * 4, 255);
+    zelk::MarkerRecord* list;
+    int32_t count;
+    for (int i = 0; i < 2 * zelk::HISTORY_CAPACITY; i++) zelk::detectMarkers(blank.data(), 100, &list, &count);
+}
+
+}  // namespace
+
+void measureRealPhotos() {
+    const fs::path folder = fs::path(ZELK_SOURCE_DIR) / ".." / "shared" / "real-photos";
+    const fs::path mapping = folder / "mapping";
+    std::ifstream referenceFile(mapping / "reference.json");
+    if (!referenceFile) {
+        std::printf("\nReal photos: %s is absent, skipped\n", mapping.string().c_str());
+        return;
+    }
+    const nlohmann::json reference = nlohmann::json::parse(referenceFile);
+    zelk::CameraParams camera;
+    if (zelk::loadCameraParams((mapping / "camera_816x612.dat").string().c_str(), 1, &camera) != 0) {
+        std::printf("\nReal photos: cannot read the camera file, skipped\n");
+        return;
+    }
+    zelk::setCurrentCamera(&camera);
+    // The patterns get ids of their own; patternOf[tag] is the one of that tag.
+    int patternOf[TAGS];
+    for (int id = 0; id < TAGS; id++)
+        patternOf[id] = zelk::loadPattern((folder / "patterns" / "tag36h11" / (std::to_string(id) + ".patt")).string().c_str());
+
+    std::vector<double> defaultDifference, preciseDifference;
+    int wide = 0;
+    for (const auto& [name, photo] : reference["photos"].items()) {
+        cv::Mat picture = cv::imread((mapping / "photos" / name).string(), cv::IMREAD_COLOR), bgra;
+        if (picture.empty() || picture.cols != camera.imageWidth || picture.rows != camera.imageHeight) continue;
+        cv::cvtColor(picture, bgra, cv::COLOR_BGR2BGRA);
+        for (const auto& tag : photo["markers"]) {
+            const int id = tag["id"];
+            double observed[4][2];
+            for (int i = 0; i < 4; i++) observed[i][0] = tag["corners"][i][0], observed[i][1] = tag["corners"][i][1];
+            double width = 0;
+            for (int i = 0; i < 4; i++)
+                width += std::hypot(observed[(i + 1) % 4][0] - observed[i][0], observed[(i + 1) % 4][1] - observed[i][1]) / 4;
+            double truth[3][4];
+            if (id < 0 || id >= TAGS || patternOf[id] < 0 || width < MIN_WIDTH || !referencePose(camera, observed, truth)) continue;
+            wide++;
+            bool found = false;
+            for (int threshold : THRESHOLDS) {
+                forgetMarkers(camera);
+                zelk::MarkerRecord* list = nullptr;
+                int32_t count = 0;
+                zelk::detectMarkers(bgra.data, threshold, &list, &count);
+                for (int32_t m = 0; m < count && !found; m++) {
+                    zelk::MarkerRecord marker = list[m];
+                    if (marker.patternId != patternOf[id] || marker.direction < 0) continue;
+                    const double centre[2] = {0, 0};
+                    double pose[3][4], corners[4][2];
+                    if (zelk::estimateMarkerPose(&marker, centre, 80, pose) >= 0)
+                        defaultDifference.push_back(zelk::rotationAngleBetween(pose, truth) * 180 / PI);
+                    const zelk::FrameView view{bgra.data, bgra.cols, bgra.rows, int32_t(bgra.step)};
+                    zelk::refineEdgeLines(view, camera.distortion, marker.edgeLines, marker.corners);
+                    orderedCorners(marker, camera, observed, corners);
+                    if (zelk::fitPlanarPose(MODEL, corners, 4, camera.projection, nullptr, pose) >= 0)
+                        preciseDifference.push_back(zelk::rotationAngleBetween(pose, truth) * 180 / PI);
+                    found = true;
+                }
+                if (found) break;
+            }
+        }
+    }
+    std::printf("\nReal photos (mapping, tags >= %.0f px wide): rotation from the square solver on the reference "
+                "corners, median (deg)\n", MIN_WIDTH);
+    std::printf("%-22s %8s %8s %8s\n", "system", "found", "median", "95th");
+    const auto row = [&](const char* system, std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        std::printf("%-22s %4zu/%-3d %8.3f %8.3f\n", system, v.size(), wide, median(v),
+                    v.empty() ? NAN : v[size_t(0.95 * (v.size() - 1))]);
+    };
+    row("Zelk default", defaultDifference);
+    row("Zelk precise", preciseDifference);
+}
