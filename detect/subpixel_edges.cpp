@@ -5,7 +5,6 @@
 
 #include "camera/distortion.h"
 #include "detect/edge_lines.h"
-#include "numeric/pca.h"
 
 namespace zelk {
 
@@ -58,6 +57,26 @@ bool edgeOffset(const FrameView& frame, const double o[2], const double n[2], do
     return *offset > -end + PROFILE_STEP && *offset < end - PROFILE_STEP;
 }
 
+// The total least-squares line through count points (x, y pairs): through their mean, along
+// the direction of largest spread. 0, or -1 when the points do not spread.
+int fitLine(const double* points, int count, double line[3]) {
+    double mx = 0, my = 0;
+    for (int k = 0; k < count; k++) mx += points[2 * k], my += points[2 * k + 1];
+    mx /= count, my /= count;
+    double sxx = 0, sxy = 0, syy = 0;
+    for (int k = 0; k < count; k++) {
+        const double dx = points[2 * k] - mx, dy = points[2 * k + 1] - my;
+        sxx += dx * dx, sxy += dx * dy, syy += dy * dy;
+    }
+    // The direction of largest spread is at half the angle of (sxx - syy, 2 sxy).
+    const double angle = 0.5 * std::atan2(2 * sxy, sxx - syy);
+    if (!(sxx + syy > 0) || !std::isfinite(angle)) return -1;
+    line[0] = std::sin(angle);
+    line[1] = -std::cos(angle);
+    line[2] = -(line[0] * mx + line[1] * my);
+    return 0;
+}
+
 // Side from ideal corner a to corner b of a square around `inside`: its refined line, or -1.
 int refineSide(const FrameView& frame, const double distortion[4], const double a[2], const double b[2],
                const double inside[2], double line[3]) {
@@ -79,7 +98,7 @@ int refineSide(const FrameView& frame, const double distortion[4], const double 
     for (int k = 0; k < places; k++) {
         const double t = margin + usable * k / (places - 1);
         const double p[2] = {a[0] + t * d[0], a[1] + t * d[1]};
-        double o[2], beyond[2], offset, q[2];
+        double o[2], beyond[2], offset;
         if (idealToObserved(distortion, p[0], p[1], &o[0], &o[1]) != 0) continue;
         if (idealToObserved(distortion, p[0] + n[0], p[1] + n[1], &beyond[0], &beyond[1]) != 0) continue;
         double m[2] = {beyond[0] - o[0], beyond[1] - o[1]};
@@ -87,21 +106,15 @@ int refineSide(const FrameView& frame, const double distortion[4], const double 
         if (!(mLength > 0)) continue;
         m[0] /= mLength, m[1] /= mLength;
         if (!edgeOffset(frame, o, m, halfWidth, &offset)) continue;
-        if (observedToIdeal(distortion, o[0] + offset * m[0], o[1] + offset * m[1], &q[0], &q[1]) != 0) continue;
-        points[2 * found] = q[0];
-        points[2 * found + 1] = q[1];
+        // The lens stretches the ideal normal by mLength here: back to ideal pixels to first
+        // order, which is within a thousandth of a pixel over a few pixels of offset.
+        points[2 * found] = p[0] + offset / mLength * n[0];
+        points[2 * found + 1] = p[1] + offset / mLength * n[1];
         found++;
     }
     // Half the places at least, so that a few stray profiles cannot carry the line.
     if (found < 3 || 2 * found < places) return -1;
-    double axesData[4], ratiosData[2], meanData[2];
-    DenseMatrix pointRows = {points, found, 2}, axes = {axesData, 2, 2};
-    DenseVector ratios = {ratiosData, 2}, mean = {meanData, 2};
-    if (computePca(&pointRows, &axes, &ratios, &mean) < 0 || !(ratiosData[0] > 0)) return -1;
-    line[0] = axesData[1];
-    line[1] = -axesData[0];
-    line[2] = -(line[0] * meanData[0] + line[1] * meanData[1]);
-    return 0;
+    return fitLine(points, found, line);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct FrameView {
     int32_t width, height, stride;
 };
 
-constexpr int EDGE_SAMPLES = 24;
+constexpr int EDGE_SAMPLES = 16;
 
 // Refines the four edge lines (ideal coordinates, (a, b) unit) of a dark square on a lighter
 // surround and their corners (corner i joins side i-1 and side i). 0 with both rewritten, or

@@ -10,6 +10,7 @@ namespace zelk {
 namespace {
 
 constexpr int MAX_ITERATIONS = 30;
+constexpr int MAX_FAILED_STEPS = 3;
 constexpr double START_DAMPING = 1e-3;  // share of the normal matrix's mean diagonal
 // Converged once a step improves the error by less than this share.
 constexpr double RELATIVE_IMPROVEMENT = 1e-10;
@@ -100,6 +101,7 @@ double optimisePose(const double (*modelPoints)[2], const double (*imagePoints)[
     double error = residuals(modelPoints, imagePoints, n, P, current, normal, gradient);
     if (error < 0) return -1.0;
     double damping = -1;
+    int failures = 0;
     for (int iteration = 0; iteration < MAX_ITERATIONS && error > 0; iteration++) {
         if (damping < 0) {
             damping = 0;
@@ -123,9 +125,11 @@ double optimisePose(const double (*modelPoints)[2], const double (*imagePoints)[
             error = residuals(modelPoints, imagePoints, n, P, current, normal, gradient);
             damping /= 10;
             if (settled) break;
+            failures = 0;
         } else {
+            // Once the error stands at its rounding floor every step fails: stop soon after.
             damping *= 10;
-            if (!std::isfinite(damping)) break;
+            if (++failures == MAX_FAILED_STEPS || !std::isfinite(damping)) break;
         }
     }
     if (error < 0 || !finitePose(current)) return -1.0;
