@@ -23,7 +23,7 @@ constexpr double MIN_CONTRAST = 24;
 constexpr int PASSES = 2;
 
 // B + G + R at observed point (x, y), bilinear between pixel centres; false outside the frame.
-bool sampleGrey(const FrameView& frame, double x, double y, double* value) {
+bool sampleGrey(const FrameImage& frame, double x, double y, double* value) {
     if (!(x >= 0 && y >= 0 && x <= frame.width - 1 && y <= frame.height - 1)) return false;
     const int32_t x0 = x < frame.width - 1 ? int32_t(x) : frame.width - 2;
     const int32_t y0 = y < frame.height - 1 ? int32_t(y) : frame.height - 2;
@@ -40,7 +40,7 @@ bool sampleGrey(const FrameView& frame, double x, double y, double* value) {
 // The edge's offset from observed point o along the unit outward normal n: where a step with
 // the same area under the normalised profile over [-halfWidth, halfWidth] would stand. False
 // outside the frame, without contrast, or when the edge is not inside the window.
-bool edgeOffset(const FrameView& frame, const double o[2], const double n[2], double halfWidth, double* offset) {
+bool edgeOffset(const FrameImage& frame, const double o[2], const double n[2], double halfWidth, double* offset) {
     const int half = int(halfWidth / PROFILE_STEP);
     const int count = 2 * half + 1;
     double v[PROFILE_CAPACITY];
@@ -78,7 +78,7 @@ int fitLine(const double* points, int count, double line[3]) {
 }
 
 // Side from ideal corner a to corner b of a square around `inside`: its refined line, or -1.
-int refineSide(const FrameView& frame, const double distortion[4], const double a[2], const double b[2],
+int refineSide(const FrameImage& frame, const double distortion[4], const double a[2], const double b[2],
                const double inside[2], double line[3]) {
     const double dx = b[0] - a[0], dy = b[1] - a[1];
     const double length = std::sqrt(dx * dx + dy * dy);
@@ -119,11 +119,12 @@ int refineSide(const FrameView& frame, const double distortion[4], const double 
 
 }  // namespace
 
-int refineEdgeLines(const FrameView& frame, const double distortion[4], double edgeLines[4][3],
+int refineEdgeLines(const FrameImage* image, const double distortion[4], double edgeLines[4][3],
                     double corners[4][2]) {
-    if (!frame.pixels || !distortion || frame.width < 2 || frame.height < 2 ||
-        frame.stride / 4 < frame.width)
+    if (!image || !image->pixels || !distortion || image->width < 2 || image->height < 2 ||
+        image->stride / 4 < image->width)
         return -1;
+    const FrameImage& frame = *image;
     double lines[4][3], points[4][2];
     for (int i = 0; i < 4; i++) {
         for (int k = 0; k < 2; k++) {

@@ -7,25 +7,18 @@
 // same area lies there, whatever the blur. The edge points, mapped back to ideal
 // coordinates, give the side's least-squares line. Pixel centres are at integer coordinates.
 #pragma once
-#include <cstdint>
-
 #include "detect/marker_record.h"
 
 namespace zelk {
-
-// The frame the edges are read from: BGRA pixels, `stride` bytes per row.
-struct FrameView {
-    const FrameImage* pixels;
-    int32_t width, height, stride;
-};
 
 constexpr int EDGE_SAMPLES = 16;
 
 // Refines the four edge lines (ideal coordinates, (a, b) unit) of a dark square on a lighter
 // surround and their corners (corner i joins side i-1 and side i). 0 with both rewritten, or
 // -1 with both untouched: a side with too few readable places (outside the frame, no
-// contrast), non-finite input, or neighbouring lines that do not meet.
-int refineEdgeLines(const FrameView& frame, const double distortion[4], double edgeLines[4][3],
+// contrast), non-finite input, a frame smaller than 2 x 2 or with rows shorter than its
+// width, or neighbouring lines that do not meet.
+int refineEdgeLines(const FrameImage* frame, const double distortion[4], double edgeLines[4][3],
                     double corners[4][2]);
 
 }  // namespace zelk

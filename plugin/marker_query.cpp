@@ -21,7 +21,7 @@
 #include "plugin/frame_pump.h"
 #include "plugin/host_binding.h"
 #include "plugin/host_records.h"
-#include "pose/pose_estimation.h"
+#include "pose/pose_tracking.h"
 
 namespace zelk {
 
@@ -133,7 +133,9 @@ ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAng
     if (!marker) return notFound;
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double fitError = estimateMarkerPose(marker, &state->detector.camera, centre, MARKER_WIDTH, pose);
+    Detector& detector = state->detector;
+    const double fitError = trackedMarkerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
+                                              detector.frameCount, centre, MARKER_WIDTH, pose);
     if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <memory>
 #include <opencv2/aruco.hpp>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,13 +27,11 @@
 #include "bench/accuracy/real_photos.h"
 #include "camera/camera_params.h"
 #include "camera/distortion.h"
-#include "detect/detection.h"
-#include "detect/pattern_library.h"
-#include "detect/subpixel_edges.h"
+#include "detect/detector.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 #include "pose/initial_rotation.h"
-#include "pose/pose_estimation.h"
 #include "pose/pose_optimisation.h"
+#include "pose/pose_tracking.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 
@@ -187,20 +186,16 @@ cv::Mat grey(const std::vector<unsigned char>& bgra) {
     return g;
 }
 
-// Our detection; precise mode refines the corners on the frame and fits the least-squares pose.
-Estimate zelkEstimate(const std::vector<unsigned char>& frame, const zelk::CameraParams& cam, int threshold,
-                      const double truth[4][2], bool precise) {
+// Our detection and pose query, in the detector's mode, each frame on its own.
+Estimate zelkEstimate(zelk::Detector* detector, const std::vector<unsigned char>& pixels, int threshold,
+                      const double truth[4][2]) {
     Estimate e;
-    zelk::MarkerRecord* list = nullptr;
-    int32_t count = 0;
-    if (zelk::detectMarkers(frame.data(), threshold, &list, &count) != 0) return e;
-    for (int32_t i = 0; i < count && !e.found; i++) {
-        zelk::MarkerRecord marker = list[i];
+    zelk::resetDetector(detector);
+    const zelk::FrameImage frame{pixels.data(), WIDTH, HEIGHT, WIDTH * 4};
+    if (zelk::detectMarkers(detector, &frame, threshold) != 0) return e;
+    for (int32_t i = 0; i < detector->markers.count && !e.found; i++) {
+        const zelk::MarkerRecord& marker = detector->markers.records[i];
         if (marker.patternId != 0 || marker.direction < 0) continue;
-        if (precise) {
-            const zelk::FrameView view{frame.data(), WIDTH, HEIGHT, WIDTH * 4};
-            zelk::refineEdgeLines(view, cam.distortion, marker.edgeLines, marker.corners);
-        }
         for (int j = 0; j < 4; j++) {
             const double* c = marker.corners[zelk::patternCornerIndex(marker.direction, j)];
             e.corners[j][0] = c[0], e.corners[j][1] = c[1];
@@ -208,10 +203,24 @@ Estimate zelkEstimate(const std::vector<unsigned char>& frame, const zelk::Camer
         if (!matchCorners(e.corners, truth)) continue;
         e.found = true;
         const double centre[2] = {0, 0};
-        e.posed = precise ? zelk::fitPlanarPose(MODEL, e.corners, 4, cam.projection, nullptr, e.pose) >= 0
-                          : zelk::estimateMarkerPose(&marker, centre, SQUARE, e.pose) >= 0;
+        e.posed = zelk::markerPose(&detector->poseTracks, &detector->poseSettings, &detector->camera, &marker,
+                                   detector->frameCount, centre, SQUARE, e.pose) >= 0;
     }
     return e;
+}
+
+// A detector of our markers through the camera, in default or precise mode.
+std::shared_ptr<zelk::Detector> zelkDetector(const zelk::CameraParams& cam, bool precise) {
+    std::shared_ptr<zelk::Detector> detector = std::make_unique<zelk::Detector>();
+    detector->camera = cam;
+    detector->poseSettings.precise = precise;
+    const std::string file = scratchPath("accuracy_0.patt");
+    writePatternFile(file, makePatternPicture(0));
+    if (zelk::loadPattern(&detector->patterns, file.c_str()) != 0) {
+        std::fprintf(stderr, "cannot load the pattern %s\n", file.c_str());
+        std::exit(1);
+    }
+    return detector;
 }
 
 const cv::Ptr<cv::aruco::Dictionary>& arucoDictionary() {
@@ -274,13 +283,14 @@ Estimate aprilTagEstimate(const std::vector<unsigned char>& frame, const zelk::C
     return e;
 }
 
-std::vector<System> systems() {
+std::vector<System> systems(const zelk::CameraParams& cam) {
     std::vector<System> list(4);
     const zelk::synth::MarkerFace ours = zelk::synth::patternFace(makePatternPicture(0).value);
-    list[0] = {"Zelk default", {ours}, SQUARE,
-               [](auto& f, auto& c, int t, auto truth) { return zelkEstimate(f, c, t, truth, false); }};
-    list[1] = {"Zelk precise", {ours}, SQUARE,
-               [](auto& f, auto& c, int t, auto truth) { return zelkEstimate(f, c, t, truth, true); }};
+    for (bool precise : {false, true}) {
+        std::shared_ptr<zelk::Detector> detector = zelkDetector(cam, precise);
+        list[precise] = {precise ? "Zelk precise" : "Zelk default", {ours}, SQUARE,
+                         [detector](auto& f, auto&, int t, auto truth) { return zelkEstimate(detector.get(), f, t, truth); }};
+    }
     cv::Mat aruco;
     cv::aruco::drawMarker(arucoDictionary(), 0, 6, aruco, 1);
     list[2] = {"ArUco subpix + IPPE", {greyFace(aruco)}, SQUARE, arucoEstimate};
@@ -374,8 +384,7 @@ void printBands(const char* title, const std::vector<System>& list, const std::v
 
 void measure(const char* lensName, double radial, int viewsPerCondition, unsigned seed) {
     const zelk::CameraParams cam = camera(radial);
-    zelk::setCurrentCamera(&cam);
-    std::vector<System> list = systems();
+    std::vector<System> list = systems(cam);
     std::vector<std::vector<Tally>> tallies(list.size(), std::vector<Tally>(std::size(CONDITIONS)));
     zelk::synth::Renderer renderer(cam);
     std::vector<unsigned char> frame(size_t(WIDTH) * HEIGHT * 4);
@@ -450,15 +459,8 @@ void measure(const char* lensName, double radial, int viewsPerCondition, unsigne
 
 int main(int argc, char** argv) {
     const int views = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
-    const std::string file = scratchPath("accuracy_0.patt");
-    writePatternFile(file, makePatternPicture(0));
-    if (zelk::loadPattern(file.c_str()) != 0) {  // the scenes' marker is pattern 0
-        std::fprintf(stderr, "cannot load the pattern %s\n", file.c_str());
-        return 1;
-    }
     measure("Distortion-free lens", 0, views, 7);
     measure("Radial lens (factor 30)", 30, views, 7);
-    zelk::freePattern(0);
     measureRealPhotos();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -14,8 +15,7 @@
 
 #include "camera/camera_params.h"
 #include "camera/distortion.h"
-#include "detect/detection.h"
-#include "detect/pattern_library.h"
+#include "detect/detector.h"
 #include "detect/subpixel_edges.h"
 #include "pose/initial_rotation.h"
 #include "pose/pose_estimation.h"
@@ -82,14 +82,6 @@ void orderedCorners(const zelk::MarkerRecord& marker, const zelk::CameraParams& 
     }
 }
 
-// Clears the detection history, which would carry one photo's markers into the next.
-void forgetMarkers(const zelk::CameraParams& camera) {
-    const std::vector<unsigned char> blank(size_t(camera.imageWidth) * camera.imageHeight * 4, 255);
-    zelk::MarkerRecord* list;
-    int32_t count;
-    for (int i = 0; i < 2 * zelk::HISTORY_CAPACITY; i++) zelk::detectMarkers(blank.data(), 100, &list, &count);
-}
-
 }  // namespace
 
 void measureRealPhotos() {
@@ -101,16 +93,16 @@ void measureRealPhotos() {
         return;
     }
     const nlohmann::json reference = nlohmann::json::parse(referenceFile);
-    zelk::CameraParams camera;
+    auto detector = std::make_unique<zelk::Detector>();
+    zelk::CameraParams& camera = detector->camera;
     if (zelk::loadCameraParams((mapping / "camera_816x612.dat").string().c_str(), 1, &camera) != 0) {
         std::printf("\nReal photos: cannot read the camera file, skipped\n");
         return;
     }
-    zelk::setCurrentCamera(&camera);
     // The patterns get ids of their own; patternOf[tag] is the one of that tag.
     int patternOf[TAGS];
     for (int id = 0; id < TAGS; id++)
-        patternOf[id] = zelk::loadPattern((folder / "patterns" / "tag36h11" / (std::to_string(id) + ".patt")).string().c_str());
+        patternOf[id] = zelk::loadPattern(&detector->patterns, (folder / "patterns" / "tag36h11" / (std::to_string(id) + ".patt")).string().c_str());
 
     std::vector<double> defaultDifference, preciseDifference;
     int wide = 0;
@@ -130,19 +122,18 @@ void measureRealPhotos() {
             wide++;
             bool found = false;
             for (int threshold : THRESHOLDS) {
-                forgetMarkers(camera);
-                zelk::MarkerRecord* list = nullptr;
-                int32_t count = 0;
-                zelk::detectMarkers(bgra.data, threshold, &list, &count);
-                for (int32_t m = 0; m < count && !found; m++) {
-                    zelk::MarkerRecord marker = list[m];
+                // Each photo and threshold on its own: no history, no previous pose.
+                zelk::resetDetector(detector.get());
+                const zelk::FrameImage frame{bgra.data, bgra.cols, bgra.rows, int32_t(bgra.step)};
+                zelk::detectMarkers(detector.get(), &frame, threshold);
+                for (int32_t m = 0; m < detector->markers.count && !found; m++) {
+                    zelk::MarkerRecord marker = detector->markers.records[m];
                     if (marker.patternId != patternOf[id] || marker.direction < 0) continue;
                     const double centre[2] = {0, 0};
                     double pose[3][4], corners[4][2];
-                    if (zelk::estimateMarkerPose(&marker, centre, 80, pose) >= 0)
+                    if (zelk::estimateMarkerPose(&marker, &camera, centre, 80, pose) >= 0)
                         defaultDifference.push_back(zelk::rotationAngleBetween(pose, truth) * 180 / PI);
-                    const zelk::FrameView view{bgra.data, bgra.cols, bgra.rows, int32_t(bgra.step)};
-                    zelk::refineEdgeLines(view, camera.distortion, marker.edgeLines, marker.corners);
+                    zelk::refineEdgeLines(&frame, camera.distortion, marker.edgeLines, marker.corners);
                     orderedCorners(marker, camera, observed, corners);
                     if (zelk::fitPlanarPose(MODEL, corners, 4, camera.projection, nullptr, pose) >= 0)
                         preciseDifference.push_back(zelk::rotationAngleBetween(pose, truth) * 180 / PI);

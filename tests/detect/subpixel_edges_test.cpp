@@ -19,7 +19,7 @@ struct Scene {
     zelk::CameraParams camera;
     std::vector<unsigned char> frame;
     zelk::synth::MarkerTruth truth;
-    zelk::FrameView view() const { return {frame.data(), camera.imageWidth, camera.imageHeight, camera.imageWidth * 4}; }
+    zelk::FrameImage view() const { return {frame.data(), camera.imageWidth, camera.imageHeight, camera.imageWidth * 4}; }
 };
 
 Scene render(double radial, double distance, double tilt, double blur, double noise) {
@@ -67,7 +67,8 @@ TEST_P(RenderedMarker, CornersLandOnTheTrueEdge) {
     const Scene s = render(radial, distance, tilt, blur, 2);
     double lines[4][3], corners[4][2];
     coarseFit(s, 0.8, lines, corners);
-    ASSERT_EQ(zelk::refineEdgeLines(s.view(), s.camera.distortion, lines, corners), 0);
+    const zelk::FrameImage frame = s.view();
+    ASSERT_EQ(zelk::refineEdgeLines(&frame, s.camera.distortion, lines, corners), 0);
     double worst = 0;
     for (int i = 0; i < 4; i++)
         worst = std::fmax(worst, std::hypot(corners[i][0] - s.truth.ideal[i][0], corners[i][1] - s.truth.ideal[i][1]));
@@ -92,7 +93,7 @@ TEST(Unreadable, FailsAndLeavesTheFitAlone) {
     }
     const int w = s.camera.imageWidth, h = s.camera.imageHeight;
     const struct {
-        zelk::FrameView view;
+        zelk::FrameImage view;
         const double (*corners)[2];
     } cases[] = {{{blank.data(), w, h, w * 4}, corners},
                  {s.view(), shifted},
@@ -104,7 +105,7 @@ TEST(Unreadable, FailsAndLeavesTheFitAlone) {
         double l[4][3], k[4][2];
         std::memcpy(l, lines, sizeof l);
         std::memcpy(k, c.corners, sizeof k);
-        EXPECT_EQ(zelk::refineEdgeLines(c.view, s.camera.distortion, l, k), -1);
+        EXPECT_EQ(zelk::refineEdgeLines(&c.view, s.camera.distortion, l, k), -1);
         EXPECT_EQ(std::memcmp(l, lines, sizeof l), 0);
         EXPECT_EQ(std::memcmp(k, c.corners, sizeof k), 0);
     }
