@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/accuracy/real_photos.h"
+#include "bench/peers/grey_face.h"
 #include "camera/camera_params.h"
 #include "camera/distortion.h"
 #include "detect/detector.h"
@@ -34,6 +35,7 @@
 #include "pose/pose_tracking.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
+#include "tests/support/square_solver.h"
 
 namespace {
 
@@ -133,27 +135,6 @@ bool matchCorners(double corners[4][2], const double truth[4][2]) {
     return best / 4 < 0.25 * side;
 }
 
-// OpenCV's square solver on ideal corners in model order.
-bool squareSolver(const zelk::CameraParams& cam, const double corners[4][2], double pose[3][4]) {
-    const auto& P = cam.projection;
-    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
-    std::vector<cv::Point3d> model;
-    std::vector<cv::Point2d> image;
-    for (int i = 0; i < 4; i++) {
-        model.emplace_back(MODEL[i][0], MODEL[i][1], 0);
-        image.emplace_back(corners[i][0], corners[i][1]);
-    }
-    cv::Vec3d rvec, tvec;
-    if (!cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE)) return false;
-    cv::Matx33d R;
-    cv::Rodrigues(rvec, R);
-    for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 3; c++) pose[r][c] = R(r, c);
-        pose[r][3] = tvec[r];
-    }
-    return true;
-}
-
 // Observed corners of a peer to ideal coordinates through our lens model.
 void toIdeal(const zelk::CameraParams& cam, double corners[4][2]) {
     for (int i = 0; i < 4; i++)
@@ -171,14 +152,6 @@ struct System {
                            const double truth[4][2])>
         run;
 };
-
-zelk::synth::MarkerFace greyFace(const cv::Mat& image) {
-    zelk::synth::MarkerFace face;
-    face.size = image.cols;
-    for (int y = 0; y < image.rows; y++)
-        for (int x = 0; x < image.cols; x++) face.bgr.insert(face.bgr.end(), 3, image.at<uint8_t>(y, x));
-    return face;
-}
 
 cv::Mat grey(const std::vector<unsigned char>& bgra) {
     cv::Mat colour(HEIGHT, WIDTH, CV_8UC4, const_cast<unsigned char*>(bgra.data())), g;
@@ -245,7 +218,7 @@ Estimate arucoEstimate(const std::vector<unsigned char>& frame, const zelk::Came
         toIdeal(cam, e.corners);
         if (!matchCorners(e.corners, truth)) continue;
         e.found = true;
-        e.posed = squareSolver(cam, e.corners, e.pose);
+        e.posed = squareSolverPose(e.corners, cam.projection, SQUARE, e.pose);
     }
     return e;
 }
@@ -277,7 +250,7 @@ Estimate aprilTagEstimate(const std::vector<unsigned char>& frame, const zelk::C
         toIdeal(cam, e.corners);
         if (!matchCorners(e.corners, truth)) continue;
         e.found = true;
-        e.posed = squareSolver(cam, e.corners, e.pose);
+        e.posed = squareSolverPose(e.corners, cam.projection, SQUARE, e.pose);
     }
     apriltag_detections_destroy(detections);
     return e;

@@ -20,6 +20,7 @@
 #include "pose/initial_rotation.h"
 #include "pose/pose_estimation.h"
 #include "pose/pose_optimisation.h"
+#include "tests/support/square_solver.h"
 
 namespace {
 
@@ -38,25 +39,10 @@ double median(std::vector<double> v) {
 }
 
 bool referencePose(const zelk::CameraParams& camera, const double observed[4][2], double pose[3][4]) {
-    const auto& P = camera.projection;
-    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
-    std::vector<cv::Point3d> model;
-    std::vector<cv::Point2d> image;
-    for (int i = 0; i < 4; i++) {
-        double x, y;
-        zelk::observedToIdeal(camera.distortion, observed[i][0], observed[i][1], &x, &y);
-        model.emplace_back(MODEL[i][0], MODEL[i][1], 0);
-        image.emplace_back(x, y);
-    }
-    cv::Vec3d rvec, tvec;
-    if (!cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE)) return false;
-    cv::Matx33d R;
-    cv::Rodrigues(rvec, R);
-    for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 3; c++) pose[r][c] = R(r, c);
-        pose[r][3] = tvec[r];
-    }
-    return true;
+    double ideal[4][2];
+    for (int i = 0; i < 4; i++)
+        zelk::observedToIdeal(camera.distortion, observed[i][0], observed[i][1], &ideal[i][0], &ideal[i][1]);
+    return squareSolverPose(ideal, camera.projection, 80, pose);
 }
 
 // Pattern-ordered ideal corners of marker, turned to the cyclic order nearest the reference.

@@ -27,7 +27,7 @@
 #include "tests/support/pose_fixtures.h"
 
 #ifdef ZELK_WITH_OPENCV
-#include <opencv2/calib3d.hpp>
+#include "tests/support/square_solver.h"
 #endif
 
 namespace {
@@ -64,25 +64,6 @@ double percentile(std::vector<double> values, double fraction) {
     return values[static_cast<size_t>(fraction * (values.size() - 1))];
 }
 
-#ifdef ZELK_WITH_OPENCV
-// OpenCV's solver for a square of the width on the same corners (ideal coordinates, so no lens).
-bool squareSolverPose(const double corners[4][2], const double P[3][4], double pose[3][4]) {
-    const double h = zelk::MARKER_WIDTH / 2;
-    const std::vector<cv::Point3d> model = {{-h, h, 0}, {h, h, 0}, {h, -h, 0}, {-h, -h, 0}};
-    std::vector<cv::Point2d> image;
-    for (int j = 0; j < 4; j++) image.emplace_back(corners[j][0], corners[j][1]);
-    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
-    cv::Vec3d rvec, tvec;
-    if (!cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE)) return false;
-    cv::Matx33d R;
-    cv::Rodrigues(rvec, R);
-    for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 3; c++) pose[r][c] = R(r, c);
-        pose[r][3] = tvec[r];
-    }
-    return true;
-}
-#endif
 
 // The host orientation the query should leave after the host's turn: the rotation in host
 // axes (x forward = camera z, y left = camera -x, z up = camera -y), then turned by (0, -90, 0).
@@ -222,7 +203,7 @@ TEST_P(PoseAccuracy, PosesFollowTheTruthAcrossDistancesTiltsAndTurns) {
         ours.add(band, sample.truth, pose);
 #ifdef ZELK_WITH_OPENCV
         double other[3][4];
-        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, other)) solver.add(band, sample.truth, other);
+        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, zelk::MARKER_WIDTH, other)) solver.add(band, sample.truth, other);
 #endif
         expectQueryGives(sample, pose);
     }, &visible);
