@@ -4,7 +4,7 @@
 //
 // Time is counted in frames. At rest the cut-off is minCutoff cycles per frame. With the
 // defaults a still or slowly moving marker's pose lags at most about 3 frames (0.1 s at 30
-// frames per second) and the spread of its jitter shrinks more than fourfold; a marker moving
+// frames per second) and its jitter's standard deviation at least halves; a marker moving
 // a tenth of its width or 6 degrees per frame lags less than one frame. A filter starts afresh (no lag, nothing smoothed)
 // after resetPoseFilter, which the caller does when the marker is lost.
 #pragma once

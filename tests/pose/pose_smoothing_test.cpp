@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 
 #include "tests/support/pose_fixtures.h"
 
@@ -20,9 +21,10 @@ void movingPose(int frame, double speed, double turn, double jitter, std::mt1993
              30, frame * turn + 0.1 * noise(random), pose);
 }
 
-// At rest the jitter's spread shrinks at least fourfold; in steady motion the lag stays below the
+// At rest the jitter's variance shrinks at least fourfold; in steady motion the lag stays below the
 // documented bounds (3.5 frames at rest, one frame when fast).
 struct Motion {
+    const char* name;
     double speed, turn, lagFrames;
 };
 class Smoothing : public testing::TestWithParam<Motion> {};
@@ -56,8 +58,10 @@ TEST_P(Smoothing, SteadiesAStillMarkerAndFollowsAMovingOne) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Motions, Smoothing,
-                         testing::Values(Motion{0, 0, 0}, Motion{0.002, 0, 3.5}, Motion{0.1, 0, 1.0},
-                                         Motion{0, 0.2, 3.5}, Motion{0, 6, 1.0}));
+                         testing::Values(Motion{"Still", 0, 0, 0}, Motion{"SlowDrift", 0.002, 0, 3.5},
+                                         Motion{"FastDrift", 0.1, 0, 1.0}, Motion{"SlowTurn", 0, 0.2, 3.5},
+                                         Motion{"FastTurn", 0, 6, 1.0}),
+                         [](const testing::TestParamInfo<Motion>& info) { return std::string(info.param.name); });
 
 // The first pose after a reset, and a pose that is not finite, pass through unchanged.
 TEST(Smoothing, PassesThroughAfterAResetAndOnBadPoses) {
