@@ -1,15 +1,25 @@
-// The per-frame detection driver: labelling, candidates, the marker list, the history.
+// The per-frame detection driver: labelling, candidates, the marker list, precise edges, the history.
 #include "detect/detector.h"
+
+#include "detect/subpixel_edges.h"
 
 namespace zelk {
 
 int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
     detector->markers.count = 0;
+    detector->frameCount++;
     const Labelling labelling = labelFrame(&detector->labels, frame, threshold);
     if (!labelling.image) return -1;
     extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
     buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates, &detector->sidePoints,
                     &detector->markers);
+    if (detector->poseSettings.precise) {
+        // A side that cannot be read keeps the outline's fit.
+        for (int32_t i = 0; i < detector->markers.count; i++) {
+            MarkerRecord* marker = &detector->markers.records[i];
+            refineEdgeLines(frame, detector->camera.distortion, marker->edgeLines, marker->corners);
+        }
+    }
     applyMarkerHistory(&detector->history, &detector->markers);
     return 0;
 }
@@ -17,6 +27,7 @@ int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
 void resetDetector(Detector* detector) {
     detector->markers.count = 0;
     detector->history.count = 0;
+    resetPoseTracks(&detector->poseTracks);
 }
 
 }  // namespace zelk

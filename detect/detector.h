@@ -12,6 +12,7 @@
 #include "detect/marker_history.h"
 #include "detect/marker_record.h"
 #include "detect/pattern_library.h"
+#include "pose/pose_tracking.h"
 
 namespace zelk {
 
@@ -31,13 +32,18 @@ struct Detector {
     // The last detected frame's markers, and the history that steadies them.
     MarkerList markers;
     MarkerHistory history;
+    // Precise mode and smoothing, and each pattern's recent poses.
+    PoseSettings poseSettings;
+    PoseTracks poseTracks;
+    int64_t frameCount;  // frames detected; the newest is frame number frameCount
 };
 
-// Detects and steadies the frame's markers into detector->markers. 0, or -1 when the
-// frame cannot be labelled (the marker list is then empty).
+// Detects and steadies the frame's markers into detector->markers; in precise mode their
+// edges and corners are refined on the frame. 0, or -1 when the frame cannot be labelled
+// (the marker list is then empty).
 int detectMarkers(Detector* detector, const FrameImage* frame, int threshold);
-// Forgets the markers and their history, for a new video; keeps the camera, the settings
-// and the patterns.
+// Forgets the markers, their history and their poses, for a new video; keeps the camera,
+// the settings and the patterns.
 void resetDetector(Detector* detector);
 
 }  // namespace zelk

@@ -31,6 +31,10 @@ int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t
         edgeLines[i][1] = -axesData[0];
         edgeLines[i][2] = -(edgeLines[i][0] * meanData[0] + edgeLines[i][1] * meanData[1]);
     }
+    return intersectEdgeLines(edgeLines, corners);
+}
+
+int intersectEdgeLines(const double edgeLines[4][3], double corners[4][2]) {
     for (int i = 0; i < 4; i++) {
         const double* side = edgeLines[i];
         const double* previous = edgeLines[(i + 3) % 4];

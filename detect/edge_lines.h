@@ -18,6 +18,8 @@ struct SidePoints {
 // into corners. 0, or -1 when a side cannot be fitted or neighbouring lines are parallel.
 int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t vertexIndex[5],
                  const double distortion[4], SidePoints* work, double edgeLines[4][3], double corners[4][2]);
+// Corner i of neighbouring sides i-1 and i. 0, or -1 when two neighbours are parallel.
+int intersectEdgeLines(const double edgeLines[4][3], double corners[4][2]);
 // Fits and identifies every candidate into the marker list, dropping those that cannot be
 // fitted. Returns the marker count.
 int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, const PatternLibrary* patterns,

@@ -7,7 +7,9 @@
 //   uint8 camera                                 odd: the 16 doubles that follow are the
 //                                                camera's projection and distortion factors;
 //                                                even: a plain 640 x 480 camera
-// The conversions also run on the record's twelve edge-line numbers read as a pose.
+// The conversions also run on the record's twelve edge-line numbers read as a pose. Precise
+// mode runs too: the sub-pixel edges on a small frame of the input's leftover bytes, then the
+// least-squares pose with that pose as the previous one, then smoothing.
 #include <cstdint>
 #include <cstring>
 
@@ -15,6 +17,9 @@
 #include "platform/host/host.h"
 #include "plugin/host_records.h"
 #include "plugin/marker_query.h"
+#include "detect/subpixel_edges.h"
+#include "pose/pose_estimation.h"
+#include "pose/pose_smoothing.h"
 #include "pose/refinement.h"
 
 using namespace zelk;
@@ -22,6 +27,21 @@ using namespace zelk;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::silenceStandardOutput();
     return 0;
+}
+
+static void precisePath(MarkerRecord marker, const double centre[2], double width, const CameraParams& camera,
+                        fuzz::FuzzInput& input) {
+    static unsigned char pixels[48][64][4];
+    input.read(pixels, sizeof pixels);
+    const FrameImage frame{&pixels[0][0][0], 64, 48, 64 * 4};
+    refineEdgeLines(&frame, camera.distortion, marker.edgeLines, marker.corners);
+    double previous[3][4], pose[3][4];
+    std::memcpy(previous, marker.edgeLines, sizeof previous);
+    if (estimatePrecisePose(&marker, &camera, centre, width, previous, pose) < 0) return;
+    PoseFilter filter;
+    const SmoothingSettings settings;
+    smoothPose(&filter, settings, width, previous);
+    smoothPose(&filter, settings, width, pose);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -43,6 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input.read(camera.distortion, sizeof camera.distortion);
     }
     fuzz::queryPose(&marker, &camera, centre, width);
+    precisePath(marker, centre, width, camera, input);
 
     double pose[3][4], inverse[3][4], q[4], p[3];
     static_assert(sizeof pose == sizeof marker.edgeLines, "twelve numbers");

@@ -131,6 +131,17 @@ int invertMatrixInPlace(DenseMatrix* m) {
     return gaussJordanInvert(m->data, m->rows, m->rows) == nullptr ? -1 : 0;
 }
 
+int solveInPlace(double* a, double* b, int n) {
+    if (b == nullptr || gaussJordanInvert(a, n, n) == nullptr) return -1;
+    double x[INVERT_MAX_DIMENSION];
+    for (int i = 0; i < n; i++) {
+        x[i] = 0;
+        for (int j = 0; j < n; j++) x[i] += a[i * n + j] * b[j];
+    }
+    for (int i = 0; i < n; i++) b[i] = x[i];
+    return 0;
+}
+
 double* gaussJordanInvert(double* a, int n, int stride) {
     if (a == nullptr || n <= 0 || n > INVERT_MAX_DIMENSION || stride < n) {
         return nullptr;

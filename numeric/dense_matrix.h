@@ -37,6 +37,9 @@ int invertMatrixInPlace(DenseMatrix* m);
 // (n outside 1 .. INVERT_MAX_DIMENSION, stride < n, a pivot <= SINGULAR_EPSILON;
 // an infinite or NaN element fails with the block untouched).
 double* gaussJordanInvert(double* a, int n, int stride);
+// Solves a x = b for the n x n matrix a (overwritten) and b (replaced by x); 0, or -1 as
+// gaussJordanInvert fails (b untouched).
+int solveInPlace(double* a, double* b, int n);
 // New vector with uninitialised elements, or null.
 DenseVector* createVector(int32_t length);
 // Releases the elements and the record. Returns 0.

@@ -55,8 +55,9 @@ struct ZelkMarkerInfo {
 // The names of the extensions, for export-table checks.
 #define ZELK_EXTENSION_EXPORTS                                                                                    \
     "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
-        "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", \
-        "Zelk_getMarkerEvent", "Zelk_getFieldOfView", "Zelk_getCaptureState"
+        "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setPrecise", "Zelk_setSmoothing", "Zelk_getReprojectionError", \
+        "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", "Zelk_getMarkerEvent",             \
+        "Zelk_getFieldOfView", "Zelk_getCaptureState"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
@@ -80,6 +81,18 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]);
 // and no identity of an earlier frame is carried into it (a folder of unrelated photos, a
 // cut in the video). Always 0.
 ZELK_API int32_t Zelk_resetHistory(void);
+// Precise mode on (non-zero) or off (0, the default): corners on the sub-pixel edge and the
+// least-squares pose, for Zelk_getMarker and Zelk_getMarkerPose. Corners are refined from the
+// next Zelk_Update on. Returns 0.
+ZELK_API int32_t Zelk_setPrecise(int32_t on);
+// Smoothing of each pattern's pose over frames, on (non-zero) or off (0, the default), for
+// Zelk_getMarker; about 3 frames of lag for a still marker, under one when it moves fast.
+// A pattern not found by Zelk_getMarker in a frame starts afresh. Returns 0.
+ZELK_API int32_t Zelk_setSmoothing(int32_t on);
+// The reprojection error of the pose behind the last Zelk_getMarker that returned 0: the root
+// of the mean squared distance between its corners and the pose's, in pixels.
+ZELK_API int32_t Zelk_getReprojectionError(double* pixels);
+
 // Extensions for game scripts, in the host's numbers where the host has them.
 // The printed width of a registered pattern's markers, in the unit the positions are to come
 // in (host number; e.g. 50 for a 50 mm marker to track in millimetres). 0; -2 for an id that

@@ -1,12 +1,13 @@
 // The extension exports: the marker list, each marker's pose, the camera and a reset of
 // the marker history, for hosts and tools that want more than the host's contract. Every
 // pointer and index is checked.
+#include <cmath>
 #include <cstring>
 
 #include "plugin/exports.h"
 #include "plugin/frame_pump.h"
 #include "plugin/marker_query.h"
-#include "pose/pose_estimation.h"
+#include "pose/pose_tracking.h"
 
 namespace zelk {
 
@@ -50,8 +51,9 @@ ZELK_API int32_t Zelk_getMarkerPose(int32_t index, double matrix[12], double* fi
     if (!marker || marker->patternId < 0 || marker->direction < 0) return -2;  // unidentified: no way up
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
-    const double error =
-        estimateMarkerPose(marker, &pluginState()->detector.camera, centre, patternWidth(marker->patternId), pose);
+    const Detector& detector = pluginState()->detector;
+    const double error = markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
+                                    detector.frameCount, centre, patternWidth(marker->patternId), pose);
     if (error < 0) return -2;
     std::memcpy(matrix, pose, sizeof pose);
     *fitError = error;
@@ -68,6 +70,26 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]) {
 }
 
 ZELK_API int32_t Zelk_resetHistory(void) {
-    pluginState()->detector.history.count = 0;  // a history of no entries is empty
+    Detector& detector = pluginState()->detector;
+    detector.history.count = 0;  // a history of no entries is empty
+    resetPoseTracks(&detector.poseTracks);  // nor does a pose carry over as the previous one
+    return 0;
+}
+
+ZELK_API int32_t Zelk_setPrecise(int32_t on) {
+    pluginState()->detector.poseSettings.precise = on != 0;
+    return 0;
+}
+
+ZELK_API int32_t Zelk_setSmoothing(int32_t on) {
+    pluginState()->detector.poseSettings.smooth = on != 0;
+    return 0;
+}
+
+ZELK_API int32_t Zelk_getReprojectionError(double* pixels) {
+    if (!pixels) return -1;
+    const PluginState* state = pluginState();
+    if (!state->lastPoseFound) return -2;
+    *pixels = std::sqrt(state->lastFitError);
     return 0;
 }

@@ -41,7 +41,9 @@ ZELK_API int32_t Zelk_getMarkerCopyCount(int32_t patternId) {
 ZELK_API int32_t Zelk_getMarkerCopy(int32_t patternId, int32_t copy, HostVector* position, HostAngle* angles,
                                     int32_t invert) {
     const MarkerList& markers = pluginState()->detector.markers;
-    return queryMarker(selectCopy(markers.records, markers.count, patternId, copy), position, angles, invert);
+    // Only the surest copy, the one Zelk_getMarker gives, advances the pattern's smoothing track.
+    return queryMarker(selectCopy(markers.records, markers.count, patternId, copy), position, angles, invert,
+                       copy == 0);
 }
 
 ZELK_API int32_t Zelk_getMarkerEvent(int32_t patternId) {

@@ -23,7 +23,7 @@
 #include "plugin/frame_pump.h"
 #include "plugin/host_binding.h"
 #include "plugin/host_records.h"
-#include "pose/pose_estimation.h"
+#include "pose/pose_tracking.h"
 
 namespace zelk {
 
@@ -139,15 +139,20 @@ void poseToHostRecords(const double pose[3][4], HostVector* position, HostAngle*
     }
 }
 
-int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert) {
+int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert, bool track) {
     const HostFixed notFound = hostFixedFromInt(-1);
     PluginState* state = pluginState();
     state->lastPoseFound = false;
     if (!marker || marker->direction < 0) return notFound;
     const double centre[2] = {0.0, 0.0};
     double pose[3][4];
+    Detector& detector = state->detector;
+    const double width = patternWidth(marker->patternId);
     const double fitError =
-        estimateMarkerPose(marker, &state->detector.camera, centre, patternWidth(marker->patternId), pose);
+        track ? trackedMarkerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
+                                  detector.frameCount, centre, width, pose)
+              : markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker, detector.frameCount,
+                           centre, width, pose);
     if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);
@@ -167,7 +172,7 @@ int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle*
 ZELK_API int32_t Zelk_getMarker(int32_t patternId, HostVector* position, HostAngle* angles, int32_t invert) {
     using namespace zelk;
     const MarkerList& markers = pluginState()->detector.markers;
-    return queryMarker(selectMarker(markers.records, markers.count, patternId), position, angles, invert);
+    return queryMarker(selectMarker(markers.records, markers.count, patternId), position, angles, invert, true);
 }
 
 ZELK_API int32_t Zelk_getLastPose(double matrix[12], double* fitError) {

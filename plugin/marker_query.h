@@ -23,7 +23,8 @@ const MarkerRecord* selectCopy(const MarkerRecord* markerList, int32_t markerCou
 // The width a marker of the pattern is printed at: the one the host set, or MARKER_WIDTH.
 double patternWidth(int32_t patternId);
 // Zelk_getMarker's work on a chosen record (null: not found): 0, or -1024 in host numbers.
-int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert);
+// track: the pose advances the pattern's smoothing track (the surest copy only).
+int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert, bool track);
 // destination = source inverted as a rigid 4 x 4 transform (may be the same). 0, or -1 (unchanged).
 int invertPose(const double source[3][4], double destination[3][4]);
 // The rotation's quaternion into q and the translation into p, for every rotation. Returns 0.

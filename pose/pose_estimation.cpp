@@ -2,6 +2,7 @@
 
 #include "camera/distortion.h"
 #include "pose/initial_rotation.h"
+#include "pose/pose_optimisation.h"
 #include "pose/refinement.h"
 
 namespace zelk {
@@ -34,27 +35,30 @@ double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], 
     return error;
 }
 
+// The square's model corners and the marker's corners in pattern order; -1 when a corner lies
+// where the lens folds back: such a corner was not seen through this lens, nothing to fit.
+static int markerCorrespondences(const MarkerRecord* marker, const double centre[2], double width,
+                                 const double distortion[4], double model[4][2], double image[4][2]) {
+    const double half = width / 2.0;
+    const double square[4][2] = {{-half, half}, {half, half}, {half, -half}, {-half, -half}};
+    for (int j = 0; j < 4; j++) {
+        const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
+        if (idealPointInLensRange(distortion, corner[0], corner[1]) != 0) return -1;
+        model[j][0] = centre[0] + square[j][0];
+        model[j][1] = centre[1] + square[j][1];
+        image[j][0] = corner[0];
+        image[j][1] = corner[1];
+    }
+    return 0;
+}
+
 double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
                           double width, double pose[3][4]) {
     if (!marker || !camera || !centre || !pose) return -1.0;
     double rotation[3][3];
     if (computeInitialRotation(marker, camera->projection, rotation) != 0) return -1.0;
-
-    const double half = width / 2.0;
-    const double model[4][2] = {
-        {centre[0] - half, centre[1] + half},
-        {centre[0] + half, centre[1] + half},
-        {centre[0] + half, centre[1] - half},
-        {centre[0] - half, centre[1] - half},
-    };
-    double image[4][2];
-    for (int j = 0; j < 4; j++) {
-        const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
-        // A corner where the lens folds back was not seen through this lens: nothing to fit.
-        if (idealPointInLensRange(camera->distortion, corner[0], corner[1]) != 0) return -1.0;
-        image[j][0] = corner[0];
-        image[j][1] = corner[1];
-    }
+    double model[4][2], image[4][2];
+    if (markerCorrespondences(marker, centre, width, camera->distortion, model, image) != 0) return -1.0;
     // Refined into a pose of our own, so that a failing cycle leaves the caller's untouched.
     double refined[3][4];
     double error = -1.0;
@@ -66,6 +70,14 @@ double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera
     for (int r = 0; r < 3; r++)
         for (int c = 0; c < 4; c++) pose[r][c] = refined[r][c];
     return error;
+}
+
+double estimatePrecisePose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
+                           double width, const double (*previous)[4], double pose[3][4]) {
+    if (!marker || !camera || !centre || !pose) return -1.0;
+    double model[4][2], image[4][2];
+    if (markerCorrespondences(marker, centre, width, camera->distortion, model, image) != 0) return -1.0;
+    return fitPlanarPose(model, image, 4, camera->projection, previous, pose);
 }
 
 }  // namespace zelk

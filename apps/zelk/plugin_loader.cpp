@@ -42,6 +42,8 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_getMarkerCarriedOver", plugin.getMarkerCarriedOver);
     resolve(library, "Zelk_resetHistory", plugin.resetHistory);
     resolve(library, "Zelk_setMarkerWidth", plugin.setMarkerWidth);
+    resolve(library, "Zelk_setPrecise", plugin.setPrecise);
+    resolve(library, "Zelk_setSmoothing", plugin.setSmoothing);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     resolve(library, "videoStill", plugin.videoStill);
     dllApi(zelk::host::interfaceRecord());

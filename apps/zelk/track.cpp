@@ -69,6 +69,7 @@ struct TrackOptions {
     std::vector<std::string> widths;  // [name=]width
     int threshold = 100;
     bool invert = false, still = false;
+    bool precise = false, smooth = false;
     int frames = 0;
     std::string poses, overlay, videoOut;
     bool quiet = false;
@@ -168,6 +169,8 @@ void startPlugin(const Plugin& plugin, const TrackOptions& options) {
         started = plugin.init(options.video.empty() ? nullptr : &video, options.camera.empty() ? nullptr : &camera);
     });
     if (started != 0) fail(initFailure(started, options, printed));
+    plugin.setPrecise(options.precise ? 1 : 0);
+    plugin.setSmoothing(options.smooth ? 1 : 0);
 }
 
 std::vector<Pattern> registerPatterns(const Plugin& plugin, const std::vector<std::string>& paths) {
@@ -558,6 +561,9 @@ void addTrackCommand(CLI::App& app) {
     command->add_flag("--still", options->still,
                       "every frame is a picture of its own, such as a folder of photos: nothing seen in one "
                       "is carried into the next");
+    command->add_flag("--precise", options->precise,
+                      "precise mode: corners on the sub-pixel edge and the least-squares pose");
+    command->add_flag("--smooth", options->smooth, "smooth each pattern's pose over frames (about 3 frames of lag at rest)");
     command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)")
         ->check(wholeNumber(1));
     command->add_option("--poses", options->poses, "write each frame's markers and poses as JSON lines (- for standard output)");

@@ -16,18 +16,10 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/peers/grey_face.h"
 #include "bench/scenes.h"
 
 namespace {
-
-// A face from a grey marker image whose every pixel is one cell.
-zelk::synth::MarkerFace greyFace(const cv::Mat& image) {
-    zelk::synth::MarkerFace face;
-    face.size = image.cols;
-    for (int y = 0; y < image.rows; y++)
-        for (int x = 0; x < image.cols; x++) face.bgr.insert(face.bgr.end(), 3, image.at<uint8_t>(y, x));
-    return face;
-}
 
 // The scene's frames in grey (the peers' input), with its truth; the colour frames are dropped.
 struct GreyScene {

@@ -20,13 +20,14 @@
 #include "plugin/marker_query.h"
 #include "pose/initial_rotation.h"
 #include "pose/pose_estimation.h"
+#include "pose/pose_tracking.h"
 #include "tests/support/camera_file.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
 #include "tests/support/pose_fixtures.h"
 
 #ifdef ZELK_WITH_OPENCV
-#include <opencv2/calib3d.hpp>
+#include "tests/support/square_solver.h"
 #endif
 
 namespace {
@@ -41,6 +42,7 @@ struct Scene {
     const char* name;
     bool noisy;
     bool lens;  // the bundled camera's barrel distortion, else a distortion-free lens
+    bool precise;
 };
 
 struct Errors {
@@ -62,25 +64,6 @@ double percentile(std::vector<double> values, double fraction) {
     return values[static_cast<size_t>(fraction * (values.size() - 1))];
 }
 
-#ifdef ZELK_WITH_OPENCV
-// OpenCV's solver for a square of the width on the same corners (ideal coordinates, so no lens).
-bool squareSolverPose(const double corners[4][2], const double P[3][4], double pose[3][4]) {
-    const double h = zelk::MARKER_WIDTH / 2;
-    const std::vector<cv::Point3d> model = {{-h, h, 0}, {h, h, 0}, {h, -h, 0}, {-h, -h, 0}};
-    std::vector<cv::Point2d> image;
-    for (int j = 0; j < 4; j++) image.emplace_back(corners[j][0], corners[j][1]);
-    const cv::Matx33d K(P[0][0], P[0][1], P[0][2], P[1][0], P[1][1], P[1][2], P[2][0], P[2][1], P[2][2]);
-    cv::Vec3d rvec, tvec;
-    if (!cv::solvePnP(model, image, K, cv::noArray(), rvec, tvec, false, cv::SOLVEPNP_IPPE_SQUARE)) return false;
-    cv::Matx33d R;
-    cv::Rodrigues(rvec, R);
-    for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 3; c++) pose[r][c] = R(r, c);
-        pose[r][3] = tvec[r];
-    }
-    return true;
-}
-#endif
 
 // The host orientation the query should leave after the host's turn: the rotation in host
 // axes (x forward = camera z, y left = camera -x, z up = camera -y), then turned by (0, -90, 0).
@@ -193,6 +176,10 @@ void expectQueryGives(const Sample& sample, const double pose[3][4]) {
     zelk::host::angleToMatrix(angles, found);
     expectedHostOrientation(pose, expected);
     EXPECT_LT(rotationDifferenceDegrees(found, expected), 0.01);
+    double matrix[12], fitError, pixels;
+    ASSERT_EQ(Zelk_getLastPose(matrix, &fitError), 0);
+    ASSERT_EQ(Zelk_getReprojectionError(&pixels), 0);
+    EXPECT_EQ(pixels, std::sqrt(fitError));
 }
 
 class PoseAccuracy : public testing::TestWithParam<Scene> {};
@@ -205,20 +192,25 @@ TEST_P(PoseAccuracy, PosesFollowTheTruthAcrossDistancesTiltsAndTurns) {
                                    "\" distance=\"300 1500\" tilt=\"0 60\" spin=\"90\"";
     Errors ours, solver;
     int visible = 0, posed = 0;
+    Zelk_setPrecise(scene.precise);
     runScene(scene.name, 200, attributes, scene.lens, {}, [&](const Sample& sample) {
         int band = 0;
         while (band < BANDS - 1 && sample.truth[2][3] >= BAND_EDGES[band + 1]) band++;
         double pose[3][4];
         const double centre[2] = {0, 0};
-        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, &zelk::pluginState()->detector.camera, centre, zelk::MARKER_WIDTH, pose), 0);
+        const zelk::Detector& detector = zelk::pluginState()->detector;
+        ASSERT_GE(zelk::markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, sample.marker,
+                                   detector.frameCount, centre, zelk::MARKER_WIDTH, pose),
+                  0);
         posed++;
         ours.add(band, sample.truth, pose);
 #ifdef ZELK_WITH_OPENCV
         double other[3][4];
-        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, other)) solver.add(band, sample.truth, other);
+        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, zelk::MARKER_WIDTH, other)) solver.add(band, sample.truth, other);
 #endif
         expectQueryGives(sample, pose);
     }, &visible);
+    Zelk_setPrecise(0);
 
     std::printf("%s: %d visible, %d posed\n", scene.name, visible, posed);
     std::printf("  distance    samples  rotation deg median / p95   translation %% median / p95   (OpenCV IPPE_SQUARE)\n");
@@ -231,9 +223,9 @@ TEST_P(PoseAccuracy, PosesFollowTheTruthAcrossDistancesTiltsAndTurns) {
                     percentile(t, 0.5), percentile(t, 0.95), percentile(solver.translation[band], 0.5),
                     percentile(solver.translation[band], 0.95));
         ASSERT_FALSE(r.empty()) << band;
-        // Guards against regressions; the fit of a lens-distorted camera is the weakest case.
-        EXPECT_LT(percentile(r, 0.5), 3.0) << band;
-        EXPECT_LT(percentile(t, 0.5), 6.0) << band;
+        // Guards against regressions; precise mode is held to a tenth of that and less.
+        EXPECT_LT(percentile(r, 0.5), scene.precise ? 0.2 : 3.0) << band;
+        EXPECT_LT(percentile(t, 0.5), scene.precise ? 0.2 : 6.0) << band;
     }
     EXPECT_GT(posed, visible * 9 / 10);
 }
@@ -266,8 +258,9 @@ TEST(SquarelySeenMarkers, TheQueryGivesTheirPoses) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, PoseAccuracy,
-                         testing::Values(Scene{"Clean", false, false}, Scene{"Noisy", true, false},
-                                         Scene{"CleanLens", false, true}, Scene{"NoisyLens", true, true}),
+                         testing::Values(Scene{"Clean", false, false, false}, Scene{"Noisy", true, false, false},
+                                         Scene{"CleanLens", false, true, false}, Scene{"NoisyLens", true, true, false},
+                                         Scene{"NoisyLensPrecise", true, true, true}),
                          [](const testing::TestParamInfo<Scene>& info) { return std::string(info.param.name); });
 
 }  // namespace

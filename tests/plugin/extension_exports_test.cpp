@@ -55,6 +55,8 @@ protected:
         ASSERT_EQ(list[1 - identified].patternId, -1);
     }
     void TearDown() override {
+        Zelk_setPrecise(0);
+        Zelk_setSmoothing(0);
         Zelk_Quit();
         for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(&pluginDetector()->patterns, id);
         fakeVideo.reset();
@@ -154,6 +156,38 @@ TEST_P(ExtensionIndex, OutsideTheListIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Indices, ExtensionIndex, testing::Values(-1, 2, 30, INT32_MAX, INT32_MIN));
+
+// Precise mode refines the corners from the next frame on and gives the least-squares pose,
+// also with smoothing on (a still marker stays where it is); the reprojection error is the
+// root of the fit error. Neither switch changes the list.
+TEST_F(ExtensionExports, PreciseModeGivesTheLeastSquaresPoseOfRefinedCorners) {
+    const zelk::MarkerRecord coarse = list[identified];
+    EXPECT_EQ(Zelk_setPrecise(1), 0);
+    EXPECT_EQ(Zelk_setSmoothing(1), 0);
+    for (int frame = 0; frame < 3; frame++) {
+        ASSERT_EQ(Zelk_Update(100), 0);
+        ASSERT_EQ(pluginDetector()->markers.count, 2);
+        const zelk::MarkerRecord& refined = pluginDetector()->markers.records[identified];
+        EXPECT_EQ(refined.patternId, 0);
+        EXPECT_NE(std::memcmp(refined.corners, coarse.corners, sizeof coarse.corners), 0);
+        double expected[3][4], matrix[12], fitError, pixels;
+        const double centre[2] = {0, 0};
+        const double error = zelk::estimatePrecisePose(&refined, &pluginDetector()->camera, centre, zelk::MARKER_WIDTH,
+                                                       nullptr, expected);
+        ASSERT_GE(error, 0);
+        ASSERT_EQ(Zelk_getMarker(0, nullptr, nullptr, 0), 0);
+        ASSERT_EQ(Zelk_getLastPose(matrix, &fitError), 0);
+        EXPECT_EQ(fitError, error);
+        for (int k = 0; k < 12; k++) EXPECT_NEAR(matrix[k], (&expected[0][0])[k], 1e-9) << frame;
+        ASSERT_EQ(Zelk_getReprojectionError(&pixels), 0);
+        EXPECT_EQ(pixels, std::sqrt(fitError));
+    }
+    EXPECT_EQ(Zelk_getReprojectionError(nullptr), -1);
+    EXPECT_EQ(Zelk_getMarker(7, nullptr, nullptr, 0), -1024);
+    double pixels = -5;
+    EXPECT_EQ(Zelk_getReprojectionError(&pixels), -2);
+    EXPECT_EQ(pixels, -5);
+}
 
 TEST_F(ExtensionExports, NullPointersAreRefused) {
     ZelkMarkerInfo info;
