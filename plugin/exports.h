@@ -55,7 +55,7 @@ struct ZelkMarkerInfo {
 // The names of the extensions, for export-table checks.
 #define ZELK_EXTENSION_EXPORTS                                                                                    \
     "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
-        "Zelk_getCamera", "Zelk_resetHistory"
+        "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setAutoThreshold"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
@@ -79,3 +79,8 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]);
 // and no identity of an earlier frame is carried into it (a folder of unrelated photos, a
 // cut in the video). Always 0.
 ZELK_API int32_t Zelk_resetHistory(void);
+// Turns the automatic mode on (1) or off (0, the default), from the next Zelk_Update on:
+// a threshold chosen for every part of the frame from its own light, Zelk_Update's
+// threshold unused, and small or unsure markers identified again through their fitted
+// corners. -1 for any other value (nothing changed). Zelk_Init keeps the mode.
+ZELK_API int32_t Zelk_setAutoThreshold(int32_t on);

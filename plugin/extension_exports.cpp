@@ -70,3 +70,9 @@ ZELK_API int32_t Zelk_resetHistory(void) {
     pluginState()->detector.history.count = 0;  // a history of no entries is empty
     return 0;
 }
+
+ZELK_API int32_t Zelk_setAutoThreshold(int32_t on) {
+    if (on != 0 && on != 1) return -1;
+    pluginState()->detector.settings.autoThreshold = on == 1;
+    return 0;
+}

@@ -41,6 +41,7 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_getCamera", plugin.getCamera);
     resolve(library, "Zelk_getMarkerCarriedOver", plugin.getMarkerCarriedOver);
     resolve(library, "Zelk_resetHistory", plugin.resetHistory);
+    resolve(library, "Zelk_setAutoThreshold", plugin.setAutoThreshold);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     resolve(library, "videoStill", plugin.videoStill);
     dllApi(zelk::host::interfaceRecord());

@@ -22,6 +22,7 @@ struct Plugin {
     int32_t (*getCamera)(double projection[12], double distortion[4]);
     int32_t (*getMarkerCarriedOver)(int32_t index, int32_t* frames);
     int32_t (*resetHistory)();
+    int32_t (*setAutoThreshold)(int32_t on);
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
     // 1 when the source's frames are pictures of their own.
