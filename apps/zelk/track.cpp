@@ -402,7 +402,13 @@ void addTrackCommand(CLI::App& app) {
             },
             "binarisation threshold, 0-255, or auto: one chosen per frame for the frame's own light, "
             "with small markers identified through their fitted corners (default: 100)")
-        ->check(CLI::IsMember({"auto"}) | wholeNumber(0, 255));
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                return value == "auto" || wholeNumber(0, 255)(value).empty()
+                           ? std::string()
+                           : "must be auto or a whole number from 0 to 255, not " + value;
+            },
+            "auto|0-255"));
     command->add_flag("--invert", options->invert,
                       "report the camera's pose in each marker's frame instead of the marker's in the camera's");
     command->add_flag("--still", options->still,
