@@ -69,6 +69,21 @@ void BM_LabelFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_LabelFrame)->Apply(sceneArgs);
 
+// The automatic threshold: the tiles measured as the rows are labelled with their bounds.
+void BM_LabelFrameAuto(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
+    size_t next = 0;
+    zelk::Labelling l{};
+    for (auto _ : state) {
+        const zelk::FrameImage frame = sceneFrame(scene, next++ % SCENE_FRAMES);
+        benchmark::DoNotOptimize(l = zelk::labelFrameLocally(&detector.labels, &frame, true));
+    }
+    state.counters["regions"] = l.regionCount;
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
+}
+BENCHMARK(BM_LabelFrameAuto)->Apply(sceneArgs);
+
 void BM_ExtractCandidates(benchmark::State& state) {
     const Labelled l = labelledFrame(state);
     int32_t count = 0;

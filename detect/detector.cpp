@@ -1,6 +1,7 @@
 // The per-frame detection driver: labelling, candidates, the marker list, precise edges, the history.
 #include "detect/detector.h"
 
+#include "detect/fine_identification.h"
 #include "detect/subpixel_edges.h"
 
 namespace zelk {
@@ -8,7 +9,9 @@ namespace zelk {
 int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
     detector->markers.count = 0;
     detector->frameCount++;
-    const Labelling labelling = labelFrame(&detector->labels, frame, threshold);
+    const bool automatic = detector->settings.autoThreshold;
+    const Labelling labelling = automatic ? labelFrameLocally(&detector->labels, frame, true)
+                                          : labelFrame(&detector->labels, frame, threshold);
     if (!labelling.image) return -1;
     extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
     buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates, &detector->sidePoints,
@@ -20,6 +23,8 @@ int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
             refineEdgeLines(frame, detector->camera.distortion, marker->edgeLines, marker->corners);
         }
     }
+    if (automatic)
+        identifyFinely(&detector->patterns, frame, detector->camera.distortion, CONFIDENCE_FLOOR, &detector->markers);
     applyMarkerHistory(&detector->history, &detector->markers);
     return 0;
 }

@@ -19,6 +19,10 @@ namespace zelk {
 // How a detector detects; the defaults are the plug-in's fixed behaviour.
 struct DetectorSettings {
     CandidateLimits candidateLimits = {100000, 70, 1.0};
+    // The automatic mode: a threshold chosen for every part of the frame from its own light
+    // (detectMarkers' threshold is then unused), and small or unsure markers identified
+    // again through their fitted corners.
+    bool autoThreshold = false;
 };
 
 struct Detector {

@@ -62,12 +62,17 @@ static inline __m128i darkLanes(const __m128i* p, __m128i bound) {
     return _mm_cmpgt_epi32(bound, _mm_add_epi32(outer, middle));
 }
 
+// The bounds of sixteen pixels from x on: lanes[k] holds those of pixels x + 4k ... x + 4k + 3.
+struct SixteenBounds {
+    __m128i lanes[4];
+};
+
 // The same for the sixteen pixels from x on, with the dark ones returned as bits.
-static inline uint32_t markSixteen(LabelBuffers& b, const unsigned char* row, int32_t x, __m128i bound,
+static inline uint32_t markSixteen(LabelBuffers& b, const unsigned char* row, int32_t x, const SixteenBounds& bound,
                                    const LabelPixel* up, LabelPixel* cur) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
-    const __m128i low = _mm_packs_epi32(darkLanes(p, bound), darkLanes(p + 1, bound));
-    const __m128i high = _mm_packs_epi32(darkLanes(p + 2, bound), darkLanes(p + 3, bound));
+    const __m128i low = _mm_packs_epi32(darkLanes(p, bound.lanes[0]), darkLanes(p + 1, bound.lanes[1]));
+    const __m128i high = _mm_packs_epi32(darkLanes(p + 2, bound.lanes[2]), darkLanes(p + 3, bound.lanes[3]));
     const __m128i upLow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x));
     const __m128i upHigh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(up + x + 8));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(cur + x), _mm_and_si128(low, upLow));
@@ -90,6 +95,23 @@ static inline bool sixteenAtLeast(const unsigned char* row, int32_t x, __m128i f
                      _mm_set1_epi32(int32_t(0xFF000000u)));
     return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(smallest, floor), smallest)) == 0xFFFF;
 }
+
+// Whether each of the sixteen pixels from x on sums to at least bound (equal lanes): the
+// bytes' minima over the pixels 4 apart, summed per lane, are at most any pixel's sum.
+// Unlike the test above this holds for coloured light too, whose bytes differ widely.
+static inline bool sixteenSumAtLeast(const unsigned char* row, int32_t x, __m128i bound) {
+    const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
+    const __m128i least = _mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                       _mm_min_epu8(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3)));
+    return _mm_movemask_epi8(darkLanes(&least, bound)) == 0;
+}
+
+// Whether the sixteen pixels from x on all sum to at least bound (also in lanes): first by
+// their bytes, which is cheaper, then by their sums.
+static inline bool brightSixteen(const unsigned char* row, int32_t x, int32_t bound, __m128i lanes) {
+    return (bound <= 765 && sixteenAtLeast(row, x, _mm_set1_epi8(char(uint8_t((bound + 2) / 3))))) ||
+           sixteenSumAtLeast(row, x, lanes);
+}
 #endif
 
 // Thresholds pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255)
@@ -104,7 +126,8 @@ static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t wi
                            uint16_t bound, const LabelPixel* up, LabelPixel* cur) {
 #if ZELK_SSE2
     if (width >= 18) {
-        const __m128i boundLanes = _mm_set1_epi32(bound);
+        const __m128i lanes = _mm_set1_epi32(bound);
+        const SixteenBounds boundLanes = {{lanes, lanes, lanes, lanes}};
         const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));
         const bool screen = threshold < 255;
         uint32_t any = 0;
@@ -119,6 +142,68 @@ static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t wi
     (void)threshold;
 #endif
     return markRange(b, row, 1, width - 1, bound, up, cur);
+}
+
+// The same with a bound per tile column of the automatic threshold (tile column c holds
+// pixels 1 + 16c ... 16 + 16c), sixteen pixels at a time where SSE2 is available and the
+// row is wide enough, else one at a time.
+static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, int32_t width, const LabelPixel* up,
+                                   LabelPixel* cur) {
+    const uint16_t* columnBound = b.columnBound;
+    bool any = false;
+#if defined(__SSE2__)
+    if (width >= 18) {
+        const int32_t full = (width - 2) / THRESHOLD_TILE;  // columns of sixteen
+        for (int32_t c = 0; c < full; ++c) {
+            const __m128i lanes = _mm_set1_epi32(columnBound[c]);
+            if (!brightSixteen(row, 1 + c * THRESHOLD_TILE, columnBound[c], lanes))
+                any |= markSixteen(b, row, 1 + c * THRESHOLD_TILE, SixteenBounds{{lanes, lanes, lanes, lanes}}, up, cur) != 0;
+        }
+        if (full * THRESHOLD_TILE < width - 2) {
+            // A narrower last column: its group is the row's last sixteen, which reach back
+            // into the column before, with that column's bound.
+            const int32_t x = width - 17;
+            alignas(16) int32_t lane[16];
+            for (int32_t k = 0; k < 16; ++k) lane[k] = columnBound[(x + k - 1) / THRESHOLD_TILE];
+            SixteenBounds bounds;
+            for (int k = 0; k < 4; ++k) bounds.lanes[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lane + 4 * k));
+            const int32_t largest = std::max(columnBound[full - 1], columnBound[full]);
+            if (!brightSixteen(row, x, largest, _mm_set1_epi32(largest))) any |= markSixteen(b, row, x, bounds, up, cur) != 0;
+        }
+        return any;
+    }
+#endif
+    for (int32_t x = 1; x < width - 1; ++x)
+        any |= markRange(b, row, x, x + 1, columnBound[(x - 1) / THRESHOLD_TILE], up, cur);
+    return any;
+}
+
+// Before row y is labelled: makes row y's tile bounds ready. Frame rows are measured three
+// tile rows ahead of the labelling, one sampled row each eight rows labelled, so that the
+// reads of both go along together and a measured row is still cached when it is labelled.
+static void measureAhead(const FrameImage* frame, int32_t y, ThresholdTiles* tiles) {
+    const TileGrid grid = thresholdTiles(frame->width, frame->height);
+    const int32_t band = (y - 1) / THRESHOLD_TILE, ahead = band + 3;
+    if ((y - 1) % THRESHOLD_TILE == 0) {
+        // Bounds of the tile rows up to band + 1, whose smoothing reads means up to band + 2.
+        if (band == 0)
+            for (int32_t r = 0; r < std::min(3, grid.rows); ++r) measureTileRow(frame, r, tiles);
+        else if (band + 2 < grid.rows)
+            finishTileRow(frame, band + 2, tiles);
+        for (int32_t r = band == 0 ? 0 : band + 1; r <= std::min(band + 1, grid.rows - 1); ++r) boundTileRow(grid, r, tiles);
+        if (ahead < grid.rows) std::fill(tiles->mean + ahead * grid.columns, tiles->mean + (ahead + 1) * grid.columns, 0);
+    }
+    const int32_t sampled = y + 3 * THRESHOLD_TILE;
+    if (ahead < grid.rows && sampled < frame->height - 1 && isSampledRow(sampled)) addSampledRow(frame, sampled, tiles);
+    // The next sampled row is asked for an eighth at a time over the rows before it, so that
+    // it has arrived when it is summed: read in one go it would wait on memory.
+    const int32_t next = sampled + SAMPLED_ROW_STEP - (sampled - 1) % SAMPLED_ROW_STEP;
+    if (next < frame->height - 1) {
+        const unsigned char* row = frame->pixels + size_t(next) * frame->stride;
+        const int32_t part = (frame->width * 4 + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
+        const int32_t start = (sampled - 1) % SAMPLED_ROW_STEP * part, end = std::min(start + part, frame->width * 4);
+        for (int32_t byte = start; byte < end; byte += 64) __builtin_prefetch(row + byte);
+    }
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
@@ -284,7 +369,9 @@ static int32_t gatherRegions(LabelBuffers& b, int32_t rawCount, int32_t width, i
     return count;
 }
 
-Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int threshold) {
+// Labels with the fixed threshold, or with the tile bounds in b.tiles when local; with
+// measure too, the bounds are first measured from this frame as the rows are labelled.
+static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int threshold, bool local, bool measure) {
     LabelBuffers& b = *buffers;
     Labelling result = {nullptr, 0, 0, 0, b.regionArea, b.regionCentroid, b.regionBounds, b.labelTable};
     if (!frame || !frame->pixels || !labelImageFits(frame->width, frame->height) ||
@@ -311,10 +398,14 @@ Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int thresho
     std::fill(b.darkMask, b.darkMask + maskWords(width) + 1, 0);  // a failed frame leaves bits
     std::fill(b.unsetMask, b.unsetMask + maskWords(width) + 1, 0);
     int32_t rawCount = 0;
+    const TileGrid grid = thresholdTiles(width, height);
     for (int32_t y = 1; y < height - 1; ++y) {
         int32_t first = width, last = -1;
         if (y > 2) clearColumns(cur, b.labelledSpan[y - 2].first, b.labelledSpan[y - 2].last + 1);  // row y-2's labels
-        if (markDarkPixels(b, frame->pixels + size_t(y) * frame->stride, width, threshold, bound, up, cur)) {
+        const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
+        if (measure) measureAhead(frame, y, &b.tiles);
+        if (local && (y - 1) % BOUND_ROWS == 0) rowBounds(b.tiles.bound, grid, y, b.columnBound);
+        if (local ? markDarkPixelsByColumn(b, row, width, up, cur) : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
             rawCount = labelRow(b, cur, up, width, y, rawCount, &first, &last);
             if (rawCount < 0) return result;
         }
@@ -325,6 +416,14 @@ Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int thresho
     result.image = b.image;
     result.regionCount = gatherRegions(b, rawCount, width, height);
     return result;
+}
+
+Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int threshold) {
+    return labelWith(buffers, frame, threshold, false, false);
+}
+
+Labelling labelFrameLocally(LabelBuffers* buffers, const FrameImage* frame, bool measure) {
+    return labelWith(buffers, frame, 0, true, measure);
 }
 
 }  // namespace zelk

@@ -1,6 +1,7 @@
 // Binarisation and 8-connected labelling of a frame's dark pixels.
 #pragma once
 #include <cstdint>
+#include "detect/auto_threshold.h"
 #include "detect/marker_record.h"
 
 namespace zelk {
@@ -53,7 +54,11 @@ struct LabelBuffers {
     // the label above.
     uint64_t darkMask[MASK_WORDS];
     uint64_t unsetMask[MASK_WORDS];
+    // The automatic threshold's tiles, and their bounds at the row being labelled.
+    ThresholdTiles tiles;
+    uint16_t columnBound[TILE_COLUMN_CAPACITY];
 };
+static_assert(TILE_COLUMN_CAPACITY >= (WIDEST_ROW - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE, "every tile column fits");
 
 // A frame's labelling: pointers into the buffers that made it, valid until they label again.
 struct Labelling {
@@ -79,5 +84,10 @@ bool labelImageFits(int32_t width, int32_t height);
 // then), or more than
 // RAW_LABEL_CAPACITY raw labels.
 Labelling labelFrame(LabelBuffers* buffers, const FrameImage* frame, int threshold);
+// The same with the automatic threshold: a pixel is dark when its sum is below its tile
+// column's bound at its row (see rowBounds). With measure, the bounds are measured from this
+// frame into buffers->tiles first, as measureTileBounds does; without, the bounds already
+// in buffers->tiles are used.
+Labelling labelFrameLocally(LabelBuffers* buffers, const FrameImage* frame, bool measure);
 
 }  // namespace zelk

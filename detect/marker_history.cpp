@@ -12,7 +12,6 @@ static const double AREA_RATIO_MAX = 1.43;
 static const double DISTANCE_LIMIT = 0.5;
 static const double INITIAL_BEST_DISTANCE = 10.0;
 static const double INITIAL_BEST_CORNER_ERROR = 100000000.0;
-static const double CONFIDENCE_FLOOR = 0.5;
 static const int32_t AGE_LIMIT = 4;
 
 static bool areaRatioFits(const MarkerRecord* past, const MarkerRecord* current) {

@@ -6,6 +6,8 @@
 namespace zelk {
 
 constexpr int HISTORY_CAPACITY = 30;
+// A marker identified less surely than this is reported unidentified.
+constexpr double CONFIDENCE_FLOOR = 0.5;
 
 struct HistoryEntry {
     MarkerRecord marker;

@@ -1,12 +1,14 @@
-// Labelling, candidate extraction and the marker list on an arbitrary frame, then the pose
-// query for every marker found. The input is a header followed by a tile of pixels:
+// Detection (labelling with the fixed or the automatic threshold, candidate extraction, the
+// marker list, identification, the history) on an arbitrary frame, then the pose query for
+// every marker found. The input is a header followed by a tile of pixels:
 //   uint16 width code, uint16 height code   a side of 1 + code % 128 pixels, or with the
 //                                           code's top bit set 1 + code % 1024; the height
 //                                           is then cut so that the frame fits the
 //                                           labelling capacity
 //   int32 threshold, int32 largest area, int32 smallest area   (any values)
 //   uint8 tile width, uint8 tile height     0: the frame's own
-//   uint8 flags                             bit 0: BGRA tile (else grey), bit 1: lens distortion
+//   uint8 flags                             bit 0: BGRA tile (else grey), bit 1: lens distortion,
+//                                           bit 2: the automatic threshold
 //   tile pixels, row by row (missing bytes read as 0)
 // The tile is stretched over the frame (nearest pixel), so that short inputs make large
 // frames of blocky shapes.
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 2) detector->camera.distortion[2] = 50.0;
     detector->settings.candidateLimits.largestArea = largestArea;
     detector->settings.candidateLimits.smallestArea = smallestArea;
+    detector->settings.autoThreshold = (flags & 4) != 0;
     const FrameImage image = {frame.data(), width, height, 4 * width};
     const int32_t count = fuzz::findMarkers(detector, &image, threshold);
     const double centre[2] = {0.0, 0.0};

@@ -47,11 +47,8 @@ Detector* fuzzDetector() {
 }
 
 int32_t findMarkers(Detector* detector, const FrameImage* frame, int threshold) {
-    const Labelling labelling = labelFrame(&detector->labels, frame, threshold);
-    if (!labelling.image) return 0;
-    extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
-    return buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates,
-                           &detector->sidePoints, &detector->markers);
+    resetDetector(detector);
+    return detectMarkers(detector, frame, threshold) < 0 ? 0 : detector->markers.count;
 }
 
 void queryPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width) {

@@ -43,9 +43,9 @@ void silenceStandardOutput();
 
 // The target's detector, made (zeroed) on first use and kept.
 Detector* fuzzDetector();
-// Labels, outlines, fits and identifies the frame's squares with the detector, as one
-// detection does without the history. Returns the marker count (0 when labelling fails);
-// the markers are in detector->markers.
+// Detects the frame's markers with the detector, its history forgotten first so that an
+// input's outcome does not depend on the ones before. Returns the marker count (0 when
+// labelling fails); the markers are in detector->markers.
 int32_t findMarkers(Detector* detector, const FrameImage* frame, int threshold);
 // Answers the pose query for a marker as the export does, both ways round, and feeds the
 // host's conversions and ang_rotate with the results.

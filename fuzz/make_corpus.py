@@ -96,6 +96,8 @@ def main():
     write("detection", "marker_exact", detection_input(40, 40, 0, 0, marker_tile(40, 6)))
     write("detection", "marker_stretched", detection_input(320, 240, 20, 20, marker_tile(20, 3), flags=2))
     write("detection", "marker_bgra", detection_input(48, 36, 24, 24, marker_tile(24, 4, bgra=True), flags=1))
+    write("detection", "marker_auto", detection_input(40, 40, 0, 0, marker_tile(40, 6), flags=4))
+    write("detection", "marker_small_auto", detection_input(160, 120, 20, 20, marker_tile(20, 3), flags=6))
 
     square = [(270.0, 190.0), (370.0, 190.0), (370.0, 290.0), (270.0, 290.0)]
     write("marker_pose", "square_on", marker_record(square))

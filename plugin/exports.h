@@ -57,7 +57,8 @@ struct ZelkMarkerInfo {
     "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
         "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setPrecise", "Zelk_setSmoothing", "Zelk_getReprojectionError", \
         "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", "Zelk_getMarkerEvent",             \
-        "Zelk_getFieldOfView", "Zelk_getCaptureState"
+        "Zelk_getFieldOfView", "Zelk_getCaptureState", \
+        "Zelk_setAutoThreshold"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
@@ -114,3 +115,9 @@ ZELK_API int32_t Zelk_getFieldOfView(HostFixed* horizontal, HostFixed* vertical)
 // or a failed Zelk_Init), 1 a new frame was detected, 2 no new frame was ready,
 // 3 detection failed and the device was closed (Zelk_Init starts it again).
 ZELK_API int32_t Zelk_getCaptureState(void);
+
+// Turns the automatic mode on (1) or off (0, the default), from the next Zelk_Update on:
+// a threshold chosen for every part of the frame from its own light, Zelk_Update's
+// threshold unused, and small or unsure markers identified again through their fitted
+// corners. -1 for any other value (nothing changed). Zelk_Init keeps the mode.
+ZELK_API int32_t Zelk_setAutoThreshold(int32_t on);

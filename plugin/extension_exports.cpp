@@ -93,3 +93,9 @@ ZELK_API int32_t Zelk_getReprojectionError(double* pixels) {
     *pixels = std::sqrt(state->lastFitError);
     return 0;
 }
+
+ZELK_API int32_t Zelk_setAutoThreshold(int32_t on) {
+    if (on != 0 && on != 1) return -1;
+    pluginState()->detector.settings.autoThreshold = on == 1;
+    return 0;
+}

@@ -44,6 +44,7 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_setMarkerWidth", plugin.setMarkerWidth);
     resolve(library, "Zelk_setPrecise", plugin.setPrecise);
     resolve(library, "Zelk_setSmoothing", plugin.setSmoothing);
+    resolve(library, "Zelk_setAutoThreshold", plugin.setAutoThreshold);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     resolve(library, "videoStill", plugin.videoStill);
     dllApi(zelk::host::interfaceRecord());

@@ -25,6 +25,7 @@ struct Plugin {
     int32_t (*setMarkerWidth)(int32_t patternId, HostFixed width);
     int32_t (*setPrecise)(int32_t on);
     int32_t (*setSmoothing)(int32_t on);
+    int32_t (*setAutoThreshold)(int32_t on);
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
     // 1 when the source's frames are pictures of their own.

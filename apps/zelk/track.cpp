@@ -68,6 +68,7 @@ struct TrackOptions {
     std::vector<std::string> patterns;
     std::vector<std::string> widths;  // [name=]width
     int threshold = 100;
+    bool autoThreshold = false;  // --threshold auto
     bool invert = false, still = false;
     bool precise = false, smooth = false;
     int frames = 0;
@@ -384,9 +385,10 @@ void track(const TrackOptions& options) {
     host::Texture texture(width, height, width * 4);
     HostBitmap bitmap = host::makeBitmap(&texture);
     Outputs outputs(options, plugin, width, height);
+    if (options.autoThreshold && plugin.setAutoThreshold(1) < 0) fail("the plug-in refused the automatic threshold");
     if (!options.quiet)
-        std::fprintf(info, "video %d x %d, %zu patterns, threshold %d\n", width, height, patterns.size(),
-                     options.threshold);
+        std::fprintf(info, "video %d x %d, %zu patterns, threshold %s\n", width, height, patterns.size(),
+                     options.autoThreshold ? "auto" : std::to_string(options.threshold).c_str());
 
     const bool still = options.still || plugin.videoStill();
     Clock::duration updating{};
@@ -553,9 +555,22 @@ void addTrackCommand(CLI::App& app) {
     command->add_option("--width", options->widths,
                         "printed marker width, repeatable: name=width for the pattern of that file name, or a width "
                         "for all; positions come in its unit (default 80)");
-    command->add_option("--threshold", options->threshold, "binarisation threshold, 0-255")
-        ->check(wholeNumber(0, 255))
-        ->capture_default_str();
+    command
+        ->add_option_function<std::string>(
+            "--threshold",
+            [options](const std::string& value) {
+                options->autoThreshold = value == "auto";
+                if (!options->autoThreshold) options->threshold = std::stoi(value);
+            },
+            "binarisation threshold, 0-255, or auto: one chosen per frame for the frame's own light, "
+            "with small markers identified through their fitted corners (default: 100)")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                return value == "auto" || wholeNumber(0, 255)(value).empty()
+                           ? std::string()
+                           : "must be auto or a whole number from 0 to 255, not " + value;
+            },
+            "auto|0-255"));
     command->add_flag("--invert", options->invert,
                       "report the camera's pose in each marker's frame instead of the marker's in the camera's");
     command->add_flag("--still", options->still,

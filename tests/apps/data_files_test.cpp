@@ -256,6 +256,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadInput{"NegativeFrames", "track --frames -3", "--frames must be a whole number, 1 or more, not -3"},
                       BadInput{"ThresholdNotANumber", "pattern PLAIN -o OUT --threshold 1e999",
                                "--threshold must be a whole number from 0 to 255, not 1e999"},
+                      BadInput{"TrackThresholdMisspelt", "track --threshold automatic",
+                               "--threshold must be auto or a whole number from 0 to 255, not automatic"},
                       BadInput{"BorderMisspelt", "pattern PLAIN -o OUT --border yse", "--border must be auto, yes or no, not yse"},
                       BadInput{"NoSuchCommand", "nonsense", "there is no command nonsense: give track, pattern"},
                       BadInput{"NoCommand", "", "give a command: track, pattern"},

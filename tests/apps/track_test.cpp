@@ -168,6 +168,17 @@ protected:
     std::string folder;
 };
 
+// The automatic threshold reaches the plug-in and finds the demo's markers as the fixed one does.
+TEST_F(Track, AutomaticThresholdFindsTheBundledMarkers) {
+    const ZelkRun run = runZelk("track --threshold auto --frames 60 --poses " + folder + "/poses.jsonl");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("3 patterns, threshold auto"), std::string::npos) << run.output;
+    std::map<int, int> found;
+    for (const auto& frame : expectContract(readFile(folder + "/poses.jsonl"), BUNDLED))
+        for (const auto& pose : frame["poses"]) ++found[pose["patternId"].get<int>()];
+    for (const auto& [id, path] : BUNDLED) EXPECT_GE(found[id], 54) << path;
+}
+
 TEST_F(Track, RunsTheBundledSceneToItsEndWithPosesForEveryFrame) {
     const ZelkRun run = runZelk("track --poses " + folder + "/poses.jsonl");
     ASSERT_EQ(run.exitCode, 0) << run.output;

@@ -43,14 +43,16 @@ bool isDark(const TestFrame& f, int x, int y, int threshold) {
     return p[0] + p[1] + p[2] <= 3 * threshold;
 }
 
-FloodFill floodFill(const TestFrame& f, int threshold) {
+// The flood fill with any rule for dark pixels.
+template <typename Dark>
+FloodFill floodFillWhere(const TestFrame& f, Dark isDarkAt) {
     const int w = f.width, h = f.height;
     FloodFill out;
     out.regionOf.assign(size_t(w) * h, 0);
     std::vector<int> stack;
     for (int y = 1; y < h - 1; ++y)
         for (int x = 1; x < w - 1; ++x) {
-            if (out.regionOf[y * w + x] || !isDark(f, x, y, threshold)) continue;
+            if (out.regionOf[y * w + x] || !isDarkAt(x, y)) continue;
             const int32_t id = int32_t(out.regions.size()) + 1;
             Region r{0, 0, 0, x, x, y, y};
             out.regionOf[y * w + x] = id;
@@ -70,7 +72,7 @@ FloodFill floodFill(const TestFrame& f, int threshold) {
                     for (int dx = -1; dx <= 1; ++dx) {
                         const int nx = px + dx, ny = py + dy;
                         if (nx < 1 || ny < 1 || nx > w - 2 || ny > h - 2) continue;
-                        if (out.regionOf[ny * w + nx] || !isDark(f, nx, ny, threshold)) continue;
+                        if (out.regionOf[ny * w + nx] || !isDarkAt(nx, ny)) continue;
                         out.regionOf[ny * w + nx] = id;
                         stack.push_back(ny * w + nx);
                     }
@@ -78,6 +80,10 @@ FloodFill floodFill(const TestFrame& f, int threshold) {
             out.regions.push_back(r);
         }
     return out;
+}
+
+FloodFill floodFill(const TestFrame& f, int threshold) {
+    return floodFillWhere(f, [&](int x, int y) { return isDark(f, x, y, threshold); });
 }
 
 // The reference labelling: the per-pixel scan in which every merge rewrites the whole
@@ -222,6 +228,30 @@ struct RandomCase {
 
 class LabellingOracle : public ::testing::TestWithParam<RandomCase> {};
 
+// The labelling has the flood fill's regions, numbered alike, and its pixels.
+void expectSameRegions(const Labelling& l, const FloodFill& oracle) {
+    ASSERT_NE(l.image, nullptr);
+    ASSERT_EQ(l.regionCount, int32_t(oracle.regions.size()));
+    for (int32_t k = 0; k < l.regionCount; ++k) {
+        const Region& r = oracle.regions[k];
+        ASSERT_EQ(l.regionArea[k], r.area) << "region " << k + 1;
+        EXPECT_EQ(l.regionCentroid[k].x, double(r.sumX) / r.area);
+        EXPECT_EQ(l.regionCentroid[k].y, double(r.sumY) / r.area);
+        EXPECT_EQ(l.regionBounds[k].xMin, r.xMin);
+        EXPECT_EQ(l.regionBounds[k].xMax, r.xMax);
+        EXPECT_EQ(l.regionBounds[k].yMin, r.yMin);
+        EXPECT_EQ(l.regionBounds[k].yMax, r.yMax);
+    }
+    for (size_t i = 0; i < oracle.regionOf.size(); ++i) {
+        if (!oracle.regionOf[i]) {
+            ASSERT_EQ(l.image[i], 0) << "pixel " << i;
+        } else {
+            ASSERT_GT(l.image[i], 0) << "pixel " << i;
+            ASSERT_EQ(l.labelTable[l.image[i] - 1], oracle.regionOf[i]) << "pixel " << i;
+        }
+    }
+}
+
 TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
     const RandomCase c = GetParam();
     std::mt19937 rng(unsigned(c.width * 7919 + c.height * 104729 + int(c.density * 1000) + c.structured));
@@ -231,26 +261,8 @@ TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
         const Labelling l = label(f, threshold);
         ASSERT_NE(l.image, nullptr);
 
-        const FloodFill oracle = floodFill(f, threshold);
-        ASSERT_EQ(l.regionCount, int32_t(oracle.regions.size()));
-        for (int32_t k = 0; k < l.regionCount; ++k) {
-            const Region& r = oracle.regions[k];
-            ASSERT_EQ(l.regionArea[k], r.area) << "region " << k + 1;
-            EXPECT_EQ(l.regionCentroid[k].x, double(r.sumX) / r.area);
-            EXPECT_EQ(l.regionCentroid[k].y, double(r.sumY) / r.area);
-            EXPECT_EQ(l.regionBounds[k].xMin, r.xMin);
-            EXPECT_EQ(l.regionBounds[k].xMax, r.xMax);
-            EXPECT_EQ(l.regionBounds[k].yMin, r.yMin);
-            EXPECT_EQ(l.regionBounds[k].yMax, r.yMax);
-        }
-        for (size_t i = 0; i < oracle.regionOf.size(); ++i) {
-            if (!oracle.regionOf[i]) {
-                ASSERT_EQ(l.image[i], 0) << "pixel " << i;
-            } else {
-                ASSERT_GT(l.image[i], 0) << "pixel " << i;
-                ASSERT_EQ(l.labelTable[l.image[i] - 1], oracle.regionOf[i]) << "pixel " << i;
-            }
-        }
+        expectSameRegions(l, floodFill(f, threshold));
+        if (HasFatalFailure()) return;
 
         const Reference ref = referenceLabelling(f, threshold);
         ASSERT_TRUE(ref.ok);
@@ -265,6 +277,48 @@ TEST_P(LabellingOracle, MatchesFloodFillAndTheWholeTableRewrite) {
         if (l.regionCount > 0) {
             ASSERT_TRUE(std::equal(ref.table.begin(), ref.table.end(), l.labelTable));
         }
+    }
+}
+
+// With the automatic threshold's tile bounds (random here, 0 and above 765 included), every
+// pixel sums to just below or exactly its own bound, or is paper whose bytes all reach a
+// third of it: the labelling still has the flood fill's regions.
+TEST_P(LabellingOracle, LocalBoundsMatchFloodFill) {
+    const RandomCase c = GetParam();
+    std::mt19937 rng(unsigned(c.width * 31 + c.height * 17 + int(c.density * 1000)));
+    const TileGrid grid = thresholdTiles(c.width, c.height);
+    uint16_t* tileBound = buffers()->tiles.bound;
+    for (int round = 0; round < 4; ++round) {
+        for (int32_t t = 0; t < grid.columns * grid.rows; ++t) {
+            const int b = std::uniform_int_distribution<int>(-40, 805)(rng);
+            tileBound[t] = uint16_t(b > 765 ? 766 : b > 725 || b < 0 ? 0 : b);
+        }
+        std::vector<uint16_t> bound(size_t(c.width) * c.height, 0), columnBound(grid.columns);
+        for (int y = 1; y < c.height - 1; ++y) {
+            rowBounds(tileBound, grid, y, columnBound.data());
+            for (int x = 1; x < c.width - 1; ++x) bound[size_t(y) * c.width + x] = columnBound[(x - 1) / THRESHOLD_TILE];
+        }
+        const TestFrame shape = randomFrame(c.width, c.height, c.density, c.structured, 0.0, 0, rng);
+        TestFrame f = blankFrame(c.width, c.height);
+        std::bernoulli_distribution paper(c.clearBright);
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x) {
+                const int b = bound[size_t(y) * c.width + x];
+                const uint8_t* s = shape.data() + (size_t(y) * c.width + x) * 4;
+                const bool dark = s[0] + s[1] + s[2] == 0 && b > 0;
+                if (!dark && paper(rng) && b <= 765) {
+                    const uint8_t least = uint8_t((b + 2) / 3);
+                    f.set(x, y, Bgra{uint8_t(std::max<int>(least, rng() % 256)), least, uint8_t(255), 0});
+                } else {
+                    setSum(f, x, y, std::min(dark ? b - 1 : b, 765), rng);
+                }
+            }
+        const FrameImage image = f.image();
+        expectSameRegions(labelFrameLocally(buffers(), &image, false), floodFillWhere(f, [&](int x, int y) {
+                              const uint8_t* p = f.data() + (size_t(y) * c.width + x) * 4;
+                              return p[0] + p[1] + p[2] < bound[size_t(y) * c.width + x];
+                          }));
+        if (HasFatalFailure()) return;
     }
 }
 

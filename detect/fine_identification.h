@@ -1,0 +1,24 @@
+// Identification of small and unsure squares through their fitted corners.
+#pragma once
+#include <cstdint>
+
+#include "detect/marker_record.h"
+#include "detect/pattern_library.h"
+
+namespace zelk {
+
+// Markers smaller than this many pixels are identified through their corners.
+constexpr int32_t FINE_IDENTIFICATION_AREA = 1024;
+
+// Unwarps the inside through corners (ideal coordinates, taken to the picture with the
+// distortion factors) with bilinear samples, 2 x 2 per pattern pixel, and matches it.
+// Writes all outputs; no match (-1, -1, 0.0) when the corners admit no transform, the
+// picture is uniform or no pattern is loaded.
+void identifyThroughCorners(const PatternLibrary* library, const FrameImage* frame, const double corners[4][2],
+                            const double distortion[4], int32_t* patternId, int32_t* direction, double* confidence);
+// Identifies again, through their corners, the markers smaller than FINE_IDENTIFICATION_AREA
+// or less sure than confidenceFloor, and keeps that identity.
+void identifyFinely(const PatternLibrary* library, const FrameImage* frame, const double distortion[4],
+                    double confidenceFloor, MarkerList* markers);
+
+}  // namespace zelk
