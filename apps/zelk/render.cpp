@@ -32,14 +32,14 @@ void render(const RenderOptions& options) {
     const video::XmlElement& element = root.children[0];
     if (element.name != "synthetic")
         fail(options.config + " describes <" + element.name + ">, not a <synthetic> scene");
-    synth::SceneSpec spec;
-    if (!synth::readSceneElement(element, base, &spec, &error)) fail(error);
-    spec.truth.clear();  // the truth goes into the output folder
-    const int frames = options.frames >= 0 ? options.frames : spec.frames;
+    synth::SceneDescription description;
+    if (!synth::readSceneElement(element, base, &description, &error)) fail(error);
+    description.truth.clear();  // the truth goes into the output folder
+    const int frames = options.frames >= 0 ? options.frames : description.frames;
     if (frames <= 0) fail("the scene is endless: give --frames");
 
     synth::SyntheticSequence sequence;
-    if (!sequence.open(spec, &error)) fail(error);
+    if (!sequence.open(description, &error)) fail(error);
     std::error_code failed;
     fs::create_directories(options.output, failed);
     if (failed) fail("cannot make the folder " + options.output);
@@ -58,16 +58,16 @@ void render(const RenderOptions& options) {
             fail("cannot write " + name);
         }
         for (size_t i = 0; i < seen.size(); ++i)
-            synth::writeTruthLine(truth, frame, static_cast<int>(i), spec.markers[i].name, seen[i]);
+            synth::writeTruthLine(truth, frame, static_cast<int>(i), description.markers[i].name, seen[i]);
     }
     if (std::fclose(truth) != 0) fail("cannot write " + (folder / "truth.jsonl").string());
     writeCameraFile(sequence.camera(), (folder / "camera_para.dat").string());
     std::ofstream playback(folder / "frames.xml");
-    playback << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<video>\n  <images path=\"%04d.png\" fps=\"" << spec.fps
+    playback << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<video>\n  <images path=\"%04d.png\" fps=\"" << description.fps
              << "\"/>\n</video>\n";
     if (!playback.flush()) fail("cannot write " + (folder / "frames.xml").string());
     std::cout << options.output << ": " << frames << " frames of " << sequence.width() << " x " << sequence.height()
-              << ", " << spec.markers.size() << " markers; truth.jsonl, camera_para.dat, frames.xml\n";
+              << ", " << description.markers.size() << " markers; truth.jsonl, camera_para.dat, frames.xml\n";
 }
 
 }  // namespace

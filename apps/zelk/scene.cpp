@@ -114,20 +114,20 @@ void writeScene(const SceneOptions& options) {
         markers.push_back({{pattern ? "pattern" : "image", fromFolder(marker)}, {"size", options.size}});
     }
 
-    synth::SceneSpec spec;
-    spec.baseDirectory = folder.string();
+    synth::SceneDescription description;
+    description.baseDirectory = folder.string();
     std::string error;
     for (const auto& [key, value] : scene) {
-        if (!synth::setSceneAttribute(&spec, key.c_str(), value.c_str(), &error)) fail(error);
+        if (!synth::setSceneAttribute(&description, key.c_str(), value.c_str(), &error)) fail(error);
     }
     for (const auto& attributes : markers) {
-        spec.markers.emplace_back();
+        description.markers.emplace_back();
         for (const auto& [key, value] : attributes) {
-            if (!synth::setMarkerAttribute(&spec.markers.back(), key.c_str(), value.c_str(), &error)) fail(error);
+            if (!synth::setMarkerAttribute(&description.markers.back(), key.c_str(), value.c_str(), &error)) fail(error);
         }
     }
     synth::SyntheticSequence sequence;
-    if (!sequence.open(spec, &error)) fail(error);
+    if (!sequence.open(description, &error)) fail(error);
     if (!options.truth.empty()) scene.emplace_back("truth", fromFolder(options.truth));
 
     std::ofstream out(options.output);

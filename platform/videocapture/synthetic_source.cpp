@@ -7,12 +7,12 @@ namespace {
 
 class SyntheticSource : public Source {
 public:
-    bool open(const synth::SceneSpec& spec, std::string* error) {
-        if (!sequence_.open(spec, error)) return false;
+    bool open(const synth::SceneDescription& description, std::string* error) {
+        if (!sequence_.open(description, error)) return false;
         width = sequence_.width();
         height = sequence_.height();
-        fps = spec.fps;
-        frames_ = spec.frames;
+        fps = description.fps;
+        frames_ = description.frames;
         return true;
     }
     Read read(unsigned char* bgra) override {
@@ -41,10 +41,10 @@ private:
 
 std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
                                             std::string* error) {
-    synth::SceneSpec spec;
-    if (!synth::readSceneElement(element, base, &spec, error)) return nullptr;
+    synth::SceneDescription description;
+    if (!synth::readSceneElement(element, base, &description, error)) return nullptr;
     auto source = std::make_unique<SyntheticSource>();
-    if (!source->open(spec, error)) return nullptr;
+    if (!source->open(description, error)) return nullptr;
     return source;
 }
 

@@ -109,48 +109,48 @@ bool usableCamera(const CameraParams& camera) {
 
 }  // namespace
 
-bool setSceneAttribute(SceneSpec* spec, const char* name, const char* value, std::string* error) {
+bool setSceneAttribute(SceneDescription* description, const char* name, const char* value, std::string* error) {
     const std::string key = name;
     long long integer;
     if (key == "camera") {
-        spec->camera = value;
+        description->camera = value;
         return true;
     }
     if (key == "truth") {
-        spec->truth = value;
+        description->truth = value;
         return true;
     }
-    if (key == "width") return parseSide(name, value, &spec->width, error);
-    if (key == "height") return parseSide(name, value, &spec->height, error);
+    if (key == "width") return parseSide(name, value, &description->width, error);
+    if (key == "height") return parseSide(name, value, &description->height, error);
     if (key == "frames") {
         if (!parseInteger(value, 0, 1000000000, &integer)) return failure(error, name, value, "a frame count (0 for endless)");
-        spec->frames = static_cast<int>(integer);
+        description->frames = static_cast<int>(integer);
         return true;
     }
     if (key == "seed") {
         if (!parseInteger(value, 0, INT64_MAX, &integer)) return failure(error, name, value, "a non-negative integer");
-        spec->render.seed = static_cast<uint64_t>(integer);
+        description->render.seed = static_cast<uint64_t>(integer);
         return true;
     }
     if (key == "supersample") {
         if (!parseInteger(value, 1, 16, &integer)) return failure(error, name, value, "1 to 16");
-        spec->render.supersample = static_cast<int>(integer);
+        description->render.supersample = static_cast<int>(integer);
         return true;
     }
-    if (key == "fps") return parseRanged(name, value, 0.001, 1000, &spec->fps, error);
-    if (key == "noise") return parseRanged(name, value, 0, 255, &spec->render.noise, error);
-    if (key == "blur") return parseRanged(name, value, 0, 20, &spec->render.blur, error);
-    if (key == "gradient") return parseRanged(name, value, 0, 1, &spec->render.gradient, error);
-    if (key == "background") return parseRanged(name, value, 0, 255, &spec->render.background, error);
-    if (key == "distance") return parseRange(name, value, 1e-6, 1e12, spec->path.distance, error);
-    if (key == "tilt") return parseRange(name, value, 0, 85, spec->path.tilt, error);
-    if (key == "spin") return parseRanged(name, value, -36000, 36000, &spec->path.spin, error);
-    if (key == "drift") return parseRanged(name, value, 0, 1, &spec->path.drift, error);
+    if (key == "fps") return parseRanged(name, value, 0.001, 1000, &description->fps, error);
+    if (key == "noise") return parseRanged(name, value, 0, 255, &description->render.noise, error);
+    if (key == "blur") return parseRanged(name, value, 0, 20, &description->render.blur, error);
+    if (key == "gradient") return parseRanged(name, value, 0, 1, &description->render.gradient, error);
+    if (key == "background") return parseRanged(name, value, 0, 255, &description->render.background, error);
+    if (key == "distance") return parseRange(name, value, 1e-6, 1e12, description->path.distance, error);
+    if (key == "tilt") return parseRange(name, value, 0, 85, description->path.tilt, error);
+    if (key == "spin") return parseRanged(name, value, -36000, 36000, &description->path.spin, error);
+    if (key == "drift") return parseRanged(name, value, 0, 1, &description->path.drift, error);
     *error = "unknown attribute \"" + key + "\" of the synthetic scene";
     return false;
 }
 
-bool setMarkerAttribute(SceneSpec::Marker* marker, const char* name, const char* value, std::string* error) {
+bool setMarkerAttribute(SceneDescription::Marker* marker, const char* name, const char* value, std::string* error) {
     const std::string key = name;
     if (key == "pattern" || key == "image") {
         if (!marker->name.empty()) {
@@ -189,63 +189,63 @@ SyntheticSequence::~SyntheticSequence() {
     if (truthFile_) std::fclose(truthFile_);
 }
 
-bool SyntheticSequence::open(const SceneSpec& spec, std::string* error) {
+bool SyntheticSequence::open(const SceneDescription& description, std::string* error) {
     if (truthFile_) std::fclose(truthFile_);
     truthFile_ = nullptr;
     renderer_.reset();
-    if (spec.markers.size() > MAX_MARKERS) {
+    if (description.markers.size() > MAX_MARKERS) {
         *error = "at most 200 markers";
         return false;
     }
-    if (!spec.camera.empty()) {
-        const std::string path = resolvePath(spec.baseDirectory, spec.camera);
+    if (!description.camera.empty()) {
+        const std::string path = resolvePath(description.baseDirectory, description.camera);
         CameraParams loaded;
         if (loadCameraParams(path.c_str(), 1, &loaded) < 0 || !usableCamera(loaded)) {
             *error = "cannot read a usable camera from \"" + path + "\"";
             return false;
         }
         // The frame size given rescales the calibration the way the plug-in does.
-        const int width = spec.width ? spec.width : loaded.imageWidth;
-        const int height = spec.height ? spec.height : loaded.imageHeight;
+        const int width = description.width ? description.width : loaded.imageWidth;
+        const int height = description.height ? description.height : loaded.imageHeight;
         scaleCameraParams(&loaded, width, height, &camera_);
     } else {
-        camera_ = builtInCamera(spec.width ? spec.width : 640, spec.height ? spec.height : 480);
+        camera_ = builtInCamera(description.width ? description.width : 640, description.height ? description.height : 480);
     }
     if (static_cast<long long>(camera_.imageWidth) * camera_.imageHeight > MAX_PIXELS) {
         *error = "a synthetic frame holds at most 4,194,304 pixels";
         return false;
     }
-    faces_.assign(spec.markers.size(), MarkerFace());
-    for (std::size_t i = 0; i < spec.markers.size(); ++i) {
-        const SceneSpec::Marker& marker = spec.markers[i];
+    faces_.assign(description.markers.size(), MarkerFace());
+    for (std::size_t i = 0; i < description.markers.size(); ++i) {
+        const SceneDescription::Marker& marker = description.markers[i];
         if (marker.name.empty()) {
             *error = "a marker needs a pattern or an image";
             return false;
         }
-        const std::string path = resolvePath(spec.baseDirectory, marker.name);
+        const std::string path = resolvePath(description.baseDirectory, marker.name);
         if (!(marker.image ? loadImageFace(path, &faces_[i], error) : loadPatternFace(path, &faces_[i], error)))
             return false;
     }
-    if (!spec.truth.empty()) {
-        const std::string path = resolvePath(spec.baseDirectory, spec.truth);
+    if (!description.truth.empty()) {
+        const std::string path = resolvePath(description.baseDirectory, description.truth);
         truthFile_ = std::fopen(path.c_str(), "w");
         if (!truthFile_) {
             *error = "cannot write the truth file \"" + path + "\"";
             return false;
         }
     }
-    spec_ = spec;
+    spec_ = description;
     renderer_ = std::make_unique<Renderer>(camera_);
     return true;
 }
 
 std::vector<SceneMarker> SyntheticSequence::markersAt(int frame) const {
     int moving = 0;
-    for (const SceneSpec::Marker& marker : spec_.markers) moving += !marker.fixed;
+    for (const SceneDescription::Marker& marker : spec_.markers) moving += !marker.fixed;
     std::vector<SceneMarker> markers(spec_.markers.size());
     int index = 0;
     for (std::size_t i = 0; i < markers.size(); ++i) {
-        const SceneSpec::Marker& marker = spec_.markers[i];
+        const SceneDescription::Marker& marker = spec_.markers[i];
         markers[i].face = &faces_[i];
         markers[i].width = marker.width;
         if (marker.fixed)

@@ -29,21 +29,21 @@ bool loadVideoConfig(const char* configPath, video::XmlElement* root, std::strin
     return true;
 }
 
-bool readSceneElement(const video::XmlElement& element, const std::string& base, SceneSpec* spec,
+bool readSceneElement(const video::XmlElement& element, const std::string& base, SceneDescription* description,
                       std::string* error) {
-    spec->baseDirectory = base;
+    description->baseDirectory = base;
     for (const video::XmlAttribute& a : element.attributes) {
         if (a.name == "loop" || a.name == "pace") continue;
-        if (!setSceneAttribute(spec, a.name.c_str(), a.value.c_str(), error)) return false;
+        if (!setSceneAttribute(description, a.name.c_str(), a.value.c_str(), error)) return false;
     }
     for (const video::XmlElement& child : element.children) {
         if (child.name != "marker") {
             *error = "unknown element <" + child.name + "> in <synthetic>";
             return false;
         }
-        spec->markers.emplace_back();
+        description->markers.emplace_back();
         for (const video::XmlAttribute& a : child.attributes)
-            if (!setMarkerAttribute(&spec->markers.back(), a.name.c_str(), a.value.c_str(), error)) return false;
+            if (!setMarkerAttribute(&description->markers.back(), a.name.c_str(), a.value.c_str(), error)) return false;
     }
     return true;
 }

@@ -98,7 +98,7 @@ void pathPose(const zelk::CameraParams& camera, const PathRanges& ranges, double
               double seconds, double pose[3][4]);
 
 // A synthetic scene as the video configuration describes it.
-struct SceneSpec {
+struct SceneDescription {
     struct Marker {
         std::string name;  // the file as written in the configuration
         bool image = false;  // a printable picture rather than a pattern file
@@ -118,9 +118,9 @@ struct SceneSpec {
 };
 
 // Sets an attribute of the scene element from its text. False (with a message) when unknown or malformed.
-bool setSceneAttribute(SceneSpec* spec, const char* name, const char* value, std::string* error);
+bool setSceneAttribute(SceneDescription* description, const char* name, const char* value, std::string* error);
 // Sets an attribute of a marker element from its text. False (with a message) when unknown or malformed.
-bool setMarkerAttribute(SceneSpec::Marker* marker, const char* name, const char* value, std::string* error);
+bool setMarkerAttribute(SceneDescription::Marker* marker, const char* name, const char* value, std::string* error);
 // Reads count finite numbers separated by blanks; nothing else may follow.
 bool parseNumbers(const char* text, int count, double* values);
 // Reads a decimal integer within [low, high]; nothing else may follow.
@@ -129,9 +129,9 @@ bool parseInteger(const char* text, long long low, long long high, long long* va
 // root->children[0], and base is set to the file's folder. False with a message when the
 // file is not such a configuration.
 bool loadVideoConfig(const char* path, video::XmlElement* root, std::string* base, std::string* error);
-// Reads a <synthetic> element into spec. Its loop and pace attributes, which the
+// Reads a <synthetic> element into description. Its loop and pace attributes, which the
 // configuration reads for every recorded source, are passed over.
-bool readSceneElement(const video::XmlElement& element, const std::string& base, SceneSpec* spec,
+bool readSceneElement(const video::XmlElement& element, const std::string& base, SceneDescription* description,
                       std::string* error);
 // A file name of the configuration as a path: '\' read as '/', relative to base.
 std::string resolvePath(const std::string& base, const std::string& name);
@@ -143,7 +143,7 @@ public:
     ~SyntheticSequence();
     SyntheticSequence(const SyntheticSequence&) = delete;
     SyntheticSequence& operator=(const SyntheticSequence&) = delete;
-    bool open(const SceneSpec& spec, std::string* error);
+    bool open(const SceneDescription& description, std::string* error);
     int width() const { return renderer_ ? renderer_->width() : 0; }
     int height() const { return renderer_ ? renderer_->height() : 0; }
     const zelk::CameraParams& camera() const { return camera_; }
@@ -153,7 +153,7 @@ public:
     void render(int frame, int delivered, unsigned char* bgra, std::vector<MarkerTruth>* truth = nullptr);
 
 private:
-    SceneSpec spec_;
+    SceneDescription spec_;
     zelk::CameraParams camera_{};
     std::vector<MarkerFace> faces_;
     std::unique_ptr<Renderer> renderer_;
