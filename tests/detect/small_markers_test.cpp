@@ -106,9 +106,10 @@ TEST_P(SmallMarkers, AreIdentifiedAndLookAlikesAreNot) {
             found[nearest] = true;
         }
         if (!automatic) continue;
-        for (size_t p = 0; p < placed.size(); ++p)
-            if (placed[p].design >= 0 && placed[p].side >= 14)
-                EXPECT_TRUE(found[p]) << "marker at (" << placed[p].x << ", " << placed[p].y << "), " << placed[p].side << " px";
+        for (size_t p = 0; p < placed.size(); ++p) {
+            if (placed[p].design < 0 || placed[p].side < 14) continue;
+            EXPECT_TRUE(found[p]) << "marker at (" << placed[p].x << ", " << placed[p].y << "), " << placed[p].side << " px";
+        }
     }
 }
 
