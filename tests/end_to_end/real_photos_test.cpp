@@ -90,8 +90,8 @@ TEST_P(RealPhotos, IdentifyOnlyTheTagsThereWithTheirTopLeftCorner) {
 INSTANTIATE_TEST_SUITE_P(Sets, RealPhotos,
                          ::testing::Values(PhotoSet{"mapping", "camera_816x612.dat", 100, false, 7},
                                            PhotoSet{"clipboard", "camera_320x240.dat", 100, false, 10},
-                                           PhotoSet{"mapping", "camera_816x612.dat", 0, true, 99},
-                                           PhotoSet{"clipboard", "camera_320x240.dat", 0, true, 99}),
+                                           PhotoSet{"mapping", "camera_816x612.dat", 0, true, 8},
+                                           PhotoSet{"clipboard", "camera_320x240.dat", 0, true, 13}),
                          [](const auto& info) {
                              return std::string(info.param.name) + (info.param.automatic ? "Auto" : "");
                          });
