@@ -105,10 +105,16 @@ private:
             }
             std::printf("\n");
         }
-        std::printf("%-28s", "ZelkUpdate / PlainPass");
+        printRatio("ZelkUpdate", "PlainPass");
+        printRatio("ZelkUpdateAuto", "ZelkUpdate");
+    }
+
+    // A row of the first row's times over the second's, taken in this run.
+    void printRatio(const char* row, const char* over) const {
+        std::printf("%-28s", (std::string(row) + " / " + over).c_str());
         for (const SceneKey& scene : scenes_) {
-            const Result *update = find("ZelkUpdate", scene), *pass = find("PlainPass", scene);
-            update && pass ? std::printf(" %22.1f", update->seconds / pass->seconds) : std::printf(" %22s", "-");
+            const Result *a = find(row, scene), *b = find(over, scene);
+            a && b ? std::printf(" %22.2f", a->seconds / b->seconds) : std::printf(" %22s", "-");
         }
         std::printf("\n");
     }

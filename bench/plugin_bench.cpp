@@ -26,6 +26,7 @@ struct SharedPlugin {
     int32_t (*getMarker)(int32_t, HostVector*, HostAngle*, int32_t) = nullptr;
     void (*getBmap)(HostBitmap*) = nullptr;
     int32_t (*registerMarker)(HostString*) = nullptr;
+    int32_t (*setAutoThreshold)(int32_t) = nullptr;
     void (*serve)(const unsigned char* const*, int, int, int) = nullptr;
     void (*rewind)() = nullptr;
     long long (*delivered)() = nullptr;
@@ -58,6 +59,7 @@ SharedPlugin& loadedPlugin() {
     resolve(library, "Zelk_getMarker", plugin.getMarker, &plugin.error);
     resolve(library, "Zelk_getBmap", plugin.getBmap, &plugin.error);
     resolve(library, "Zelk_registerMarker", plugin.registerMarker, &plugin.error);
+    resolve(library, "Zelk_setAutoThreshold", plugin.setAutoThreshold, &plugin.error);
     if (!plugin.error.empty()) return plugin;
     plugin.bindHost(zelk::host::interfaceRecord());
     for (const std::string& file : zelkPatternFiles()) {
@@ -141,15 +143,21 @@ double detectionRate(const SharedPlugin& plugin, const RenderedScene& scene) {
     });
 }
 
-void BM_ZelkUpdate(benchmark::State& state) {
+// Zelk_Update with the fixed threshold, or with the automatic mode.
+void updateFrames(benchmark::State& state, bool automatic) {
     const RenderedScene& scene = zelkScene(state);
     const SharedPlugin* plugin = startPlugin(scene, state);
     if (!plugin) return;
+    plugin->setAutoThreshold(automatic);
     state.counters["detected"] = detectionRate(*plugin, scene);
     for (auto _ : state) benchmark::DoNotOptimize(plugin->update(BENCH_THRESHOLD));
+    plugin->setAutoThreshold(0);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
 }
+void BM_ZelkUpdate(benchmark::State& state) { updateFrames(state, false); }
+void BM_ZelkUpdateAuto(benchmark::State& state) { updateFrames(state, true); }
 BENCHMARK(BM_ZelkUpdate)->Apply(sceneArgs);
+BENCHMARK(BM_ZelkUpdateAuto)->Apply(sceneArgs);
 
 // One pose query per iteration, of a marker the current frame shows; each frame's markers
 // are queried QUERY_ROUNDS times over before the next frame is detected, untimed.

@@ -24,6 +24,7 @@ struct PhotoSet {
     const char* name;    // below tests/data/real-photos
     const char* camera;  // in the set's folder
     int threshold;
+    bool automatic;      // the automatic threshold instead
     int identified;      // at least
 };
 
@@ -51,6 +52,7 @@ class RealPhotos : public ::testing::TestWithParam<PhotoSet> {};
 TEST_P(RealPhotos, IdentifyOnlyTheTagsThereWithTheirTopLeftCorner) {
     const std::string set = sourcePath("tests/data/real-photos/") + GetParam().name;
     A6_DLLAPI(zelk::host::interfaceRecord());
+    ASSERT_EQ(Zelk_setAutoThreshold(GetParam().automatic), 0);
     for (int id = 0; id < 50; id++) Zelk_freeMarker(id);
     std::vector<int> tagOfSlot;  // the patterns are named after their tag's id
     for (const auto& file : fs::directory_iterator(sourcePath("tests/data/real-photos/patterns/tag36h11"))) {
@@ -82,11 +84,16 @@ TEST_P(RealPhotos, IdentifyOnlyTheTagsThereWithTheirTopLeftCorner) {
     Zelk_Quit();
     std::printf("%s: %d of %d reference markers identified\n", GetParam().name, score.identified, score.reference);
     EXPECT_GE(score.identified, GetParam().identified) << "of " << score.reference;
+    Zelk_setAutoThreshold(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sets, RealPhotos,
-                         ::testing::Values(PhotoSet{"mapping", "camera_816x612.dat", 100, 7},
-                                           PhotoSet{"clipboard", "camera_320x240.dat", 100, 10}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(PhotoSet{"mapping", "camera_816x612.dat", 100, false, 7},
+                                           PhotoSet{"clipboard", "camera_320x240.dat", 100, false, 10},
+                                           PhotoSet{"mapping", "camera_816x612.dat", 0, true, 8},
+                                           PhotoSet{"clipboard", "camera_320x240.dat", 0, true, 13}),
+                         [](const auto& info) {
+                             return std::string(info.param.name) + (info.param.automatic ? "Auto" : "");
+                         });
 
 }  // namespace
