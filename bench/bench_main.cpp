@@ -3,12 +3,14 @@
 // tables: every stage at every scene size, and the detectors side by side, each system's
 // time divided by Zelk_Update's with its detection rate on its own markers. The tables
 // give CPU time: on a shared machine wall-clock time also counts other processes' turns.
-// The program fails when a benchmark reports an error.
+// A third table puts the host's whole frame beside the peers'. The program fails when a
+// benchmark reports an error.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
 #include <set>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +52,7 @@ public:
     void printTables() const {
         printStages();
         printDetectors();
+        printWholeFrames();
     }
 
 private:
@@ -105,12 +108,35 @@ private:
             }
             std::printf("\n");
         }
-        std::printf("%-28s", "ZelkUpdate / PlainPass");
-        for (const SceneKey& scene : scenes_) {
-            const Result *update = find("ZelkUpdate", scene), *pass = find("PlainPass", scene);
-            update && pass ? std::printf(" %22.1f", update->seconds / pass->seconds) : std::printf(" %22s", "-");
+        // Each export against the memory traffic it cannot avoid.
+        for (const auto& [ours, floor] : {std::pair<const char*, const char*>{"ZelkUpdate", "PlainPass"},
+                                          std::pair<const char*, const char*>{"ZelkGetBmap", "FrameMemcpy"}}) {
+            std::printf("%-28s", (std::string(ours) + " / " + floor).c_str());
+            for (const SceneKey& scene : scenes_) {
+                const Result *a = find(ours, scene), *b = find(floor, scene);
+                a && b ? std::printf(" %22.1f", a->seconds / b->seconds) : std::printf(" %22s", "-");
+            }
+            std::printf("\n");
         }
-        std::printf("\n");
+    }
+
+    // The whole frame as a host pays it (the rows named WholeFrame...), beside a memcpy of the frame.
+    void printWholeFrames() const {
+        std::vector<std::string> systems = {"FrameMemcpy"};
+        for (const std::string& row : rows_)
+            if (row.rfind("WholeFrame", 0) == 0) systems.push_back(row);
+        if (systems.size() < 2) return;
+        std::printf("\nThe whole frame as the host makes it, median CPU time per frame\n");
+        std::printf("%-22s %-30s %12s %16s\n", "scene", "system", "ms", "/ WholeFrameZelk");
+        for (const SceneKey& scene : scenes_) {
+            const Result* ours = find("WholeFrameZelk", scene);
+            for (const std::string& row : systems) {
+                const Result* r = find(row, scene);
+                if (!r) continue;
+                std::printf("%-22s %-30s %12.3f", sceneName(scene).c_str(), row.c_str(), r->seconds * 1e3);
+                ours ? std::printf(" %16.2f\n", r->seconds / ours->seconds) : std::printf(" %16s\n", "-");
+            }
+        }
     }
 
     // Every benchmark with a detection rate is a detector of its own markers.
