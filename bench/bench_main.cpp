@@ -3,12 +3,14 @@
 // tables: every stage at every scene size, and the detectors side by side, each system's
 // time divided by Zelk_Update's with its detection rate on its own markers. The tables
 // give CPU time: on a shared machine wall-clock time also counts other processes' turns.
-// The program fails when a benchmark reports an error.
+// A third table puts the host's whole frame beside the peers'. The program fails when a
+// benchmark reports an error.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
 #include <set>
+#include <utility>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -50,6 +52,7 @@ public:
     void printTables() const {
         printStages();
         printDetectors();
+        printWholeFrames();
     }
 
 private:
@@ -107,6 +110,7 @@ private:
         }
         printRatio("ZelkUpdate", "PlainPass");
         printRatio("ZelkUpdateAuto", "ZelkUpdate");
+        printRatio("ZelkGetBmap", "FrameMemcpy");
     }
 
     // A row of the first row's times over the second's, taken in this run.
@@ -117,6 +121,25 @@ private:
             a && b ? std::printf(" %22.2f", a->seconds / b->seconds) : std::printf(" %22s", "-");
         }
         std::printf("\n");
+    }
+
+    // The whole frame as a host pays it (the rows named WholeFrame...), beside a memcpy of the frame.
+    void printWholeFrames() const {
+        std::vector<std::string> systems = {"FrameMemcpy"};
+        for (const std::string& row : rows_)
+            if (row.rfind("WholeFrame", 0) == 0) systems.push_back(row);
+        if (systems.size() < 2) return;
+        std::printf("\nThe whole frame as the host makes it, median CPU time per frame\n");
+        std::printf("%-22s %-30s %12s %16s\n", "scene", "system", "ms", "/ WholeFrameZelk");
+        for (const SceneKey& scene : scenes_) {
+            const Result* ours = find("WholeFrameZelk", scene);
+            for (const std::string& row : systems) {
+                const Result* r = find(row, scene);
+                if (!r) continue;
+                std::printf("%-22s %-30s %12.3f", sceneName(scene).c_str(), row.c_str(), r->seconds * 1e3);
+                ours ? std::printf(" %16.2f\n", r->seconds / ours->seconds) : std::printf(" %16s\n", "-");
+            }
+        }
     }
 
     // Every benchmark with a detection rate is a detector of its own markers.

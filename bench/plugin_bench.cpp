@@ -8,6 +8,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -203,5 +204,41 @@ void BM_ZelkGetBmap(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
 }
 BENCHMARK(BM_ZelkGetBmap)->Apply(sceneArgs);
+
+// The floor under any picture export: a memcpy of the same frame's bytes into the texture.
+void BM_FrameMemcpy(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    const std::vector<uint8_t>& frame = scene.frames[0];
+    zelk::host::Texture texture(scene.width, scene.height, scene.width * 4);
+    for (auto _ : state) {
+        std::memcpy(texture.buffer.data(), frame.data(), frame.size());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frame.size()));
+}
+BENCHMARK(BM_FrameMemcpy)->Apply(sceneArgs);
+
+// The whole frame as the host makes it: the update, the camera picture and a pose query for
+// each of the four patterns it draws, whether or not the frame shows them.
+constexpr int32_t HOST_PATTERNS = 4;
+
+void BM_WholeFrameZelk(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    const SharedPlugin* plugin = startPlugin(scene, state);
+    if (!plugin) return;
+    zelk::host::Texture texture(scene.width, scene.height, scene.width * 4);
+    HostBitmap bitmap = zelk::host::makeBitmap(&texture);
+    for (auto _ : state) {
+        plugin->update(BENCH_THRESHOLD);
+        plugin->getBmap(&bitmap);
+        for (int32_t id = 0; id < HOST_PATTERNS; id++) {
+            HostVector position;
+            HostAngle angles;
+            benchmark::DoNotOptimize(plugin->getMarker(id, &position, &angles, 0));
+        }
+    }
+    if (texture.unlockCount == 0) state.SkipWithError("no copy made");
+}
+BENCHMARK(BM_WholeFrameZelk)->Apply(sceneArgs);
 
 }  // namespace

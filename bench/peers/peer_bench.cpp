@@ -4,6 +4,7 @@
 // (bench/plugin_bench.cpp) takes the colour frame. Each reports its detection rate: the
 // visible markers it found with the right id, centred within the same tolerance as ours.
 #include <apriltag/apriltag.h>
+#include <apriltag/apriltag_pose.h>
 #include <apriltag/tag36h11.h>
 #include <benchmark/benchmark.h>
 
@@ -97,6 +98,27 @@ void BM_ArucoDetectMarkers(benchmark::State& state) {
 }
 BENCHMARK(BM_ArucoDetectMarkers)->Apply(sceneArgs);
 
+// The whole frame with ArUco: detection and a pose for every marker found.
+void BM_WholeFrameAruco(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const GreyScene& g = arucoScene(state);
+    const cv::Ptr<cv::aruco::DetectorParameters> parameters = cv::aruco::DetectorParameters::create();
+    const double* p[3] = {g.scene.camera.projection[0], g.scene.camera.projection[1], g.scene.camera.projection[2]};
+    const cv::Matx33d camera(p[0][0], p[0][1], p[0][2], p[1][0], p[1][1], p[1][2], p[2][0], p[2][1], p[2][2]);
+    std::vector<std::vector<cv::Point2f>> corners;
+    std::vector<int> ids;
+    std::vector<cv::Vec3d> rotations, translations;
+    size_t next = 0;
+    for (auto _ : state) {
+        cv::aruco::detectMarkers(g.grey[next++ % SCENE_FRAMES], arucoDictionary(), corners, ids, parameters);
+        if (!corners.empty())
+            cv::aruco::estimatePoseSingleMarkers(corners, float(MARKER_SQUARE), camera, cv::noArray(), rotations,
+                                                 translations);
+        benchmark::DoNotOptimize(translations.data());
+    }
+}
+BENCHMARK(BM_WholeFrameAruco)->Apply(sceneArgs);
+
 struct FamilyDeleter {
     void operator()(apriltag_family_t* family) const { tag36h11_destroy(family); }
 };
@@ -123,22 +145,34 @@ const GreyScene& aprilTagScene(const benchmark::State& state) {
     return cachedScene(cache, design, state);
 }
 
+// One thread, the given decimation, its other settings the library's defaults.
+class TagDetector {
+public:
+    explicit TagDetector(int64_t decimation) : detector_(apriltag_detector_create()) {
+        apriltag_detector_add_family(detector_, tagFamily());
+        detector_->nthreads = 1;
+        detector_->quad_decimate = float(decimation);
+    }
+    ~TagDetector() { apriltag_detector_destroy(detector_); }
+    TagDetector(const TagDetector&) = delete;
+    TagDetector& operator=(const TagDetector&) = delete;
+    zarray_t* detect(const cv::Mat& grey) {
+        image_u8_t image{grey.cols, grey.rows, int32_t(grey.step), grey.data};
+        return apriltag_detector_detect(detector_, &image);
+    }
+
+private:
+    apriltag_detector_t* detector_;
+};
+
 // range(3): decimation.
 void BM_AprilTag(benchmark::State& state) {
     const GreyScene& g = aprilTagScene(state);
-    apriltag_detector_t* detector = apriltag_detector_create();
-    apriltag_detector_add_family(detector, tagFamily());
-    detector->nthreads = 1;
-    detector->quad_decimate = float(state.range(3));
-    auto detect = [&](int f) {
-        const cv::Mat& grey = g.grey[f];
-        image_u8_t image{grey.cols, grey.rows, int32_t(grey.step), grey.data};
-        return apriltag_detector_detect(detector, &image);
-    };
+    TagDetector detector(state.range(3));
     state.counters["detected"] = detectionRateOnce(&g, state.range(3), [&] {
         DetectionTally tally;
         for (int f = 0; f < SCENE_FRAMES; f++) {
-            zarray_t* detections = detect(f);
+            zarray_t* detections = detector.detect(g.grey[f]);
             for (int m = 0; m < g.scene.markers; m++) {
                 const zelk::synth::MarkerTruth& truth = g.scene.truth[f][m];
                 if (!markerVisible(truth)) continue;
@@ -155,9 +189,31 @@ void BM_AprilTag(benchmark::State& state) {
         return tally.rate();
     });
     size_t next = 0;
-    for (auto _ : state) apriltag_detections_destroy(detect(int(next++ % SCENE_FRAMES)));
-    apriltag_detector_destroy(detector);
+    for (auto _ : state) apriltag_detections_destroy(detector.detect(g.grey[next++ % SCENE_FRAMES]));
 }
 BENCHMARK(BM_AprilTag)->Apply([](benchmark::internal::Benchmark* b) { sceneArgs(b, "decimate", {1, 2}); });
+
+// The whole frame with AprilTag: detection and the library's pose for every tag found.
+void BM_WholeFrameAprilTag(benchmark::State& state) {
+    const GreyScene& g = aprilTagScene(state);
+    TagDetector detector(state.range(3));
+    const zelk::CameraParams& camera = g.scene.camera;
+    apriltag_detection_info_t info{nullptr, MARKER_SQUARE, camera.projection[0][0], camera.projection[1][1],
+                                   camera.projection[0][2], camera.projection[1][2]};
+    size_t next = 0;
+    for (auto _ : state) {
+        zarray_t* detections = detector.detect(g.grey[next++ % SCENE_FRAMES]);
+        for (int i = 0; i < zarray_size(detections); i++) {
+            zarray_get(detections, i, &info.det);
+            apriltag_pose_t pose;
+            benchmark::DoNotOptimize(estimate_tag_pose(&info, &pose));
+            // The library does not export matd_destroy; a matrix is one malloc'd block.
+            std::free(pose.R);
+            std::free(pose.t);
+        }
+        apriltag_detections_destroy(detections);
+    }
+}
+BENCHMARK(BM_WholeFrameAprilTag)->Apply([](benchmark::internal::Benchmark* b) { sceneArgs(b, "decimate", {2}); });
 
 }  // namespace
