@@ -57,6 +57,7 @@ protected:
     void TearDown() override {
         Zelk_setPrecise(0);
         Zelk_setSmoothing(0);
+        Zelk_setMarkerWidth(0, 80 * 1024);  // the slot is freed below without the export that resets it
         Zelk_Quit();
         for (int id = 0; id < zelk::PATTERN_SLOTS; id++) zelk::freePattern(&pluginDetector()->patterns, id);
         fakeVideo.reset();

@@ -26,7 +26,13 @@ void* addressOfCall(const std::string& name) {
     return nullptr;
 }
 
+// The recorded addresses are data, not functions: a later test must not call them.
+struct UnbindAtEnd {
+    ~UnbindAtEnd() { A6_DLLAPI(nullptr); }
+};
+
 TEST(HostBinding, LooksUpEveryNameInOrderAndKeepsChrAndAngRotate) {
+    UnbindAtEnd unbind;
     lookedUp.clear();
     TestHostInterface host(recordingLookup);
     EXPECT_EQ(A6_DLLAPI(host.get()), 630);
@@ -46,6 +52,7 @@ class UnusableHost : public testing::TestWithParam<bool> {};
 
 // A host without a record or look-up still gets 630, and nothing stays bound.
 TEST_P(UnusableHost, LeavesBothFunctionsUnbound) {
+    UnbindAtEnd unbind;
     TestHostInterface good(recordingLookup), noLookup(nullptr);
     lookedUp.clear();
     ASSERT_EQ(A6_DLLAPI(good.get()), 630);
