@@ -8,9 +8,8 @@
 #include "detect/auto_threshold.h"
 
 #include <algorithm>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+
+#include "numeric/simd.h"
 
 namespace zelk {
 
@@ -22,7 +21,7 @@ TileGrid thresholdTiles(int32_t width, int32_t height) {
 static int32_t colourSum(const unsigned char* row, int32_t x, int32_t n) {
     int32_t sum = 0;
     int32_t k = 0;
-#if defined(__SSE2__)
+#if ZELK_SSE2
     const __m128i colours = _mm_set1_epi32(0x00FFFFFF), zero = _mm_setzero_si128();
     __m128i total = zero;
     for (; k + 4 <= n; k += 4) {

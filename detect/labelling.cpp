@@ -151,7 +151,7 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
                                    LabelPixel* cur) {
     const uint16_t* columnBound = b.columnBound;
     bool any = false;
-#if defined(__SSE2__)
+#if ZELK_SSE2
     if (width >= 18) {
         const int32_t full = (width - 2) / THRESHOLD_TILE;  // columns of sixteen
         for (int32_t c = 0; c < full; ++c) {
