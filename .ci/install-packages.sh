@@ -8,6 +8,11 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
+  # A mirror in mid-sync fails one index now and then: try again, then install from what came.
+  for attempt in 1 2 3; do
+    apt-get update -q && break
+    echo "apt-get update failed (attempt $attempt)" >&2
+    sleep 20
+  done
   apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
