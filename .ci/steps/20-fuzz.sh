@@ -5,16 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(clang-14 libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash .ci/install-packages.sh clang-14 libclang-rt-14-dev
 
 build=build-fuzz
 seconds=${ZELK_FUZZ_SECONDS:-60}

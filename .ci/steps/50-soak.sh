@@ -5,11 +5,7 @@
 # About 2 minutes on 2 cores: 1 to build, 40 s of soak, 30 s under the memory checker.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-if ! dpkg -s valgrind >/dev/null 2>&1; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends valgrind
-fi
+bash .ci/install-packages.sh valgrind
 build=build-soak
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZELK_BENCH=OFF -DCMAKE_DISABLE_FIND_PACKAGE_OpenCV=ON >/dev/null
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target test_soak
