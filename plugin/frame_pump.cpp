@@ -56,9 +56,8 @@ static bool frameSizeUnchanged() {
     return videoInqSize(&width, &height) >= 0 && width == state.videoWidth && height == state.videoHeight;
 }
 
-// Which patterns the marker list holds now, and held before this update.
+// Which patterns the marker list holds now (Zelk_Update keeps what it held before).
 static void notePatternsSeen() {
-    std::copy(state.patternSeen, state.patternSeen + PATTERN_SLOTS, state.patternSeenBefore);
     std::fill(state.patternSeen, state.patternSeen + PATTERN_SLOTS, false);
     const MarkerList& markers = state.detector.markers;
     for (int32_t i = 0; i < markers.count; i++) {
