@@ -26,7 +26,7 @@ struct SceneKey {
 };
 
 struct Result {
-    double seconds;  // median (or only) CPU time per iteration
+    double seconds;        // median (or only) CPU time per iteration
     double detected = -1;  // the detection rate, for detectors
 };
 
@@ -118,7 +118,7 @@ private:
         std::printf("%-28s", (std::string(row) + " / " + over).c_str());
         for (const SceneKey& scene : scenes_) {
             const Result *a = find(row, scene), *b = find(over, scene);
-            a && b ? std::printf(" %22.2f", a->seconds / b->seconds) : std::printf(" %22s", "-");
+            a&& b ? std::printf(" %22.2f", a->seconds / b->seconds) : std::printf(" %22s", "-");
         }
         std::printf("\n");
     }

@@ -113,8 +113,8 @@ void BM_BuildMarkerList(benchmark::State& state) {
     zelk::Detector& d = l.detector;
     int32_t markers = 0;
     for (auto _ : state)
-        benchmark::DoNotOptimize(
-            markers = zelk::buildMarkerList(&l.frame, &d.camera, &d.patterns, &d.candidates, &d.sidePoints, &d.markers));
+        benchmark::DoNotOptimize(markers = zelk::buildMarkerList(&l.frame, &d.camera, &d.patterns, &d.candidates,
+                                                                 &d.sidePoints, &d.markers));
     state.counters["markers"] = markers;
 }
 BENCHMARK(BM_BuildMarkerList)->Apply(sceneArgs);

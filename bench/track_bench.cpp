@@ -45,12 +45,17 @@ void BM_ZelkTrackTwoRecordings(benchmark::State& state) {
     const std::string& videos = recordings();
     if (videos.empty()) return state.SkipWithError("cannot render the recordings");
     const std::string command = binaryPath("zelk") + " track" + videos + " --camera Data/camera_para.dat --jobs " +
-                                std::to_string(state.range(0)) + " -q --poses " + folder() + "/poses" +
-                                " > /dev/null";
+                                std::to_string(state.range(0)) + " -q --poses " + folder() + "/poses" + " > /dev/null";
     for (auto _ : state)
         if (run(command) != 0) return state.SkipWithError("zelk track failed");
     state.counters["frames"] = 2 * RECORDING_FRAMES;
 }
-BENCHMARK(BM_ZelkTrackTwoRecordings)->ArgName("jobs")->Arg(1)->Arg(2)->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ZelkTrackTwoRecordings)
+    ->ArgName("jobs")
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -12,9 +12,7 @@ namespace {
 constexpr double COEFFICIENT_UNIT = 100000000.0;  // the radial coefficient is stored x 1e8
 constexpr int NEWTON_STEPS = 3;
 
-int finiteResult(double x, double y) {
-    return std::isfinite(x) && std::isfinite(y) ? 0 : -1;
-}
+int finiteResult(double x, double y) { return std::isfinite(x) && std::isfinite(y) ? 0 : -1; }
 
 }  // namespace
 
@@ -149,10 +147,9 @@ void observedToIdealPoints(const double factors[4], const int32_t* xs, const int
     const double k = factors[2] / COEFFICIENT_UNIT;
     double inverse = 0.0;
     const bool scaleByInverse = exactInverse(factors[3], &inverse);
-    const PackedFactors f = {_mm_set1_pd(factors[0]), _mm_set1_pd(factors[1]), _mm_set1_pd(factors[3]),
-                             _mm_set1_pd(inverse),    _mm_set1_pd(k),          _mm_set1_pd(3.0 * k),
-                             _mm_set1_pd(1.0),        _mm_setzero_pd(),        scaleByInverse,
-                             k == 0.0};
+    const PackedFactors f = {
+        _mm_set1_pd(factors[0]), _mm_set1_pd(factors[1]), _mm_set1_pd(factors[3]), _mm_set1_pd(inverse), _mm_set1_pd(k),
+        _mm_set1_pd(3.0 * k),    _mm_set1_pd(1.0),        _mm_setzero_pd(),        scaleByInverse,       k == 0.0};
     constexpr int32_t WIDE = 4;  // vectors side by side
     for (; j + 2 * WIDE <= count; j += 2 * WIDE) convertVectors<WIDE>(f, xs + j, ys + j, ideal + 2 * j);
     for (; j + 2 <= count; j += 2) convertVectors<1>(f, xs + j, ys + j, ideal + 2 * j);

@@ -18,7 +18,6 @@ int observedToIdeal(const double factors[4], double ox, double oy, double* ix, d
 int idealPointInLensRange(const double factors[4], double ix, double iy);
 // observedToIdeal of the count pixel points (xs[j], ys[j]) into ideal[2j], ideal[2j + 1],
 // bit for bit, in vectors of two points where SSE2 is available; the results are not checked.
-void observedToIdealPoints(const double factors[4], const int32_t* xs, const int32_t* ys, int32_t count,
-                           double* ideal);
+void observedToIdealPoints(const double factors[4], const int32_t* xs, const int32_t* ys, int32_t count, double* ideal);
 
 }  // namespace zelk

@@ -14,7 +14,8 @@
 namespace zelk {
 
 TileGrid thresholdTiles(int32_t width, int32_t height) {
-    return TileGrid{(width - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE, (height - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE};
+    return TileGrid{(width - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE,
+                    (height - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE};
 }
 
 // The colour sum of pixels x ... x+n-1 of a row.
@@ -35,24 +36,22 @@ static int32_t colourSum(const unsigned char* row, int32_t x, int32_t n) {
 }
 
 // The columns of tile column c: 16, or fewer for the last.
-static int32_t tileWidth(int32_t width, int32_t c) {
-    return std::min(THRESHOLD_TILE, width - 2 - c * THRESHOLD_TILE);
-}
+static int32_t tileWidth(int32_t width, int32_t c) { return std::min(THRESHOLD_TILE, width - 2 - c * THRESHOLD_TILE); }
 
-bool isSampledRow(int32_t y) {
-    return (y - 1) % SAMPLED_ROW_STEP == 0;
-}
+bool isSampledRow(int32_t y) { return (y - 1) % SAMPLED_ROW_STEP == 0; }
 
 void addSampledRow(const FrameImage* frame, int32_t y, ThresholdTiles* tiles) {
     const TileGrid grid = thresholdTiles(frame->width, frame->height);
     int32_t* sums = tiles->mean + (y - 1) / THRESHOLD_TILE * grid.columns;
     const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
-    for (int32_t c = 0; c < grid.columns; ++c) sums[c] += colourSum(row, 1 + c * THRESHOLD_TILE, tileWidth(frame->width, c));
+    for (int32_t c = 0; c < grid.columns; ++c)
+        sums[c] += colourSum(row, 1 + c * THRESHOLD_TILE, tileWidth(frame->width, c));
 }
 
 void finishTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
     const TileGrid grid = thresholdTiles(frame->width, frame->height);
-    const int32_t rows = (std::min(THRESHOLD_TILE, frame->height - 2 - r * THRESHOLD_TILE) + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
+    const int32_t rows =
+        (std::min(THRESHOLD_TILE, frame->height - 2 - r * THRESHOLD_TILE) + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
     for (int32_t c = 0; c < grid.columns; ++c) tiles->mean[r * grid.columns + c] /= rows * tileWidth(frame->width, c);
 }
 

@@ -24,8 +24,8 @@ struct TileGrid {
 
 // The automatic threshold's working memory, tile by tile, row by row.
 struct ThresholdTiles {
-    int32_t mean[TILE_CAPACITY];     // the tile's mean colour sum (its sum while being measured)
-    uint16_t bound[TILE_CAPACITY];   // pixels summing below it are dark
+    int32_t mean[TILE_CAPACITY];    // the tile's mean colour sum (its sum while being measured)
+    uint16_t bound[TILE_CAPACITY];  // pixels summing below it are dark
     int32_t columnSum[TILE_COLUMN_CAPACITY];
 };
 

@@ -57,8 +57,8 @@ struct LineValue {
 // The first index in first ... last whose measure is the largest and above 0, with that
 // measure in *largest; -1 (and 0) when none is above 0.
 template <class Measure>
-static int32_t firstLargest(const int32_t* xs, const int32_t* ys, int32_t first, int32_t last,
-                            const Measure& measure, double* largest) {
+static int32_t firstLargest(const int32_t* xs, const int32_t* ys, int32_t first, int32_t last, const Measure& measure,
+                            double* largest) {
     int32_t best = -1;
     double bestValue = 0.0;
     int32_t i = first;
@@ -204,8 +204,8 @@ int traceContour(const Labelling* labelling, int32_t region, const RegionBounds*
 // them appends one if the whole split succeeds, so once the list plus the pending ones
 // would pass SPLIT_LIST_CAPACITY the split is bound to fail; failing at once keeps the
 // recursion shallow and the list in bounds.
-static int splitRecursive(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed,
-                          double threshold, int32_t* list, int32_t* count, int32_t pending) {
+static int splitRecursive(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed, double threshold,
+                          int32_t* list, int32_t* count, int32_t pending) {
     const int64_t a = int64_t(contourY[ed]) - contourY[st];
     const int64_t b = int64_t(contourX[st]) - contourX[ed];
     const int64_t c = int64_t(contourX[ed]) * contourY[st] - int64_t(contourY[ed]) * contourX[st];
@@ -220,25 +220,22 @@ static int splitRecursive(const int32_t* contourX, const int32_t* contourY, int3
     if (!(distance > threshold)) return 0;
 
     if (*count + pending + 1 > SPLIT_LIST_CAPACITY) return -1;
-    if (splitRecursive(contourX, contourY, st, farthest, threshold, list, count, pending + 1) < 0)
-        return -1;
+    if (splitRecursive(contourX, contourY, st, farthest, threshold, list, count, pending + 1) < 0) return -1;
     list[(*count)++] = farthest;
     return splitRecursive(contourX, contourY, farthest, ed, threshold, list, count, pending);
 }
 
-int splitSegment(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed,
-                 double threshold, int32_t* list, int32_t* count) {
+int splitSegment(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed, double threshold,
+                 int32_t* list, int32_t* count) {
     if (st < 0 || ed >= CONTOUR_CAPACITY || *count < 0 || *count > SPLIT_LIST_CAPACITY) return -1;
     return splitRecursive(contourX, contourY, st, ed, threshold, list, count, 0);
 }
 
 // Splits st ... ed and reports whether it found exactly one vertex, stored in *vertex.
-static bool splitsOnce(const SquareCandidate* slot, int32_t st, int32_t ed, double threshold,
-                       int32_t* vertex) {
+static bool splitsOnce(const SquareCandidate* slot, int32_t st, int32_t ed, double threshold, int32_t* vertex) {
     int32_t list[SPLIT_LIST_CAPACITY];
     int32_t count = 0;
-    if (splitSegment(slot->contourX, slot->contourY, st, ed, threshold, list, &count) < 0 || count != 1)
-        return false;
+    if (splitSegment(slot->contourX, slot->contourY, st, ed, threshold, list, &count) < 0 || count != 1) return false;
     *vertex = list[0];
     return true;
 }
@@ -264,14 +261,12 @@ int findVertices(int32_t area, SquareCandidate* slot, double factor) {
     } else if (firstCount > 1 && secondCount == 0) {
         // Entry 0 and f are neighbouring corners: the first half holds the other two.
         const int32_t m = f / 2;
-        if (!splitsOnce(slot, 0, m, threshold, &v[1]) || !splitsOnce(slot, m, f, threshold, &v[2]))
-            return -1;
+        if (!splitsOnce(slot, 0, m, threshold, &v[1]) || !splitsOnce(slot, m, f, threshold, &v[2])) return -1;
         v[3] = f;
     } else if (firstCount == 0 && secondCount > 1) {
         const int32_t m = (f + n - 1) / 2;
         v[1] = f;
-        if (!splitsOnce(slot, f, m, threshold, &v[2]) || !splitsOnce(slot, m, n - 1, threshold, &v[3]))
-            return -1;
+        if (!splitsOnce(slot, f, m, threshold, &v[2]) || !splitsOnce(slot, m, n - 1, threshold, &v[3])) return -1;
     } else {
         return -1;
     }

@@ -43,7 +43,7 @@ int traceContour(const Labelling* labelling, int32_t region, const RegionBounds*
 int findVertices(int32_t area, SquareCandidate* slot, double factor);
 // Appends the vertices between st and ed (farther than threshold from the chord) to list,
 // which holds SPLIT_LIST_CAPACITY entries. 0, or -1 when too many.
-int splitSegment(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed,
-                 double threshold, int32_t* list, int32_t* count);
+int splitSegment(const int32_t* contourX, const int32_t* contourY, int32_t st, int32_t ed, double threshold,
+                 int32_t* list, int32_t* count);
 
 }  // namespace zelk

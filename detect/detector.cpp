@@ -10,8 +10,8 @@ int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
     detector->markers.count = 0;
     detector->frameCount++;
     const bool automatic = detector->settings.autoThreshold;
-    const Labelling labelling = automatic ? labelFrameLocally(&detector->labels, frame, true)
-                                          : labelFrame(&detector->labels, frame, threshold);
+    const Labelling labelling =
+        automatic ? labelFrameLocally(&detector->labels, frame, true) : labelFrame(&detector->labels, frame, threshold);
     if (!labelling.image) return -1;
     extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
     buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates, &detector->sidePoints,

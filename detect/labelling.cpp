@@ -21,9 +21,7 @@
 namespace zelk {
 
 // The words that hold a width's pixels 1 ... width-2.
-static int32_t maskWords(int32_t width) {
-    return (width - 2 + 63) / 64;
-}
+static int32_t maskWords(int32_t width) { return (width - 2 + 63) / 64; }
 
 bool labelImageFits(int32_t width, int32_t height) {
     return width >= 1 && height >= 1 && int64_t(width) * height <= LABEL_IMAGE_CAPACITY;
@@ -89,10 +87,9 @@ static inline uint32_t markSixteen(LabelBuffers& b, const unsigned char* row, in
 // Whether every colour byte (not the fourth) of the sixteen pixels from x on is at least floor.
 static inline bool sixteenAtLeast(const unsigned char* row, int32_t x, __m128i floor) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
-    const __m128i smallest =
-        _mm_or_si128(_mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
-                                  _mm_min_epu8(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3))),
-                     _mm_set1_epi32(int32_t(0xFF000000u)));
+    const __m128i smallest = _mm_or_si128(_mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
+                                                       _mm_min_epu8(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3))),
+                                          _mm_set1_epi32(int32_t(0xFF000000u)));
     return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(smallest, floor), smallest)) == 0xFFFF;
 }
 
@@ -122,8 +119,8 @@ static inline bool brightSixteen(const unsigned char* row, int32_t x, int32_t bo
 // colour byte does are bright without summing or writing them, a test that costs about
 // what reading the bytes does. The row's last sixteen are done again from its
 // end rather than one by one; doing a pixel twice changes nothing.
-static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold,
-                           uint16_t bound, const LabelPixel* up, LabelPixel* cur) {
+static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold, uint16_t bound,
+                           const LabelPixel* up, LabelPixel* cur) {
 #if ZELK_SSE2
     if (width >= 18) {
         const __m128i lanes = _mm_set1_epi32(bound);
@@ -157,7 +154,8 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
         for (int32_t c = 0; c < full; ++c) {
             const __m128i lanes = _mm_set1_epi32(columnBound[c]);
             if (!brightSixteen(row, 1 + c * THRESHOLD_TILE, columnBound[c], lanes))
-                any |= markSixteen(b, row, 1 + c * THRESHOLD_TILE, SixteenBounds{{lanes, lanes, lanes, lanes}}, up, cur) != 0;
+                any |= markSixteen(b, row, 1 + c * THRESHOLD_TILE, SixteenBounds{{lanes, lanes, lanes, lanes}}, up,
+                                   cur) != 0;
         }
         if (full * THRESHOLD_TILE < width - 2) {
             // A narrower last column: its group is the row's last sixteen, which reach back
@@ -166,9 +164,11 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
             alignas(16) int32_t lane[16];
             for (int32_t k = 0; k < 16; ++k) lane[k] = columnBound[(x + k - 1) / THRESHOLD_TILE];
             SixteenBounds bounds;
-            for (int k = 0; k < 4; ++k) bounds.lanes[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lane + 4 * k));
+            for (int k = 0; k < 4; ++k)
+                bounds.lanes[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lane + 4 * k));
             const int32_t largest = std::max(columnBound[full - 1], columnBound[full]);
-            if (!brightSixteen(row, x, largest, _mm_set1_epi32(largest))) any |= markSixteen(b, row, x, bounds, up, cur) != 0;
+            if (!brightSixteen(row, x, largest, _mm_set1_epi32(largest)))
+                any |= markSixteen(b, row, x, bounds, up, cur) != 0;
         }
         return any;
     }
@@ -190,8 +190,10 @@ static void measureAhead(const FrameImage* frame, int32_t y, ThresholdTiles* til
             for (int32_t r = 0; r < std::min(3, grid.rows); ++r) measureTileRow(frame, r, tiles);
         else if (band + 2 < grid.rows)
             finishTileRow(frame, band + 2, tiles);
-        for (int32_t r = band == 0 ? 0 : band + 1; r <= std::min(band + 1, grid.rows - 1); ++r) boundTileRow(grid, r, tiles);
-        if (ahead < grid.rows) std::fill(tiles->mean + ahead * grid.columns, tiles->mean + (ahead + 1) * grid.columns, 0);
+        for (int32_t r = band == 0 ? 0 : band + 1; r <= std::min(band + 1, grid.rows - 1); ++r)
+            boundTileRow(grid, r, tiles);
+        if (ahead < grid.rows)
+            std::fill(tiles->mean + ahead * grid.columns, tiles->mean + (ahead + 1) * grid.columns, 0);
     }
     const int32_t sampled = y + 3 * THRESHOLD_TILE;
     if (ahead < grid.rows && sampled < frame->height - 1 && isSampledRow(sampled)) addSampledRow(frame, sampled, tiles);
@@ -248,9 +250,7 @@ static int32_t labelWithoutUp(int32_t* labelTable, int32_t upRight, int32_t upLe
 }
 
 // The index of a word's lowest set bit (the word is not 0).
-static int32_t lowestBit(uint64_t word) {
-    return __builtin_ctzll(word);
-}
+static int32_t lowestBit(uint64_t word) { return __builtin_ctzll(word); }
 
 // Finishes row y, whose dark pixels already hold the label above them: labels the pixels
 // below background from left to right, each seeing its left neighbour's final label, then
@@ -405,7 +405,8 @@ static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int t
         const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
         if (measure) measureAhead(frame, y, &b.tiles);
         if (local && (y - 1) % BOUND_ROWS == 0) rowBounds(b.tiles.bound, grid, y, b.columnBound);
-        if (local ? markDarkPixelsByColumn(b, row, width, up, cur) : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
+        if (local ? markDarkPixelsByColumn(b, row, width, up, cur)
+                  : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
             rawCount = labelRow(b, cur, up, width, y, rawCount, &first, &last);
             if (rawCount < 0) return result;
         }

@@ -17,10 +17,10 @@ constexpr int MARKER_LIST_CAPACITY = 30;
 
 struct MarkerRecord {
     int32_t pixelArea;
-    int32_t patternId;     // -1 when nothing matched
-    int32_t direction;     // stored orientation 0-3 that matched; -1 when nothing matched
+    int32_t patternId;  // -1 when nothing matched
+    int32_t direction;  // stored orientation 0-3 that matched; -1 when nothing matched
     double confidence;
-    double centre[2];      // region centroid, observed coordinates
+    double centre[2];        // region centroid, observed coordinates
     double edgeLines[4][3];  // side i: a x + b y + c = 0, ideal coordinates, (a, b) unit
     double corners[4][2];    // corner i joins side i-1 and side i, ideal coordinates
     int32_t carriedOver;     // 0 when found in this frame; else the frames since, for a copy the history carried over

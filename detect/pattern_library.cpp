@@ -176,8 +176,8 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
                                           _mm_and_pd(_mm_cmpgt_pd(fy, low), _mm_cmplt_pd(fy, bottom)));
         const int mask = _mm_movemask_pd(inside);
         const __m128i px = _mm_cvttpd_epi32(fx), py = _mm_cvttpd_epi32(fy);
-        const size_t first = static_cast<size_t>(_mm_cvtsi128_si32(py)) * stride +
-                             static_cast<size_t>(_mm_cvtsi128_si32(px)) * 4;
+        const size_t first =
+            static_cast<size_t>(_mm_cvtsi128_si32(py)) * stride + static_cast<size_t>(_mm_cvtsi128_si32(px)) * 4;
         const size_t second = static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(py, 4))) * stride +
                               static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(px, 4))) * 4;
         pixels[i] = mask & 1 ? frame + first : BLANK_PIXEL;
@@ -194,7 +194,8 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
         const double fx = (row.columnX[i] + row.rowX + row.h02) / d[i];
         const double fy = (row.columnY[i] + row.rowY + row.h12) / d[i];
         pixels[i] = fx > -1.0 && fx < width && fy > -1.0 && fy < height
-                        ? frame + static_cast<size_t>(static_cast<int>(fy)) * stride + static_cast<size_t>(static_cast<int>(fx)) * 4
+                        ? frame + static_cast<size_t>(static_cast<int>(fy)) * stride +
+                              static_cast<size_t>(static_cast<int>(fx)) * 4
                         : BLANK_PIXEL;
     }
 #endif
@@ -267,7 +268,8 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
     }
     // Skipped samples still count in the divisor.
     for (int n = 0; n < PATTERN_SIZE * PATTERN_SIZE; n++)
-        for (int byte = 0; byte < 3; byte++) image->value[n * 3 + byte] = static_cast<unsigned char>(sums[n][byte] >> shift);
+        for (int byte = 0; byte < 3; byte++)
+            image->value[n * 3 + byte] = static_cast<unsigned char>(sums[n][byte] >> shift);
     return 0;
 }
 
@@ -276,8 +278,8 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
 static void slotCorrelations(const PatternLibrary* library, const int16_t* smallInput, int slot,
                              double correlations[PATTERN_ORIENTATIONS]) {
     const auto& smallTemplates = library->smallTemplates;
-    const int16_t* small[PATTERN_ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1], smallTemplates[slot][2],
-                                          smallTemplates[slot][3]};
+    const int16_t* small[PATTERN_ORIENTATIONS] = {smallTemplates[slot][0], smallTemplates[slot][1],
+                                                  smallTemplates[slot][2], smallTemplates[slot][3]};
     int32_t dots[PATTERN_ORIENTATIONS] = {0, 0, 0, 0};
     for (int n = 0; n < PATTERN_VALUES; n++)
         for (int o = 0; o < PATTERN_ORIENTATIONS; o++) dots[o] += int32_t(smallInput[n]) * small[o][n];
@@ -331,8 +333,8 @@ int matchPattern(const PatternLibrary* library, const PatternImage* image, int32
 }
 
 int identifyCandidate(const PatternLibrary* library, const FrameImage* frame, const int32_t* contourX,
-                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId,
-                      int32_t* direction, double* confidence) {
+                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId, int32_t* direction,
+                      double* confidence) {
     PatternImage image;
     if (extractPatternImage(frame, contourX, contourY, vertexIndex, &image) < 0) {
         *patternId = -1;

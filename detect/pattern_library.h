@@ -50,8 +50,8 @@ int loadPattern(PatternLibrary* library, const char* path);
 int freePattern(PatternLibrary* library, int id);
 // Unwarps the candidate's inside and matches it. Always returns 0 and writes all outputs.
 int identifyCandidate(const PatternLibrary* library, const FrameImage* frame, const int32_t* contourX,
-                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId,
-                      int32_t* direction, double* confidence);
+                      const int32_t* contourY, const int32_t vertexIndex[5], int32_t* patternId, int32_t* direction,
+                      double* confidence);
 // Samples the inside through the raw corner points into image. 0, or -1 (image unwritten).
 int extractPatternImage(const FrameImage* frame, const int32_t* contourX, const int32_t* contourY,
                         const int32_t vertexIndex[5], PatternImage* image);
@@ -61,7 +61,7 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
 // Projective transform (h22 = 1) taking the 4 plane points onto the 4 image points. 0 or -1.
 int computePerspective(const double plane[4][2], const double image[4][2], double h[3][3]);
 // Best correlation over the slots in use and their orientations. 0, or -1 for a uniform image.
-int matchPattern(const PatternLibrary* library, const PatternImage* image, int32_t* patternId,
-                 int32_t* direction, double* confidence);
+int matchPattern(const PatternLibrary* library, const PatternImage* image, int32_t* patternId, int32_t* direction,
+                 double* confidence);
 
 }  // namespace zelk

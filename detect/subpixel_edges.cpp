@@ -119,8 +119,7 @@ int refineSide(const FrameImage& frame, const double distortion[4], const double
 
 }  // namespace
 
-int refineEdgeLines(const FrameImage* image, const double distortion[4], double edgeLines[4][3],
-                    double corners[4][2]) {
+int refineEdgeLines(const FrameImage* image, const double distortion[4], double edgeLines[4][3], double corners[4][2]) {
     if (!image || !image->pixels || !distortion || image->width < 2 || image->height < 2 ||
         image->stride / 4 < image->width)
         return -1;

@@ -18,7 +18,6 @@ constexpr int EDGE_SAMPLES = 16;
 // -1 with both untouched: a side with too few readable places (outside the frame, no
 // contrast), non-finite input, a frame smaller than 2 x 2 or with rows shorter than its
 // width, or neighbouring lines that do not meet.
-int refineEdgeLines(const FrameImage* frame, const double distortion[4], double edgeLines[4][3],
-                    double corners[4][2]);
+int refineEdgeLines(const FrameImage* frame, const double distortion[4], double edgeLines[4][3], double corners[4][2]);
 
 }  // namespace zelk

@@ -25,8 +25,8 @@ const char* writeScratchFile(const char* name, const uint8_t* data, size_t size)
     if (found == scratchPaths.end()) {
         if (scratchPaths.empty()) std::atexit(removeScratchFiles);
         const char* folder = std::getenv("TMPDIR");
-        const std::string path = std::string(folder && *folder ? folder : "/tmp") + "/zelk-fuzz-" +
-                                 std::to_string(getpid()) + "-" + name;
+        const std::string path =
+            std::string(folder && *folder ? folder : "/tmp") + "/zelk-fuzz-" + std::to_string(getpid()) + "-" + name;
         found = scratchPaths.emplace(name, path).first;
     }
     std::FILE* file = std::fopen(found->second.c_str(), "wb");

@@ -59,8 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!source) return 0;
     std::vector<unsigned char> frame(size_t(source->width) * source->height * 4);
     source->read(frame.data());
-    for (int i = 0; i < 1000 && source->skip() == video::Read::FRAME; ++i) {
-    }
+    for (int i = 0; i < 1000 && source->skip() == video::Read::FRAME; ++i) {}
     source->read(frame.data());
     return 0;
 }

@@ -34,9 +34,7 @@ bool usableVector(const DenseVector* v) {
 }
 
 // Row i of a block with the given stride; the offset is formed in pointer width.
-double* rowOf(double* a, int i, int stride) {
-    return a + static_cast<ptrdiff_t>(i) * stride;
-}
+double* rowOf(double* a, int i, int stride) { return a + static_cast<ptrdiff_t>(i) * stride; }
 
 void swapValues(double* x, double* y) {
     const double t = *x;
@@ -89,8 +87,8 @@ DenseMatrix* cloneMatrix(const DenseMatrix* source) {
 }
 
 int copyMatrixInto(DenseMatrix* destination, const DenseMatrix* source) {
-    if (!usableMatrix(destination) || !usableMatrix(source) ||
-        destination->rows != source->rows || destination->cols != source->cols) {
+    if (!usableMatrix(destination) || !usableMatrix(source) || destination->rows != source->rows ||
+        destination->cols != source->cols) {
         return -1;
     }
     const int64_t count = static_cast<int64_t>(source->rows) * source->cols;

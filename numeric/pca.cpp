@@ -13,18 +13,12 @@ constexpr double CONVERGENCE_FACTOR = 1e-6;  // off-diagonal size, relative to i
 constexpr int MAX_SWEEPS = 100;              // QR sweeps per eigenvalue before accepting it as is
 constexpr double TINY = 1e-16;               // rotation cut-off and smallest eigenvalue kept
 
-double* rowOf(const DenseMatrix* m, int32_t i) {
-    return m->data + static_cast<int64_t>(i) * m->cols;
-}
+double* rowOf(const DenseMatrix* m, int32_t i) { return m->data + static_cast<int64_t>(i) * m->cols; }
 
 // A vector view on length consecutive doubles; owns nothing.
-DenseVector viewOf(double* data, int32_t length) {
-    return DenseVector{data, length};
-}
+DenseVector viewOf(double* data, int32_t length) { return DenseVector{data, length}; }
 
-bool isSquare(const DenseMatrix* m) {
-    return m != nullptr && m->data != nullptr && m->rows == m->cols;
-}
+bool isSquare(const DenseMatrix* m) { return m != nullptr && m->data != nullptr && m->rows == m->cols; }
 
 bool hasLength(const DenseVector* v, int32_t length) {
     return v != nullptr && v->data != nullptr && v->length == length;
@@ -321,8 +315,8 @@ int symmetricEigen(DenseMatrix* a, DenseVector* d) {
 }
 
 int tridiagonalize(DenseMatrix* a, DenseVector* d, DenseVector* e) {
-    if (!isSquare(a) || a->rows < 1 || !hasLength(d, a->rows) || e == nullptr ||
-        e->length != a->rows - 1 || (e->length > 0 && e->data == nullptr)) {
+    if (!isSquare(a) || a->rows < 1 || !hasLength(d, a->rows) || e == nullptr || e->length != a->rows - 1 ||
+        (e->length > 0 && e->data == nullptr)) {
         return -1;
     }
     const int32_t n = a->rows;

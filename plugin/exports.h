@@ -53,12 +53,11 @@ struct ZelkMarkerInfo {
 };
 
 // The names of the extensions, for export-table checks.
-#define ZELK_EXTENSION_EXPORTS                                                                                    \
-    "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose", "Zelk_getLastPose", \
-        "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setPrecise", "Zelk_setSmoothing", "Zelk_getReprojectionError", \
-        "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", "Zelk_getMarkerEvent",             \
-        "Zelk_getFieldOfView", "Zelk_getCaptureState", \
-        "Zelk_setAutoThreshold"
+#define ZELK_EXTENSION_EXPORTS                                                                               \
+    "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose",          \
+        "Zelk_getLastPose", "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setPrecise", "Zelk_setSmoothing",   \
+        "Zelk_getReprojectionError", "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", \
+        "Zelk_getMarkerEvent", "Zelk_getFieldOfView", "Zelk_getCaptureState", "Zelk_setAutoThreshold"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);

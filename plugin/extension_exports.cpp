@@ -71,7 +71,7 @@ ZELK_API int32_t Zelk_getCamera(double projection[12], double distortion[4]) {
 
 ZELK_API int32_t Zelk_resetHistory(void) {
     Detector& detector = pluginState()->detector;
-    detector.history.count = 0;  // a history of no entries is empty
+    detector.history.count = 0;             // a history of no entries is empty
     resetPoseTracks(&detector.poseTracks);  // nor does a pose carry over as the previous one
     return 0;
 }

@@ -30,8 +30,7 @@ ZELK_API int32_t A6_DLLAPI(HostInterface* record) {
     for (const char* name : HOST_FUNCTION_NAMES) {
         void* function = lookup(name);
         if (std::strcmp(name, "_chr") == 0) chrFunction = reinterpret_cast<HostChrFunction>(function);
-        if (std::strcmp(name, "ang_rotate") == 0)
-            angRotateFunction = reinterpret_cast<HostAngRotateFunction>(function);
+        if (std::strcmp(name, "ang_rotate") == 0) angRotateFunction = reinterpret_cast<HostAngRotateFunction>(function);
     }
     return 630;
 }

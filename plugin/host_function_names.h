@@ -8,6 +8,8 @@ namespace zelk {
 
 constexpr int HOST_LOOKUP_COUNT = 409;
 
+// A table, packed by hand.
+// clang-format off
 inline const char* const HOST_FUNCTION_NAMES[HOST_LOOKUP_COUNT] = {
     "_chr", "_str", "_vec", "absv", "accelerate", "acosv", "add_buffer", "add_folder",
     "add_new", "add_resource", "add_struct", "ang", "ang_add", "ang_diff", "ang_for_axis",
@@ -83,5 +85,6 @@ inline const char* const HOST_FUNCTION_NAMES[HOST_LOOKUP_COUNT] = {
     "engine_gettaskinfo", "engine_callname4", "engine_callscript4", "engine_debugposition",
     "engine_debugbreakpoint", "engine_debugstep",
 };
+// clang-format on
 
 }  // namespace zelk

@@ -51,8 +51,6 @@ inline HostFixed hostFixedFromDouble(double value) {
     return static_cast<HostFixed>(scaled);
 }
 // An integer shifted left by 10 bits (done on the unsigned pattern: defined for negatives).
-inline HostFixed hostFixedFromInt(int32_t value) {
-    return static_cast<HostFixed>(static_cast<uint32_t>(value) << 10);
-}
+inline HostFixed hostFixedFromInt(int32_t value) { return static_cast<HostFixed>(static_cast<uint32_t>(value) << 10); }
 
 }  // namespace zelk

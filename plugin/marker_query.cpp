@@ -148,11 +148,10 @@ int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle*
     double pose[3][4];
     Detector& detector = state->detector;
     const double width = patternWidth(marker->patternId);
-    const double fitError =
-        track ? trackedMarkerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
-                                  detector.frameCount, centre, width, pose)
-              : markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker, detector.frameCount,
-                           centre, width, pose);
+    const double fitError = track ? trackedMarkerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera,
+                                                      marker, detector.frameCount, centre, width, pose)
+                                  : markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
+                                               detector.frameCount, centre, width, pose);
     if (fitError < 0) return notFound;
     if (invert && invertPose(pose, pose) != 0) return notFound;
     poseToHostRecords(pose, position, angles);

@@ -21,8 +21,7 @@ static int normalize(double v[3]) {
     return 0;
 }
 
-int axisFromOppositeSides(const double line1[3], const double line2[3], const double P[3][4],
-                          double axisOut[3]) {
+int axisFromOppositeSides(const double line1[3], const double line2[3], const double P[3][4], double axisOut[3]) {
     const double w1 = line1[0] * line2[1] - line2[0] * line1[1];
     const double w2 = line1[1] * line2[2] - line2[1] * line1[2];
     const double w3 = line1[2] * line2[0] - line2[2] * line1[0];
@@ -131,9 +130,7 @@ static int turnInPlane(const double u[3], const double n[3], double cb, double p
     return 0;
 }
 
-static double dot(const double a[3], const double b[3]) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
+static double dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 int orthogonalizeAxes(double axes[6]) {
     const double* u = axes;

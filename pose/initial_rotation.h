@@ -19,8 +19,7 @@ int patternCornerIndex(int32_t direction, int j);
 // The marker's rotation into rotationOut (written only on success). 0 or -1.
 int computeInitialRotation(const MarkerRecord* marker, const double P[3][4], double rotationOut[3][3]);
 // The unit 3-D direction shared by two image lines (a, b, c); -1 when they give none.
-int axisFromOppositeSides(const double line1[3], const double line2[3], const double P[3][4],
-                          double axisOut[3]);
+int axisFromOppositeSides(const double line1[3], const double line2[3], const double P[3][4], double axisOut[3]);
 // Negates axis unless its projection runs from fromCorner towards toCorner. 0 or -1 (unchanged).
 int orientAxis(double axis[3], const double fromCorner[2], const double toCorner[2], const double P[3][4]);
 // Turns the x axis axes[0-2] and the y axis axes[3-5] in their plane until perpendicular.

@@ -90,8 +90,9 @@ int rotationsFromJacobian(double p, double q, const double J[2][2], double R[2][
     if (h01 < 0) b[1] = -b[1];
     const double c[3] = {top[1][0] * b[1] - b[0] * top[1][1], b[0] * top[0][1] - top[0][0] * b[1],
                          top[0][0] * top[1][1] - top[1][0] * top[0][1]};
-    const double candidates[2][3][3] = {{{top[0][0], top[0][1], c[0]}, {top[1][0], top[1][1], c[1]}, {b[0], b[1], c[2]}},
-                                        {{top[0][0], top[0][1], -c[0]}, {top[1][0], top[1][1], -c[1]}, {-b[0], -b[1], c[2]}}};
+    const double candidates[2][3][3] = {
+        {{top[0][0], top[0][1], c[0]}, {top[1][0], top[1][1], c[1]}, {b[0], b[1], c[2]}},
+        {{top[0][0], top[0][1], -c[0]}, {top[1][0], top[1][1], -c[1]}, {-b[0], -b[1], c[2]}}};
     for (int s = 0; s < 2; s++)
         for (int r = 0; r < 3; r++)
             for (int col = 0; col < 3; col++) {
@@ -143,7 +144,8 @@ int planarPoseCandidates(const double (*modelPoints)[2], const double (*imagePoi
     double plane[PLANAR_MAX_POINTS][2], scaled[PLANAR_MAX_POINTS][2], normalised[PLANAR_MAX_POINTS][2];
     for (int i = 0; i < n; i++) {
         double ray[3];
-        for (int r = 0; r < 3; r++) ray[r] = inverse[r][0] * imagePoints[i][0] + inverse[r][1] * imagePoints[i][1] + inverse[r][2];
+        for (int r = 0; r < 3; r++)
+            ray[r] = inverse[r][0] * imagePoints[i][0] + inverse[r][1] * imagePoints[i][1] + inverse[r][2];
         if (!(ray[2] != 0) || !std::isfinite(ray[0] / ray[2]) || !std::isfinite(ray[1] / ray[2])) return -1;
         normalised[i][0] = ray[0] / ray[2];
         normalised[i][1] = ray[1] / ray[2];

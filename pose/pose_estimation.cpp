@@ -10,8 +10,8 @@ namespace zelk {
 constexpr int REFINE_CYCLES = 5;
 constexpr double GOOD_FIT_ERROR = 1.0;
 
-double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2],
-                         int n, double poseOut[3][4], const double P[3][4]) {
+double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2], int n,
+                         double poseOut[3][4], const double P[3][4]) {
     if (n < 1 || n > POSE_MAX_POINTS) return -1.0;
     double maxX = -1e10, maxY = -1e10, minX = 1e10, minY = 1e10;
     for (int i = 0; i < n; i++) {
@@ -52,8 +52,8 @@ static int markerCorrespondences(const MarkerRecord* marker, const double centre
     return 0;
 }
 
-double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
-                          double width, double pose[3][4]) {
+double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width,
+                          double pose[3][4]) {
     if (!marker || !camera || !centre || !pose) return -1.0;
     double rotation[3][3];
     if (computeInitialRotation(marker, camera->projection, rotation) != 0) return -1.0;
@@ -72,8 +72,8 @@ double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera
     return error;
 }
 
-double estimatePrecisePose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2],
-                           double width, const double (*previous)[4], double pose[3][4]) {
+double estimatePrecisePose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width,
+                           const double (*previous)[4], double pose[3][4]) {
     if (!marker || !camera || !centre || !pose) return -1.0;
     double model[4][2], image[4][2];
     if (markerCorrespondences(marker, centre, width, camera->distortion, model, image) != 0) return -1.0;

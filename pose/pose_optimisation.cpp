@@ -48,8 +48,12 @@ double residuals(const double (*model)[2], const double (*image)[2], int n, cons
         }
         for (int k = 0; k < 2; k++) {
             const double* g = dX[k];
-            const double row[6] = {g[2] * turned[1] - g[1] * turned[2], g[0] * turned[2] - g[2] * turned[0],
-                                   g[1] * turned[0] - g[0] * turned[1], g[0], g[1], g[2]};
+            const double row[6] = {g[2] * turned[1] - g[1] * turned[2],
+                                   g[0] * turned[2] - g[2] * turned[0],
+                                   g[1] * turned[0] - g[0] * turned[1],
+                                   g[0],
+                                   g[1],
+                                   g[2]};
             for (int a = 0; a < 6; a++) {
                 gradient[a] += row[a] * e[k];
                 for (int b = 0; b < 6; b++) normal[6 * a + b] += row[a] * row[b];
@@ -92,8 +96,7 @@ bool finitePose(const double pose[3][4]) {
 
 double optimisePose(const double (*modelPoints)[2], const double (*imagePoints)[2], int n, const double P[3][4],
                     double pose[3][4]) {
-    if (!modelPoints || !imagePoints || !P || !pose || n < 1 || n > PLANAR_MAX_POINTS || !finitePose(pose))
-        return -1.0;
+    if (!modelPoints || !imagePoints || !P || !pose || n < 1 || n > PLANAR_MAX_POINTS || !finitePose(pose)) return -1.0;
     double current[3][4];
     for (int r = 0; r < 3; r++)
         for (int c = 0; c < 4; c++) current[r][c] = pose[r][c];

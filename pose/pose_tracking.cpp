@@ -28,7 +28,7 @@ double estimate(const PoseSettings* settings, const CameraParams* camera, const 
 
 double markerPose(const PoseTracks* tracks, const PoseSettings* settings, const CameraParams* camera,
                   const MarkerRecord* marker, int64_t frame, const double centre[2], double width, double pose[3][4]) {
-    const double (*previous)[4] =
+    const double(*previous)[4] =
         tracks && trackable(marker) ? nearPose(tracks->byPattern[marker->patternId], frame) : nullptr;
     return estimate(settings, camera, marker, previous, centre, width, pose);
 }
@@ -46,8 +46,8 @@ double trackedMarkerPose(PoseTracks* tracks, const PoseSettings* settings, const
         if (!track.continued) resetPoseFilter(&track.filterBefore);
     }
     double estimated[3][4];
-    const double error = estimate(settings, camera, marker, track.continued ? track.previous : nullptr, centre,
-                                  width, estimated);
+    const double error =
+        estimate(settings, camera, marker, track.continued ? track.previous : nullptr, centre, width, estimated);
     if (error < 0) return error;
     track.frame = frame;
     std::memcpy(track.pose, estimated, sizeof track.pose);

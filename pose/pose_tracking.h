@@ -22,9 +22,9 @@ struct PoseSettings {
 };
 
 struct PoseTrack {
-    int64_t frame;          // the frame of `pose`; 0 for none (frames count from 1)
-    double pose[3][4];      // the newest pose, before smoothing
-    bool continued;         // frame - 1 had a pose too: `previous` is that pose
+    int64_t frame;      // the frame of `pose`; 0 for none (frames count from 1)
+    double pose[3][4];  // the newest pose, before smoothing
+    bool continued;     // frame - 1 had a pose too: `previous` is that pose
     double previous[3][4];
     PoseFilter filter, filterBefore;  // after and before the newest frame's pose
 };

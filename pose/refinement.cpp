@@ -32,10 +32,22 @@ void anglesToMatrix(double a, double b, double c, double rotationOut[3][3]) {
 
 // The angle of a (cosine, sine) pair after pulling the pair back into range.
 static double pairAngle(double x, double y) {
-    if (x > 1) { x = 1; y = 0; }
-    if (x < -1) { x = -1; y = 0; }
-    if (y > 1) { y = 1; x = 0; }
-    if (y < -1) { y = -1; x = 0; }
+    if (x > 1) {
+        x = 1;
+        y = 0;
+    }
+    if (x < -1) {
+        x = -1;
+        y = 0;
+    }
+    if (y > 1) {
+        y = 1;
+        x = 0;
+    }
+    if (y < -1) {
+        y = -1;
+        x = 0;
+    }
     const double angle = std::acos(x);
     return y < 0 ? -angle : angle;
 }

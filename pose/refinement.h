@@ -19,8 +19,8 @@ void matrixToAngles(const double rotation[3][3], double* a, double* b, double* c
 void composeProjection(double a, double b, double c, const double translation[3], const double P[3][4],
                        double projectionOut[3][4]);
 // Least-squares translation for a fixed rotation. 0, or -1 (nothing written).
-int solveTranslation(const double rotation[3][3], const double (*modelPoints)[3], const double (*fitPoints)[2],
-                     int n, const double P[3][4], double translationOut[3]);
+int solveTranslation(const double rotation[3][3], const double (*modelPoints)[3], const double (*fitPoints)[2], int n,
+                     const double P[3][4], double translationOut[3]);
 // Improves rotation in place for a fixed translation; returns the mean squared reprojection error.
 double searchRotationAngles(double rotation[3][3], const double translation[3], const double P[3][4],
                             const double (*modelPoints)[3], const double (*fitPoints)[2], int n);

@@ -28,8 +28,7 @@ std::string afterPrefix(const std::string& text, const std::string& prefix) {
 // "a, b or c"
 std::string listed(const std::vector<std::string>& names) {
     std::string text;
-    for (size_t i = 0; i < names.size(); ++i)
-        text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    for (size_t i = 0; i < names.size(); ++i) text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
     return text;
 }
 

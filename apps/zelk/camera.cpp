@@ -111,7 +111,8 @@ DistortionFit fitDistortion(const cv::Mat& matrix, const cv::Mat& coefficients, 
     constexpr int STEPS = 32;
     std::vector<cv::Point2d> grid;
     for (int j = 0; j <= STEPS; ++j)
-        for (int i = 0; i <= STEPS; ++i) grid.emplace_back((width - 1) * i / double(STEPS), (height - 1) * j / double(STEPS));
+        for (int i = 0; i <= STEPS; ++i)
+            grid.emplace_back((width - 1) * i / double(STEPS), (height - 1) * j / double(STEPS));
     std::vector<cv::Point2d> normalised;
     cv::undistortPoints(grid, normalised, matrix, coefficients, cv::noArray(), cv::noArray(),
                         cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-12));
@@ -165,12 +166,12 @@ void writeFromOpenCv(const cv::Mat& matrix, const cv::Mat& coefficients, int wid
     const DistortionFit fit = fitDistortion(matrix, coefficients, width, height);
     std::copy(fit.factors, fit.factors + 4, record.distortion);
 
-    static const char* const NAMES[] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
+    static const char* const NAMES[] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5",
+                                        "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
     std::cout << "OpenCV's distortion:";
     for (int i = 0; i < terms; ++i) std::cout << " " << NAMES[i] << " " << coefficients.at<double>(i);
-    std::cout << "\nmapped onto one radial term about the principal point (" << fit.factors[0] << ", "
-              << fit.factors[1] << "): coefficient " << fit.factors[2] << " (x 1e-8 per squared pixel), scale "
-              << fit.factors[3] << "\n"
+    std::cout << "\nmapped onto one radial term about the principal point (" << fit.factors[0] << ", " << fit.factors[1]
+              << "): coefficient " << fit.factors[2] << " (x 1e-8 per squared pixel), scale " << fit.factors[3] << "\n"
               << cv::format("the two models differ over the %d x %d image by %.3f px RMS, %.3f px at most\n", width,
                             height, fit.rms, fit.largest);
     if (fit.largest > 1.0)
@@ -200,8 +201,7 @@ void importCalibration(const ImportOptions& options) {
     if (!options.size.empty() && !parseSize(options.size, &width, &height))
         fail("--size takes WIDTHxHEIGHT, e.g. 640x480, not " + options.size);
     if (width <= 0 || height <= 0) fail(options.input + " has no image_width and image_height: give --size");
-    if (matrix.empty() || matrix.rows != 3 || matrix.cols != 3)
-        fail(options.input + " has no 3 x 3 camera_matrix");
+    if (matrix.empty() || matrix.rows != 3 || matrix.cols != 3) fail(options.input + " has no 3 x 3 camera_matrix");
     matrix.convertTo(matrix, CV_64F);
     const cv::Matx33d k = matrix;
     if (!(k(0, 0) > 0) || !(k(1, 1) > 0) || k(1, 0) != 0 || k(2, 0) != 0 || k(2, 1) != 0 || k(2, 2) != 1 ||
@@ -260,9 +260,9 @@ void calibrate(const CalibrateOptions& options) {
         fail("the board was found in " + std::to_string(imagePoints.size()) + " images; at least 3 are needed");
     cv::Mat matrix, coefficients;
     std::vector<cv::Mat> rotations, translations;
-    const double rms = cv::calibrateCamera(objectPoints, imagePoints, size, matrix, coefficients, rotations,
-                                           translations,
-                                           cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3);
+    const double rms =
+        cv::calibrateCamera(objectPoints, imagePoints, size, matrix, coefficients, rotations, translations,
+                            cv::CALIB_ZERO_TANGENT_DIST | cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3);
     std::cout << cv::format("calibrated from %zu of %zu images: reprojection error %.3f px RMS\n", imagePoints.size(),
                             options.images.size(), rms);
     if (!options.yaml.empty()) {
@@ -273,7 +273,6 @@ void calibrate(const CalibrateOptions& options) {
     }
     writeFromOpenCv(matrix, coefficients, size.width, size.height, options.output);
 }
-
 
 }  // namespace
 
@@ -293,8 +292,9 @@ void addCameraCommand(CLI::App& app) {
     write->add_option("--cy", options->cy, "principal point y (default: the image centre)");
     auto* radial = write->add_option("--radial", options->radial,
                                      "radial coefficient x 1e8 about the principal point (default 0: none)");
-    write->add_option("--distortion", options->distortion,
-                      "all four distortion factors: centre x, centre y, radial coefficient x 1e8, scale")
+    write
+        ->add_option("--distortion", options->distortion,
+                     "all four distortion factors: centre x, centre y, radial coefficient x 1e8, scale")
         ->expected(4)
         ->excludes(radial);
     write->callback([options] {
@@ -302,14 +302,15 @@ void addCameraCommand(CLI::App& app) {
         writeCamera(*options);
     });
 
-    auto* import = command->add_subcommand("import", "convert an OpenCV calibration (YAML or XML) to a camera file");
+    auto* importing = command->add_subcommand("import", "convert an OpenCV calibration (YAML or XML) to a camera file");
     auto imported = std::make_shared<ImportOptions>();
-    import->add_option("calibration", imported->input,
-                       "the calibration: camera_matrix, distortion_coefficients, image_width, image_height")
+    importing
+        ->add_option("calibration", imported->input,
+                     "the calibration: camera_matrix, distortion_coefficients, image_width, image_height")
         ->required();
-    import->add_option("-o,--output", imported->output, "the camera file to write")->required();
-    import->add_option("--size", imported->size, "image size as WIDTHxHEIGHT, when the calibration lacks it");
-    import->callback([imported] { importCalibration(*imported); });
+    importing->add_option("-o,--output", imported->output, "the camera file to write")->required();
+    importing->add_option("--size", imported->size, "image size as WIDTHxHEIGHT, when the calibration lacks it");
+    importing->callback([imported] { importCalibration(*imported); });
 
     auto* calibration = command->add_subcommand("calibrate", "calibrate a camera from chessboard images");
     auto calibrated = std::make_shared<CalibrateOptions>();

@@ -51,7 +51,8 @@ void listCameras() {
         const cv::Size size = deliveredSize(capture);
         const double fps = capture.get(cv::CAP_PROP_FPS);
         std::string also;
-        for (const cv::Size common : {cv::Size(320, 240), cv::Size(640, 480), cv::Size(1280, 720), cv::Size(1920, 1080)}) {
+        for (const cv::Size common :
+             {cv::Size(320, 240), cv::Size(640, 480), cv::Size(1280, 720), cv::Size(1920, 1080)}) {
             if (common == size) continue;
             capture.set(cv::CAP_PROP_FRAME_WIDTH, common.width);
             capture.set(cv::CAP_PROP_FRAME_HEIGHT, common.height);

@@ -21,16 +21,26 @@ struct Family {
 };
 
 const Family FAMILIES[] = {
-    {"tag16h5", cv::aruco::DICT_APRILTAG_16h5, true},   {"tag25h9", cv::aruco::DICT_APRILTAG_25h9, true},
-    {"tag36h10", cv::aruco::DICT_APRILTAG_36h10, true}, {"tag36h11", cv::aruco::DICT_APRILTAG_36h11, true},
-    {"4x4_50", cv::aruco::DICT_4X4_50, false},          {"4x4_100", cv::aruco::DICT_4X4_100, false},
-    {"4x4_250", cv::aruco::DICT_4X4_250, false},        {"4x4_1000", cv::aruco::DICT_4X4_1000, false},
-    {"5x5_50", cv::aruco::DICT_5X5_50, false},          {"5x5_100", cv::aruco::DICT_5X5_100, false},
-    {"5x5_250", cv::aruco::DICT_5X5_250, false},        {"5x5_1000", cv::aruco::DICT_5X5_1000, false},
-    {"6x6_50", cv::aruco::DICT_6X6_50, false},          {"6x6_100", cv::aruco::DICT_6X6_100, false},
-    {"6x6_250", cv::aruco::DICT_6X6_250, false},        {"6x6_1000", cv::aruco::DICT_6X6_1000, false},
-    {"7x7_50", cv::aruco::DICT_7X7_50, false},          {"7x7_100", cv::aruco::DICT_7X7_100, false},
-    {"7x7_250", cv::aruco::DICT_7X7_250, false},        {"7x7_1000", cv::aruco::DICT_7X7_1000, false},
+    {"tag16h5", cv::aruco::DICT_APRILTAG_16h5, true},
+    {"tag25h9", cv::aruco::DICT_APRILTAG_25h9, true},
+    {"tag36h10", cv::aruco::DICT_APRILTAG_36h10, true},
+    {"tag36h11", cv::aruco::DICT_APRILTAG_36h11, true},
+    {"4x4_50", cv::aruco::DICT_4X4_50, false},
+    {"4x4_100", cv::aruco::DICT_4X4_100, false},
+    {"4x4_250", cv::aruco::DICT_4X4_250, false},
+    {"4x4_1000", cv::aruco::DICT_4X4_1000, false},
+    {"5x5_50", cv::aruco::DICT_5X5_50, false},
+    {"5x5_100", cv::aruco::DICT_5X5_100, false},
+    {"5x5_250", cv::aruco::DICT_5X5_250, false},
+    {"5x5_1000", cv::aruco::DICT_5X5_1000, false},
+    {"6x6_50", cv::aruco::DICT_6X6_50, false},
+    {"6x6_100", cv::aruco::DICT_6X6_100, false},
+    {"6x6_250", cv::aruco::DICT_6X6_250, false},
+    {"6x6_1000", cv::aruco::DICT_6X6_1000, false},
+    {"7x7_50", cv::aruco::DICT_7X7_50, false},
+    {"7x7_100", cv::aruco::DICT_7X7_100, false},
+    {"7x7_250", cv::aruco::DICT_7X7_250, false},
+    {"7x7_1000", cv::aruco::DICT_7X7_1000, false},
     {"aruco_original", cv::aruco::DICT_ARUCO_ORIGINAL, false},
 };
 
@@ -67,8 +77,8 @@ cv::Mat familyCells(const std::string& name, int id) {
     const cv::Ptr<cv::aruco::Dictionary> dictionary = cv::aruco::getPredefinedDictionary(family->dictionary);
     const int count = dictionary->bytesList.rows;
     if (id < 0 || id >= count)
-        fail("the family " + std::string(family->name) + " has ids 0 to " + std::to_string(count - 1) +
-             ", not " + std::to_string(id));
+        fail("the family " + std::string(family->name) + " has ids 0 to " + std::to_string(count - 1) + ", not " +
+             std::to_string(id));
     cv::Mat cells;
     dictionary->drawMarker(id, dictionary->markerSize + 2, cells, 1);
     if (family->aprilTag) cv::rotate(cells, cells, cv::ROTATE_180);

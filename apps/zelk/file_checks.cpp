@@ -45,9 +45,9 @@ CameraParams checkCameraFile(const std::string& path) {
     if (error) fail("cannot read the camera file " + path);
     CameraParams record{};
     if (bytes != sizeof record)
-        fail(path + " is not a camera file: " + std::to_string(bytes) + " bytes, not " +
-             std::to_string(sizeof record) +
-             (bytes < sizeof record ? " (the plug-in refuses it)" : " (the plug-in would read its start all the same)"));
+        fail(
+            path + " is not a camera file: " + std::to_string(bytes) + " bytes, not " + std::to_string(sizeof record) +
+            (bytes < sizeof record ? " (the plug-in refuses it)" : " (the plug-in would read its start all the same)"));
     if (loadCameraParams(path.c_str(), 1, &record) < 0) fail("cannot read the camera file " + path);
     if (record.imageWidth < 1 || record.imageHeight < 1)
         fail(path + " is not a camera file: its image size " + std::to_string(record.imageWidth) + " x " +

@@ -69,12 +69,12 @@ void drawPicture(const cv::Mat& picture, cv::Mat image, const cv::Rect& area) {
 
 // Sheet geometry in millimetres, origin at the top-left of the page.
 struct Sheet {
-    double size;      // the black square, border included
-    double gap;       // white between the black square and the cut line
-    double page;      // width and height of the page
-    double marker;    // left and top of the black square
-    double cut;       // left and top of the cut line's centre line
-    double caption;   // baseline of the caption
+    double size;     // the black square, border included
+    double gap;      // white between the black square and the cut line
+    double page;     // width and height of the page
+    double marker;   // left and top of the black square
+    double cut;      // left and top of the cut line's centre line
+    double caption;  // baseline of the caption
     std::string text;
 };
 
@@ -192,11 +192,16 @@ std::string base64(const std::vector<unsigned char>& bytes) {
 std::string xmlText(const std::string& text) {
     std::string out;
     for (const char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else if (c == '"') out += "&quot;";
-        else out += c;
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c == '"')
+            out += "&quot;";
+        else
+            out += c;
     }
     return out;
 }
@@ -211,15 +216,15 @@ std::string svgSheet(const Face& face, const Sheet& sheet) {
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
-        << number(sheet.page) << "mm\" height=\"" << number(sheet.page) << "mm\" viewBox=\"0 0 "
-        << number(sheet.page) << " " << number(sheet.page) << "\">\n"
+        << number(sheet.page) << "mm\" height=\"" << number(sheet.page) << "mm\" viewBox=\"0 0 " << number(sheet.page)
+        << " " << number(sheet.page) << "\">\n"
         << "  <rect x=\"0\" y=\"0\" width=\"" << number(sheet.page) << "\" height=\"" << number(sheet.page)
         << "\" fill=\"#ffffff\"/>\n"
         << "  <rect id=\"cut\" x=\"" << number(sheet.cut) << "\" y=\"" << number(sheet.cut) << "\" width=\""
         << number(sheet.size + 2 * sheet.gap) << "\" height=\"" << number(sheet.size + 2 * sheet.gap)
         << "\" fill=\"none\" stroke=\"#969696\" stroke-width=\"" << number(CUT_LINE_MM) << "\"/>\n"
-        << "  <rect id=\"marker\" x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.marker)
-        << "\" width=\"" << number(sheet.size) << "\" height=\"" << number(sheet.size)
+        << "  <rect id=\"marker\" x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.marker) << "\" width=\""
+        << number(sheet.size) << "\" height=\"" << number(sheet.size)
         << "\" fill=\"#000000\" shape-rendering=\"crispEdges\"/>\n"
         << "  <image x=\"" << number(inner.x) << "\" y=\"" << number(inner.y) << "\" width=\"" << number(inner.width)
         << "\" height=\"" << number(inner.height)
@@ -266,8 +271,8 @@ std::string pdfSheet(const Face& face, const Sheet& sheet) {
             << "0 g\n"
             << x(sheet.marker) << " " << y(sheet.marker + sheet.size) << " " << x(sheet.size) << " " << x(sheet.size)
             << " re f\n"
-            << "q " << x(inner.width) << " 0 0 " << x(inner.height) << " " << x(inner.x) << " " << y(inner.y + inner.height)
-            << " cm /Picture Do Q\n"
+            << "q " << x(inner.width) << " 0 0 " << x(inner.height) << " " << x(inner.x) << " "
+            << y(inner.y + inner.height) << " cm /Picture Do Q\n"
             << "BT /Caption " << x(CAPTION_MM) << " Tf " << x(sheet.marker) << " " << y(sheet.caption) << " Td "
             << pdfString(sheet.text) << " Tj ET\n";
     const std::string stream = content.str();
@@ -348,9 +353,8 @@ void makeMarker(MarkerOptions options) {
     } else {
         writeBytes(options.output, pngSheet(face, layout, options.dpi));
         const long pixels = std::lround(options.size / MM_PER_INCH * options.dpi);
-        std::cout << options.output << ": " << options.size << " mm marker, " << pixels << " pixels at "
-                  << options.dpi << " dpi (" << cv::format("%.2f", pixels * MM_PER_INCH / options.dpi)
-                  << " mm), print at 100 %\n";
+        std::cout << options.output << ": " << options.size << " mm marker, " << pixels << " pixels at " << options.dpi
+                  << " dpi (" << cv::format("%.2f", pixels * MM_PER_INCH / options.dpi) << " mm), print at 100 %\n";
         return;
     }
     std::cout << options.output << ": " << options.size << " mm marker on a " << cv::format("%.1f", layout.page)
@@ -364,15 +368,18 @@ void addMarkerCommand(CLI::App& app) {
     auto options = std::make_shared<MarkerOptions>();
     options->name = "-";
     command->add_option("source", options->source, "a picture, or a .patt pattern file");
-    command->add_option("-o,--output", options->output,
-                        "the file to write: .svg or .pdf (a printable sheet), .png or any image format")
+    command
+        ->add_option("-o,--output", options->output,
+                     "the file to write: .svg or .pdf (a printable sheet), .png or any image format")
         ->required();
-    auto* pixels = command->add_option("--pixels", options->pixels,
-                                       "without --size: width and height of the marker image (multiple of 4)")
+    auto* pixels = command
+                       ->add_option("--pixels", options->pixels,
+                                    "without --size: width and height of the marker image (multiple of 4)")
                        ->capture_default_str();
-    auto* size = command->add_option("--size", options->size,
-                                     "a printable sheet with the marker (black border included) this many "
-                                     "millimetres wide (default 80 for .svg and .pdf)")
+    auto* size = command
+                     ->add_option("--size", options->size,
+                                  "a printable sheet with the marker (black border included) this many "
+                                  "millimetres wide (default 80 for .svg and .pdf)")
                      ->check(positiveNumber(2000));
     auto* dpi = command->add_option("--dpi", options->dpi, "resolution of a .png sheet (default 300)")
                     ->check(positiveNumber(4800));

@@ -18,9 +18,7 @@ constexpr int SHIFT = 4;  // sub-pixel bits of the drawing coordinates
 constexpr int PIECES = 12;
 const cv::Scalar FOUND(60, 220, 60), UNKNOWN(40, 140, 255), CUBE(255, 200, 40), TOP(255, 90, 200);
 
-cv::Point drawingPoint(const cv::Point2d& p) {
-    return {cvRound(p.x * (1 << SHIFT)), cvRound(p.y * (1 << SHIFT))};
-}
+cv::Point drawingPoint(const cv::Point2d& p) { return {cvRound(p.x * (1 << SHIFT)), cvRound(p.y * (1 << SHIFT))}; }
 
 cv::Point2d observed(const OverlayCamera& camera, const cv::Point2d& ideal) {
     double x = ideal.x, y = ideal.y;
@@ -31,7 +29,8 @@ cv::Point2d observed(const OverlayCamera& camera, const cv::Point2d& ideal) {
 void idealLine(cv::Mat& picture, const OverlayCamera& camera, const cv::Point2d& from, const cv::Point2d& to,
                const cv::Scalar& colour) {
     std::vector<cv::Point> points;
-    for (int i = 0; i <= PIECES; i++) points.push_back(drawingPoint(observed(camera, from + (to - from) * (double(i) / PIECES))));
+    for (int i = 0; i <= PIECES; i++)
+        points.push_back(drawingPoint(observed(camera, from + (to - from) * (double(i) / PIECES))));
     cv::polylines(picture, points, false, colour, 2, cv::LINE_AA, SHIFT);
 }
 

@@ -96,14 +96,13 @@ bool findBorderBox(const cv::Mat& image, double border, cv::Rect* box) {
     return true;
 }
 
-
 // Detection takes any four-cornered outline; a marker in view is also roughly square.
 bool plausibleSquare(const SquareCandidate& candidate) {
     double shortest = 1e300, longest = 0;
     for (int i = 0; i < 4; ++i) {
         const int a = candidate.vertexIndex[i], b = candidate.vertexIndex[(i + 1) % 4];
-        const double side = std::hypot(candidate.contourX[b] - candidate.contourX[a],
-                                       candidate.contourY[b] - candidate.contourY[a]);
+        const double side =
+            std::hypot(candidate.contourX[b] - candidate.contourX[a], candidate.contourY[b] - candidate.contourY[a]);
         shortest = std::min(shortest, side);
         longest = std::max(longest, side);
     }
@@ -111,9 +110,9 @@ bool plausibleSquare(const SquareCandidate& candidate) {
 }
 
 struct FoundMarker {
-    PatternImage image;   // as identification unwarps it: row 0 from corner 0 to corner 1
+    PatternImage image;  // as identification unwarps it: row 0 from corner 0 to corner 1
     cv::Point2d corner[4];
-    int topLeft;          // the corner nearest the frame's top-left
+    int topLeft;  // the corner nearest the frame's top-left
 };
 
 // The largest square candidate of a frame, unwarped as identification does. False when none.
@@ -155,8 +154,8 @@ bool findMarkerInView(const cv::Mat& picture, int threshold, FoundMarker* found,
             for (int i = 0; i < 4; ++i) {
                 const int v = candidate.vertexIndex[i];
                 found->corner[i] = cv::Point2d(candidate.contourX[v], candidate.contourY[v]) / *scale;
-                const double towardTopLeft = -(candidate.contourX[v] - candidate.centre[0]) -
-                                             (candidate.contourY[v] - candidate.centre[1]);
+                const double towardTopLeft =
+                    -(candidate.contourX[v] - candidate.centre[0]) - (candidate.contourY[v] - candidate.centre[1]);
                 if (towardTopLeft > best) {
                     best = towardTopLeft;
                     found->topLeft = i;
@@ -283,10 +282,11 @@ void addPatternCommand(CLI::App& app) {
     auto options = std::make_shared<PatternOptions>();
     command->add_option("image", options->image, "the picture (PNG, JPEG or any format OpenCV reads)");
     command->add_option("-o,--output", options->output, "the pattern file to write")->required();
-    command->add_option("--border", options->border,
-                        "yes: a straight-on marker image with a black border of any width (a margin around it is "
-                        "fine), use the middle half of its square; no: the picture whole; auto: yes when a black "
-                        "border a quarter of the width is found")
+    command
+        ->add_option("--border", options->border,
+                     "yes: a straight-on marker image with a black border of any width (a margin around it is "
+                     "fine), use the middle half of its square; no: the picture whole; auto: yes when a black "
+                     "border a quarter of the width is found")
         ->check(oneOf({"auto", "yes", "no"}))
         ->capture_default_str();
     command->add_flag("--find", options->find,
@@ -296,9 +296,9 @@ void addPatternCommand(CLI::App& app) {
         command->add_option("--threshold", options->threshold, "with --find: the darkness threshold, as for tracking")
             ->check(wholeNumber(0, 255))
             ->capture_default_str();
-    auto* family = command->add_option("--family", options->family,
-                                       "no picture: the pattern of a printed fiducial family's marker, one of " +
-                                           familyNames());
+    auto* family =
+        command->add_option("--family", options->family,
+                            "no picture: the pattern of a printed fiducial family's marker, one of " + familyNames());
     command->add_option("--id", options->id, "with --family: the marker's id in its family")->needs(family);
     family->excludes("--find")->excludes("--border")->excludes(threshold);
     command->callback([options] { makePattern(*options); });

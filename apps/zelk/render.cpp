@@ -63,8 +63,8 @@ void render(const RenderOptions& options) {
     if (std::fclose(truth) != 0) fail("cannot write " + (folder / "truth.jsonl").string());
     writeCameraFile(sequence.camera(), (folder / "camera_para.dat").string());
     std::ofstream playback(folder / "frames.xml");
-    playback << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<video>\n  <images path=\"%04d.png\" fps=\"" << description.fps
-             << "\"/>\n</video>\n";
+    playback << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<video>\n  <images path=\"%04d.png\" fps=\""
+             << description.fps << "\"/>\n</video>\n";
     if (!playback.flush()) fail("cannot write " + (folder / "frames.xml").string());
     std::cout << options.output << ": " << frames << " frames of " << sequence.width() << " x " << sequence.height()
               << ", " << description.markers.size() << " markers; truth.jsonl, camera_para.dat, frames.xml\n";

@@ -123,7 +123,8 @@ void writeScene(const SceneOptions& options) {
     for (const auto& attributes : markers) {
         description.markers.emplace_back();
         for (const auto& [key, value] : attributes) {
-            if (!synth::setMarkerAttribute(&description.markers.back(), key.c_str(), value.c_str(), &error)) fail(error);
+            if (!synth::setMarkerAttribute(&description.markers.back(), key.c_str(), value.c_str(), &error))
+                fail(error);
         }
     }
     synth::SyntheticSequence sequence;
@@ -147,8 +148,9 @@ void addSceneCommand(CLI::App& app) {
     auto* command = app.add_subcommand("scene", "write a video configuration for a synthetic scene");
     auto options = std::make_shared<SceneOptions>();
     command->add_option("-o,--output", options->output, "the configuration file to write")->required();
-    command->add_option("--marker", options->markers,
-                        "marker, repeatable: a printable marker image or a .patt file; each moves along its own path")
+    command
+        ->add_option("--marker", options->markers,
+                     "marker, repeatable: a printable marker image or a .patt file; each moves along its own path")
         ->required();
     command->add_option("--size", options->size, "marker width in scene units")->capture_default_str();
     command->add_option("--camera", options->camera, "camera parameter file (default: a built-in 700 px camera)");

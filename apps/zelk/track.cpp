@@ -62,7 +62,7 @@ using Clock = std::chrono::steady_clock;
 
 struct TrackOptions {
     std::vector<std::string> videos;  // several: each tracked by itself
-    std::string videoList;             // a file naming more, one a line
+    std::string videoList;            // a file naming more, one a line
     int jobs = 1;
     std::string video, camera;
     std::vector<std::string> patterns;
@@ -162,7 +162,8 @@ std::string initFailure(int32_t result, const TrackOptions& options, const std::
 }
 
 void startPlugin(const Plugin& plugin, const TrackOptions& options) {
-    if (options.video.empty()) requireFile(DEFAULT_VIDEO, "bundled video configuration (run zelk from the repository root)");
+    if (options.video.empty())
+        requireFile(DEFAULT_VIDEO, "bundled video configuration (run zelk from the repository root)");
     HostString video = host::makeString(options.video.c_str());
     HostString camera = host::makeString(options.camera.c_str());
     int32_t started = 0;
@@ -218,19 +219,17 @@ Json pointJson(const double point[2]) { return Json::array({point[0], point[1]})
 Json markerJson(const ZelkMarkerInfo& marker, int32_t carriedOver) {
     Json corners = Json::array();
     for (const auto& corner : marker.corners) corners.push_back(pointJson(corner));
-    return Json{{"patternId", marker.patternId},
-                {"direction", marker.direction},
-                {"confidence", marker.confidence},
-                {"area", marker.area},
-                {"centre", pointJson(marker.centre)},
-                {"corners", corners},
+    return Json{{"patternId", marker.patternId},      {"direction", marker.direction},
+                {"confidence", marker.confidence},    {"area", marker.area},
+                {"centre", pointJson(marker.centre)}, {"corners", corners},
                 {"carriedOver", carriedOver}};
 }
 
 Json poseJson(const Pattern& pattern, const double matrix[12], double fitError, const HostVector& position,
               const HostAngle& angles) {
     Json rows = Json::array();
-    for (int r = 0; r < 3; r++) rows.push_back(Json::array({matrix[4 * r], matrix[4 * r + 1], matrix[4 * r + 2], matrix[4 * r + 3]}));
+    for (int r = 0; r < 3; r++)
+        rows.push_back(Json::array({matrix[4 * r], matrix[4 * r + 1], matrix[4 * r + 2], matrix[4 * r + 3]}));
     return Json{{"patternId", pattern.id},
                 {"pattern", pattern.path},
                 {"fitError", fitError},
@@ -264,7 +263,8 @@ public:
         }
         if (!options.videoOut.empty()) {
             makeParentFolder(options.videoOut);
-            video_.open(options.videoOut, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), OUTPUT_FPS, cv::Size(width, height));
+            video_.open(options.videoOut, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), OUTPUT_FPS,
+                        cv::Size(width, height));
             if (!video_.isOpened()) fail("cannot write the video " + options.videoOut);
         }
         if (drawing() && plugin.getCamera(&camera_.projection[0][0], camera_.distortion) != 0)
@@ -277,7 +277,8 @@ public:
     void writePoses(const Json& line) {
         if (!poses_) return;
         const std::string text = line.dump() + "\n";
-        if (std::fwrite(text.data(), 1, text.size(), poses_) != text.size()) fail("cannot write the poses to " + options_.poses);
+        if (std::fwrite(text.data(), 1, text.size(), poses_) != text.size())
+            fail("cannot write the poses to " + options_.poses);
     }
     void writePicture(const cv::Mat& bgra, const std::vector<OverlayMarker>& markers, int frame) {
         cv::Mat picture;
@@ -352,8 +353,7 @@ void printSummary(std::FILE* out, int frames, double seconds, double updateMilli
     size_t width = 7;
     for (const auto& pattern : patterns) width = std::max(width, pattern.name.size());
     const int w = static_cast<int>(width);
-    std::fprintf(out, "%-*s  %6s  %10s  %s\n", w, "pattern", "found", "confidence",
-                 "fit error (mean squared pixels)");
+    std::fprintf(out, "%-*s  %6s  %10s  %s\n", w, "pattern", "found", "confidence", "fit error (mean squared pixels)");
     for (const auto& pattern : patterns) {
         if (pattern.found == 0) {
             std::fprintf(out, "%-*s  %6d  %10s  %9s\n", w, pattern.name.c_str(), 0, "-", "-");
@@ -578,10 +578,12 @@ void addTrackCommand(CLI::App& app) {
                       "is carried into the next");
     command->add_flag("--precise", options->precise,
                       "precise mode: corners on the sub-pixel edge and the least-squares pose");
-    command->add_flag("--smooth", options->smooth, "smooth each pattern's pose over frames (about 3 frames of lag at rest)");
+    command->add_flag("--smooth", options->smooth,
+                      "smooth each pattern's pose over frames (about 3 frames of lag at rest)");
     command->add_option("--frames", options->frames, "stop after this many frames (default: at the source's end)")
         ->check(wholeNumber(1));
-    command->add_option("--poses", options->poses, "write each frame's markers and poses as JSON lines (- for standard output)");
+    command->add_option("--poses", options->poses,
+                        "write each frame's markers and poses as JSON lines (- for standard output)");
     command->add_option("--overlay", options->overlay, "write annotated frames into this folder as frame_NNNNNN.png");
     command->add_option("--video-out", options->videoOut, "write the annotated frames as a video (e.g. out.mp4)");
     command->add_flag("-q,--quiet", options->quiet, "print only the summary");

@@ -95,7 +95,8 @@ void randomPose(std::mt19937& random, double tilt, double pose[3][4], double* si
     cv::Matx33d lean;
     cv::Rodrigues(cv::Vec3d(std::cos(axis) * t, std::sin(axis) * t, 0), lean);
     for (int r = 0; r < 3; r++)
-        for (int q = 0; q < 3; q++) pose[r][q] = lean(r, 0) * base[0][q] + lean(r, 1) * base[1][q] + lean(r, 2) * base[2][q];
+        for (int q = 0; q < 3; q++)
+            pose[r][q] = lean(r, 0) * base[0][q] + lean(r, 1) * base[1][q] + lean(r, 2) * base[2][q];
     pose[0][3] = (u - 320) / 700 * distance;
     pose[1][3] = (v - 240) / 700 * distance;
     pose[2][3] = distance;
@@ -112,7 +113,9 @@ void projectSquare(const zelk::CameraParams& cam, const double pose[3][4], doubl
     }
 }
 
-double rotationDegrees(const double a[3][4], const double b[3][4]) { return zelk::rotationAngleBetween(a, b) * 180 / PI; }
+double rotationDegrees(const double a[3][4], const double b[3][4]) {
+    return zelk::rotationAngleBetween(a, b) * 180 / PI;
+}
 
 // Reorders found corners (either winding, any start) to match the true ones best. False when
 // the best match is farther than a quarter of the side: not this marker.
@@ -261,15 +264,19 @@ std::vector<System> systems(const zelk::CameraParams& cam) {
     const zelk::synth::MarkerFace ours = zelk::synth::patternFace(makePatternPicture(0).value);
     for (bool precise : {false, true}) {
         std::shared_ptr<zelk::Detector> detector = zelkDetector(cam, precise);
-        list[precise] = {precise ? "Zelk precise" : "Zelk default", {ours}, SQUARE,
-                         [detector](auto& f, auto&, int t, auto truth) { return zelkEstimate(detector.get(), f, t, truth); }};
+        list[precise] = {
+            precise ? "Zelk precise" : "Zelk default", {ours}, SQUARE, [detector](auto& f, auto&, int t, auto truth) {
+                return zelkEstimate(detector.get(), f, t, truth);
+            }};
     }
     cv::Mat aruco;
     cv::aruco::drawMarker(arucoDictionary(), 0, 6, aruco, 1);
     list[2] = {"ArUco subpix + IPPE", {greyFace(aruco)}, SQUARE, arucoEstimate};
     image_u8_t* tag = apriltag_to_image(tagFamily(), 0);
-    list[3] = {"AprilTag 3 + IPPE", {greyFace(cv::Mat(tag->height, tag->width, CV_8UC1, tag->buf, tag->stride))},
-               SQUARE * tagFamily()->total_width / tagFamily()->width_at_border, aprilTagEstimate};
+    list[3] = {"AprilTag 3 + IPPE",
+               {greyFace(cv::Mat(tag->height, tag->width, CV_8UC1, tag->buf, tag->stride))},
+               SQUARE * tagFamily()->total_width / tagFamily()->width_at_border,
+               aprilTagEstimate};
     std::free(tag->buf);  // the library does not export image_u8_destroy
     std::free(tag);
     return list;
@@ -392,7 +399,8 @@ void measure(const char* lensName, double radial, int viewsPerCondition, unsigne
                     x.cornerError += std::hypot(e.corners[i][0] - corners[i][0], e.corners[i][1] - corners[i][1]) / 4;
                 x.rotation = rotationDegrees(e.pose, truth);
                 double d2 = 0, n2 = 0;
-                for (int r = 0; r < 3; r++) d2 += std::pow(e.pose[r][3] - truth[r][3], 2), n2 += truth[r][3] * truth[r][3];
+                for (int r = 0; r < 3; r++)
+                    d2 += std::pow(e.pose[r][3] - truth[r][3], 2), n2 += truth[r][3] * truth[r][3];
                 x.translation = 100 * std::sqrt(d2 / n2);
                 x.depth = 100 * (e.pose[2][3] - truth[2][3]) / truth[2][3];
                 x.mirrored = mirrored(e.pose, truth);

@@ -88,7 +88,8 @@ void measureRealPhotos() {
     // The patterns get ids of their own; patternOf[tag] is the one of that tag.
     int patternOf[TAGS];
     for (int id = 0; id < TAGS; id++)
-        patternOf[id] = zelk::loadPattern(&detector->patterns, (folder / "patterns" / "tag36h11" / (std::to_string(id) + ".patt")).string().c_str());
+        patternOf[id] = zelk::loadPattern(
+            &detector->patterns, (folder / "patterns" / "tag36h11" / (std::to_string(id) + ".patt")).string().c_str());
 
     std::vector<double> defaultDifference, preciseDifference;
     int wide = 0;
@@ -102,9 +103,13 @@ void measureRealPhotos() {
             for (int i = 0; i < 4; i++) observed[i][0] = tag["corners"][i][0], observed[i][1] = tag["corners"][i][1];
             double width = 0;
             for (int i = 0; i < 4; i++)
-                width += std::hypot(observed[(i + 1) % 4][0] - observed[i][0], observed[(i + 1) % 4][1] - observed[i][1]) / 4;
+                width +=
+                    std::hypot(observed[(i + 1) % 4][0] - observed[i][0], observed[(i + 1) % 4][1] - observed[i][1]) /
+                    4;
             double truth[3][4];
-            if (id < 0 || id >= TAGS || patternOf[id] < 0 || width < MIN_WIDTH || !referencePose(camera, observed, truth)) continue;
+            if (id < 0 || id >= TAGS || patternOf[id] < 0 || width < MIN_WIDTH ||
+                !referencePose(camera, observed, truth))
+                continue;
             wide++;
             bool found = false;
             for (int threshold : THRESHOLDS) {
@@ -129,8 +134,10 @@ void measureRealPhotos() {
             }
         }
     }
-    std::printf("\nReal photos (mapping, tags >= %.0f px wide): rotation from the square solver on the reference "
-                "corners, median (deg)\n", MIN_WIDTH);
+    std::printf(
+        "\nReal photos (mapping, tags >= %.0f px wide): rotation from the square solver on the reference "
+        "corners, median (deg)\n",
+        MIN_WIDTH);
     std::printf("%-22s %8s %8s %8s\n", "system", "found", "median", "95th");
     const auto row = [&](const char* system, std::vector<double> v) {
         std::sort(v.begin(), v.end());

@@ -198,8 +198,12 @@ void BM_WholeFrameAprilTag(benchmark::State& state) {
     const GreyScene& g = aprilTagScene(state);
     TagDetector detector(state.range(3));
     const zelk::CameraParams& camera = g.scene.camera;
-    apriltag_detection_info_t info{nullptr, MARKER_SQUARE, camera.projection[0][0], camera.projection[1][1],
-                                   camera.projection[0][2], camera.projection[1][2]};
+    apriltag_detection_info_t info{nullptr,
+                                   MARKER_SQUARE,
+                                   camera.projection[0][0],
+                                   camera.projection[1][1],
+                                   camera.projection[0][2],
+                                   camera.projection[1][2]};
     size_t next = 0;
     for (auto _ : state) {
         zarray_t* detections = detector.detect(g.grey[next++ % SCENE_FRAMES]);

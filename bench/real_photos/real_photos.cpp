@@ -106,7 +106,9 @@ PhotoScore scoreSet(const fs::path& folder, const SetFiles& set, bool automatic,
         for (const PhotoMarker& m : reported)
             if (!referenced.count(m.id))
                 std::printf("  %s: tag %d reported, not in the reference%s\n", photo.file.c_str(), m.id,
-                            listed.empty() ? "" : listed.count(m.id) ? " (listed visible)" : " nor listed visible");
+                            listed.empty()       ? ""
+                            : listed.count(m.id) ? " (listed visible)"
+                                                 : " nor listed visible");
         if (score.wrongId || score.wrongDirection)
             std::printf("  %s: %d wrong ids, %d wrong directions\n", photo.file.c_str(), score.wrongId,
                         score.wrongDirection);

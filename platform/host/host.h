@@ -86,7 +86,7 @@ public:
     std::vector<unsigned char> buffer;  // pitch x height bytes
     bool failLock = false;              // LockRect answers D3DERR_INVALIDCALL
     bool locked = false;
-    int lockCount = 0;                  // successful locks
+    int lockCount = 0;  // successful locks
     int unlockCount = 0;
     DWORD lastLockFlags = 0;
     // The texel at column x, row y.

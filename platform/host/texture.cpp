@@ -6,7 +6,9 @@
 namespace zelk::host {
 
 Texture::Texture(int width, int height, int pitch, unsigned char fill)
-    : width(width), height(height), pitch(pitch),
+    : width(width),
+      height(height),
+      pitch(pitch),
       buffer(static_cast<std::size_t>(std::max(0, pitch)) * static_cast<std::size_t>(std::max(0, height)), fill) {}
 
 HRESULT D3D_METHOD Texture::GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) {

@@ -33,8 +33,7 @@ struct Attributes {
     int width = 0, height = 0;
 };
 
-bool readAttributes(const XmlElement& element, const char* const* allowed, Attributes* out,
-                    std::string* error) {
+bool readAttributes(const XmlElement& element, const char* const* allowed, Attributes* out, std::string* error) {
     for (const XmlAttribute& a : element.attributes) {
         const char* name = a.name.c_str();
         const char* value = a.value.c_str();
@@ -61,8 +60,7 @@ bool readAttributes(const XmlElement& element, const char* const* allowed, Attri
                 good = integer(0, INT_MAX, &out->device);
             else
                 good = *(out->devicePath = value) != '\0';
-        }
-        else if (std::strcmp(name, "width") == 0)
+        } else if (std::strcmp(name, "width") == 0)
             good = integer(1, 8192, &out->width);
         else if (std::strcmp(name, "height") == 0)
             good = integer(1, 8192, &out->height);
@@ -312,8 +310,7 @@ const char* const CAMERA[] = {"device", "width", "height", "fps", nullptr};
 
 }  // namespace
 
-std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base,
-                                         std::string* error) {
+std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base, std::string* error) {
     Attributes a;
     if (!readAttributes(element, RECORDED_IMAGES, &a, error)) return nullptr;
     const std::string path = a.path ? synth::resolvePath(base, a.path) : "";
@@ -342,8 +339,7 @@ std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::s
 #endif
 }
 
-std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base,
-                                       std::string* error) {
+std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base, std::string* error) {
     Attributes a;
     if (!readAttributes(element, RECORDED_FILE, &a, error)) return nullptr;
     if (!a.path) {
@@ -361,8 +357,7 @@ std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::str
 #endif
 }
 
-std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string&,
-                                         std::string* error) {
+std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string&, std::string* error) {
     Attributes a;
     if (!readAttributes(element, CAMERA, &a, error)) return nullptr;
 #ifdef ZELK_WITH_OPENCV

@@ -39,8 +39,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
-                                            std::string* error) {
+std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base, std::string* error) {
     synth::SceneDescription description;
     if (!synth::readSceneElement(element, base, &description, error)) return nullptr;
     auto source = std::make_unique<SyntheticSource>();

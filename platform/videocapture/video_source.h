@@ -34,14 +34,10 @@ public:
 std::unique_ptr<Source> openConfiguredSource(const char* configPath, std::string* error);
 
 // The sources, each from its element; base is the configuration file's folder.
-std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base,
-                                            std::string* error);
-std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base,
-                                         std::string* error);
-std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base,
-                                       std::string* error);
-std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string& base,
-                                         std::string* error);
+std::unique_ptr<Source> makeSyntheticSource(const XmlElement& element, const std::string& base, std::string* error);
+std::unique_ptr<Source> makeImagesSource(const XmlElement& element, const std::string& base, std::string* error);
+std::unique_ptr<Source> makeFileSource(const XmlElement& element, const std::string& base, std::string* error);
+std::unique_ptr<Source> makeCameraSource(const XmlElement& element, const std::string& base, std::string* error);
 
 // True for the attributes that the configuration reads for every recorded source.
 bool isPacingAttribute(const char* name);

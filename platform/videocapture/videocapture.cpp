@@ -26,7 +26,8 @@ std::chrono::steady_clock::time_point started;
 // One step of the recorded source, starting over at its end when it loops.
 Read advance(bool deliver) {
     Read result = deliver ? source->read(frame.data()) : source->skip();
-    if (result == Read::END && source->loop && source->rewind()) result = deliver ? source->read(frame.data()) : source->skip();
+    if (result == Read::END && source->loop && source->rewind())
+        result = deliver ? source->read(frame.data()) : source->skip();
     if (result == Read::END) ended = true;
     if (result == Read::FRAME) ++consumed;
     return result;

@@ -93,7 +93,8 @@ private:
     }
     // An entity or character reference at '&', appended decoded.
     bool reference(std::string* out) {
-        static const char* const NAMES[][2] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&apos;", "'"}};
+        static const char* const NAMES[][2] = {
+            {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&apos;", "'"}};
         for (const auto& entity : NAMES)
             if (at(entity[0])) {
                 *out += entity[1];

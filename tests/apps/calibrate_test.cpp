@@ -63,7 +63,7 @@ TEST(CameraCalibrate, ChessboardViewsGiveBackTheCameraTheyWereRenderedThrough) {
     const double distortion[4] = {319.5, 239.5, 30.0, 1.0};
     const cv::Mat texture = boardTexture();
     std::string images;
-    const cv::Vec3d turns[] = {{0.3, 0, 0},  {-0.3, 0, 0}, {0, 0.35, 0},    {0, -0.35, 0},
+    const cv::Vec3d turns[] = {{0.3, 0, 0},     {-0.3, 0, 0},       {0, 0.35, 0},      {0, -0.35, 0},
                                {0.2, 0.2, 0.3}, {-0.25, 0.2, -0.4}, {0.15, -0.3, 1.2}, {0, 0, 0.1}};
     for (const cv::Vec3d& turn : turns) {
         const std::string path = scratchPath("board.png");
@@ -95,9 +95,10 @@ TEST(CameraCalibrate, ChessboardViewsGiveBackTheCameraTheyWereRenderedThrough) {
             largest = std::max(largest, std::hypot(tx - cx, ty - cy));
         }
     }
-    std::printf("calibrated: fx %.2f fy %.2f cx %.2f cy %.2f radial %.3f scale %.5f; lens within %.3f px of the true one\n",
-                record.projection[0][0], record.projection[1][1], record.projection[0][2], record.projection[1][2],
-                record.distortion[2], record.distortion[3], largest);
+    std::printf(
+        "calibrated: fx %.2f fy %.2f cx %.2f cy %.2f radial %.3f scale %.5f; lens within %.3f px of the true one\n",
+        record.projection[0][0], record.projection[1][1], record.projection[0][2], record.projection[1][2],
+        record.distortion[2], record.distortion[3], largest);
     EXPECT_LT(largest, 1.0);
 }
 

@@ -118,11 +118,11 @@ TEST(CalibrationImport, ASingleRadialTermIsTakenOverExactly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lenses, CalibrationImport,
-    ::testing::Values(Calibration{"none", {650, 0, 319.5, 0, 650, 239.5, 0, 0, 1}, {0, 0, 0, 0}},
-                      Calibration{"webcam", {612.4, 0, 331.2, 0, 615.9, 244.7, 0, 0, 1}, {0.11, -0.24, 0.001, -0.0008, 0.09}},
-                      Calibration{"wide", {420, 0, 318, 0, 420, 242, 0, 0, 1}, {-0.33, 0.12, 0, 0, -0.02}},
-                      Calibration{"rational", {800, 0, 320, 0, 790, 240, 0, 0, 1},
-                                  {0.05, -0.1, 0, 0, 0, 0.01, 0.02, 0.005}}),
+    ::testing::Values(
+        Calibration{"none", {650, 0, 319.5, 0, 650, 239.5, 0, 0, 1}, {0, 0, 0, 0}},
+        Calibration{"webcam", {612.4, 0, 331.2, 0, 615.9, 244.7, 0, 0, 1}, {0.11, -0.24, 0.001, -0.0008, 0.09}},
+        Calibration{"wide", {420, 0, 318, 0, 420, 242, 0, 0, 1}, {-0.33, 0.12, 0, 0, -0.02}},
+        Calibration{"rational", {800, 0, 320, 0, 790, 240, 0, 0, 1}, {0.05, -0.1, 0, 0, 0, 0.01, 0.02, 0.005}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CameraWrite, SizeAndRadialTermAboutThePrincipalPoint) {

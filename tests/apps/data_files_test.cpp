@@ -101,7 +101,8 @@ TEST_F(PatternFiles, LargerPicturesAreAveragedDownToSixteenCells) {
 }
 
 TEST_F(PatternFiles, MarkerImagesCarryTheirPatternInsideABlackBorder) {
-    const std::string pat = scratchPath("b.patt"), marker = scratchPath("marker.png"), again = scratchPath("again.patt");
+    const std::string pat = scratchPath("b.patt"), marker = scratchPath("marker.png"),
+                      again = scratchPath("again.patt");
     ASSERT_EQ(runZelk("pattern " + picturePath + " -o " + pat).exitCode, 0);
     ASSERT_EQ(runZelk("marker " + pat + " --pixels 128 -o " + marker).exitCode, 0);
 
@@ -156,8 +157,7 @@ TEST(CameraFiles, WrittenBigEndianAndReadBackByThePlugInsLoader) {
     const ZelkRun printed = runZelk("camera print " + path);
     EXPECT_EQ(printed.exitCode, 0);
     EXPECT_NE(printed.output.find("SIZE = 800, 600\n"), std::string::npos) << printed.output;
-    EXPECT_NE(printed.output.find("Distortion factor = 402.000000 298.000000 26.500000 1.012500\n"),
-              std::string::npos)
+    EXPECT_NE(printed.output.find("Distortion factor = 402.000000 298.000000 26.500000 1.012500\n"), std::string::npos)
         << printed.output;
 }
 
@@ -178,7 +178,7 @@ TEST(CameraFiles, DefaultsAreTheImageCentreAndNoDistortion) {
 // Bad input: one line "zelk: message", exit code 1, no output file and every input as it was.
 struct BadInput {
     const char* name;
-    std::string arguments;  // OUT stands for the output file, and the other tokens of RefusedInput for its files
+    std::string arguments;     // OUT stands for the output file, and the other tokens of RefusedInput for its files
     std::string message = "";  // how the line begins after "zelk: ", where the test names it (tokens replaced)
 };
 
@@ -218,54 +218,54 @@ TEST_P(RefusedInput, FailsWithOneLineAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Zelk, RefusedInput,
-    ::testing::Values(BadInput{"MissingPicture", "pattern /nonexistent/picture.png -o OUT"},
-                      BadInput{"ShortPatternFile", "marker SHORT -o OUT"},
-                      BadInput{"UnknownImageFormat", "marker Data/patterns/arrow.patt -o OUT.unknown"},
-                      BadInput{"MarkerSizeNotAMultipleOfFour", "marker Data/patterns/arrow.patt --pixels 130 -o OUT"},
-                      BadInput{"ZeroFocalLength", "camera write --fx 0 -o OUT"},
-                      BadInput{"ZeroDistortionScale", "camera write --fx 500 --distortion 1 1 0 0 -o OUT"},
-                      BadInput{"ShortCameraFile", "camera print SHORT"},
-                      BadInput{"SceneWithoutMarkers", "scene -o OUT"},
-                      BadInput{"NoMarkerInView", "pattern --find PLAIN -o OUT"},
-                      BadInput{"MarkerTouchingTheFrameEdge", "pattern --find Data/markers/arrow.png -o OUT"},
-                      BadInput{"NoBorderWhereOneIsExpected", "pattern --border yes PLAIN -o OUT"},
-                      BadInput{"SheetAsJpeg", "marker Data/patterns/arrow.patt --size 80 -o OUT.jpg"},
-                      BadInput{"NegativeSheetSize", "marker Data/patterns/arrow.patt --size -5 -o OUT"},
-                      BadInput{"PixelsWithAPhysicalSize", "marker Data/patterns/arrow.patt --pixels 64 --size 80 -o OUT"},
-                      BadInput{"MalformedCameraSize", "camera write --size 640by480 --fx 500 -o OUT"},
-                      BadInput{"MissingCalibration", "camera import /nonexistent/calibration.yml -o OUT"},
-                      BadInput{"CalibrationNotYaml", "camera import SHORT -o OUT"},
-                      BadInput{"RenderWithoutConfiguration", "render /nonexistent/scene.xml -o OUT"},
-                      BadInput{"RenderNoFrames", "render Data/WDM_camera_flipV.xml --frames 0 -o OUT",
-                               "--frames must be a whole number, 1 or more, not 0"},
-                      BadInput{"RenderRecordedFootage", "render PLAIN -o OUT"},
-                      BadInput{"CameraFromText", "camera print TEXT", "TEXT is not a camera file: 301 bytes, not 136"},
-                      BadInput{"CameraFromPicture", "camera print PLAIN", "PLAIN is not a camera file"},
-                      BadInput{"CameraOfNoWidth", "camera print NARROW",
-                               "NARROW is not a camera file: its image size 0 x 480 is not positive (the plug-in refuses it)"},
-                      BadInput{"PatternOverItsPicture", "pattern PLAIN -o PLAIN", "the output PLAIN is the input PLAIN"},
-                      BadInput{"MarkerOverItsSource", "marker PLAIN -o /PLAIN", "the output /PLAIN is the input PLAIN"},
-                      BadInput{"FindTakesNoBar", "pattern --find BAR -o OUT", "no square marker found in BAR"},
-                      BadInput{"SceneMarkerWithoutBorder", "scene -o OUT --marker PLAIN", "PLAIN has no black border"},
-                      BadInput{"SceneCameraFromText", "scene -o OUT --marker Data/markers/arrow.png --camera TEXT",
-                               "TEXT is not a camera file"},
-                      BadInput{"SheetSizeZero", "marker Data/patterns/arrow.patt --size 0 -o OUT.svg",
-                               "--size must be more than 0 and at most 2000, not 0"},
-                      BadInput{"DpiZero", "marker Data/patterns/arrow.patt --dpi 0 -o OUT.png",
-                               "--dpi must be more than 0 and at most 4800, not 0"},
-                      BadInput{"NegativeFrames", "track --frames -3", "--frames must be a whole number, 1 or more, not -3"},
-                      BadInput{"ThresholdNotANumber", "pattern PLAIN -o OUT --threshold 1e999",
-                               "--threshold must be a whole number from 0 to 255, not 1e999"},
-                      BadInput{"TrackThresholdMisspelt", "track --threshold automatic",
-                               "--threshold must be auto or a whole number from 0 to 255, not automatic"},
-                      BadInput{"BorderMisspelt", "pattern PLAIN -o OUT --border yse", "--border must be auto, yes or no, not yse"},
-                      BadInput{"NoSuchCommand", "nonsense", "there is no command nonsense: give track, pattern"},
-                      BadInput{"NoCommand", "", "give a command: track, pattern"},
-                      BadInput{"NoSubcommand", "camera", "camera needs one of write, import, calibrate or print"},
-                      BadInput{"NoSuchOption", "track --bogus", "track has no option --bogus"},
-                      BadInput{"MissingPositional", "camera print", "camera print needs the file"},
-                      BadInput{"OptionWithoutValue", "pattern PLAIN -o", "--output needs a value"},
-                      BadInput{"TooFewValues", "camera write --fx 5 --distortion 1 2 -o OUT", "--distortion takes 4 values"}),
+    ::testing::Values(
+        BadInput{"MissingPicture", "pattern /nonexistent/picture.png -o OUT"},
+        BadInput{"ShortPatternFile", "marker SHORT -o OUT"},
+        BadInput{"UnknownImageFormat", "marker Data/patterns/arrow.patt -o OUT.unknown"},
+        BadInput{"MarkerSizeNotAMultipleOfFour", "marker Data/patterns/arrow.patt --pixels 130 -o OUT"},
+        BadInput{"ZeroFocalLength", "camera write --fx 0 -o OUT"},
+        BadInput{"ZeroDistortionScale", "camera write --fx 500 --distortion 1 1 0 0 -o OUT"},
+        BadInput{"ShortCameraFile", "camera print SHORT"}, BadInput{"SceneWithoutMarkers", "scene -o OUT"},
+        BadInput{"NoMarkerInView", "pattern --find PLAIN -o OUT"},
+        BadInput{"MarkerTouchingTheFrameEdge", "pattern --find Data/markers/arrow.png -o OUT"},
+        BadInput{"NoBorderWhereOneIsExpected", "pattern --border yes PLAIN -o OUT"},
+        BadInput{"SheetAsJpeg", "marker Data/patterns/arrow.patt --size 80 -o OUT.jpg"},
+        BadInput{"NegativeSheetSize", "marker Data/patterns/arrow.patt --size -5 -o OUT"},
+        BadInput{"PixelsWithAPhysicalSize", "marker Data/patterns/arrow.patt --pixels 64 --size 80 -o OUT"},
+        BadInput{"MalformedCameraSize", "camera write --size 640by480 --fx 500 -o OUT"},
+        BadInput{"MissingCalibration", "camera import /nonexistent/calibration.yml -o OUT"},
+        BadInput{"CalibrationNotYaml", "camera import SHORT -o OUT"},
+        BadInput{"RenderWithoutConfiguration", "render /nonexistent/scene.xml -o OUT"},
+        BadInput{"RenderNoFrames", "render Data/WDM_camera_flipV.xml --frames 0 -o OUT",
+                 "--frames must be a whole number, 1 or more, not 0"},
+        BadInput{"RenderRecordedFootage", "render PLAIN -o OUT"},
+        BadInput{"CameraFromText", "camera print TEXT", "TEXT is not a camera file: 301 bytes, not 136"},
+        BadInput{"CameraFromPicture", "camera print PLAIN", "PLAIN is not a camera file"},
+        BadInput{"CameraOfNoWidth", "camera print NARROW",
+                 "NARROW is not a camera file: its image size 0 x 480 is not positive (the plug-in refuses it)"},
+        BadInput{"PatternOverItsPicture", "pattern PLAIN -o PLAIN", "the output PLAIN is the input PLAIN"},
+        BadInput{"MarkerOverItsSource", "marker PLAIN -o /PLAIN", "the output /PLAIN is the input PLAIN"},
+        BadInput{"FindTakesNoBar", "pattern --find BAR -o OUT", "no square marker found in BAR"},
+        BadInput{"SceneMarkerWithoutBorder", "scene -o OUT --marker PLAIN", "PLAIN has no black border"},
+        BadInput{"SceneCameraFromText", "scene -o OUT --marker Data/markers/arrow.png --camera TEXT",
+                 "TEXT is not a camera file"},
+        BadInput{"SheetSizeZero", "marker Data/patterns/arrow.patt --size 0 -o OUT.svg",
+                 "--size must be more than 0 and at most 2000, not 0"},
+        BadInput{"DpiZero", "marker Data/patterns/arrow.patt --dpi 0 -o OUT.png",
+                 "--dpi must be more than 0 and at most 4800, not 0"},
+        BadInput{"NegativeFrames", "track --frames -3", "--frames must be a whole number, 1 or more, not -3"},
+        BadInput{"ThresholdNotANumber", "pattern PLAIN -o OUT --threshold 1e999",
+                 "--threshold must be a whole number from 0 to 255, not 1e999"},
+        BadInput{"TrackThresholdMisspelt", "track --threshold automatic",
+                 "--threshold must be auto or a whole number from 0 to 255, not automatic"},
+        BadInput{"BorderMisspelt", "pattern PLAIN -o OUT --border yse", "--border must be auto, yes or no, not yse"},
+        BadInput{"NoSuchCommand", "nonsense", "there is no command nonsense: give track, pattern"},
+        BadInput{"NoCommand", "", "give a command: track, pattern"},
+        BadInput{"NoSubcommand", "camera", "camera needs one of write, import, calibrate or print"},
+        BadInput{"NoSuchOption", "track --bogus", "track has no option --bogus"},
+        BadInput{"MissingPositional", "camera print", "camera print needs the file"},
+        BadInput{"OptionWithoutValue", "pattern PLAIN -o", "--output needs a value"},
+        BadInput{"TooFewValues", "camera write --fx 5 --distortion 1 2 -o OUT", "--distortion takes 4 values"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Scenes, TheVideoLibraryPlaysWhatTheSceneCommandWrote) {
@@ -297,8 +297,8 @@ TEST(Scenes, TheVideoLibraryPlaysWhatTheSceneCommandWrote) {
 // The bundled data is exactly what Data/make_data.sh makes with the current tools.
 TEST(BundledData, IsReproducedByItsScript) {
     const fs::path fresh = scratchPath("data");
-    const std::string command = "bash " + sourcePath("Data/make_data.sh") + " " + binaryPath("zelk") + " " +
-                                fresh.string() + " > /dev/null";
+    const std::string command =
+        "bash " + sourcePath("Data/make_data.sh") + " " + binaryPath("zelk") + " " + fresh.string() + " > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     size_t compared = 0;
     for (const auto& entry : fs::recursive_directory_iterator(fresh)) {

@@ -57,8 +57,9 @@ TEST_P(MarkerSheets, SvgMeasuresInMillimetresAndDrawsTheMarkerAtTheSize) {
     double page[4];
     const size_t svgAt = svg.find("<svg ");
     ASSERT_NE(svgAt, std::string::npos);
-    ASSERT_EQ(std::sscanf(svg.c_str() + svg.find(" width=", svgAt), " width=\"%lfmm\" height=\"%lfmm\" viewBox=\"0 0 %lf %lf\"",
-                          &page[0], &page[1], &page[2], &page[3]),
+    ASSERT_EQ(std::sscanf(svg.c_str() + svg.find(" width=", svgAt),
+                          " width=\"%lfmm\" height=\"%lfmm\" viewBox=\"0 0 %lf %lf\"", &page[0], &page[1], &page[2],
+                          &page[3]),
               4)
         << svg.substr(0, 400);
     // One user unit is one millimetre.
@@ -102,7 +103,8 @@ TEST_P(MarkerSheets, PdfPageAndMarkerMeasureInPoints) {
     double scaleX, scaleY, atX, atY;
     const size_t draw = pdf.find("cm /Picture Do Q");
     ASSERT_NE(draw, std::string::npos);
-    ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
+    ASSERT_EQ(
+        std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
     EXPECT_NEAR(scaleX, points / 2, 1e-3);
     EXPECT_NEAR(scaleY, points / 2, 1e-3);
     EXPECT_NEAR(atX, x + points / 4, 1e-3);
@@ -173,7 +175,8 @@ TEST(FamilySheets, TheCellsFillTheMarkerSquare) {
     ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.find("0 g\n"), "0 g %lf %lf %lf %lf re f", &x, &y, &w, &h), 4);
     const size_t draw = pdf.find("cm /Picture Do Q");
     ASSERT_NE(draw, std::string::npos);
-    ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
+    ASSERT_EQ(
+        std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
     EXPECT_NEAR(scaleX, w, 1e-3);
     EXPECT_NEAR(scaleY, h, 1e-3);
     EXPECT_NEAR(atX, x, 1e-3);

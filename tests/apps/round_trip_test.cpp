@@ -51,8 +51,9 @@ std::string writeScene(const std::string& marker, double spin, double tilt, doub
     }
     const std::string config = scratchPath("scene.xml");
     writeTextFile(config, "<video>\n  <synthetic camera=\"" + sourcePath("Data/camera_para.dat") +
-                              "\" frames=\"2\" noise=\"1.5\" blur=\"0.5\" truth=\"" + truth + "\">\n    <marker image=\"" +
-                              marker + "\" size=\"80\" pose=\"" + pose.str() + "\"/>\n  </synthetic>\n</video>\n");
+                              "\" frames=\"2\" noise=\"1.5\" blur=\"0.5\" truth=\"" + truth +
+                              "\">\n    <marker image=\"" + marker + "\" size=\"80\" pose=\"" + pose.str() +
+                              "\"/>\n  </synthetic>\n</video>\n");
     return config;
 }
 
@@ -146,8 +147,8 @@ protected:
 
         // A frame of the scene, seen turned and tilted, through zelk render.
         const std::string frames = scratchPath("frames");
-        const ZelkRun rendered =
-            runZelk("render " + writeScene(marker, 20, 30, 30, scratchPath("unused.jsonl")) + " -o " + frames + " --frames 1");
+        const ZelkRun rendered = runZelk("render " + writeScene(marker, 20, 30, 30, scratchPath("unused.jsonl")) +
+                                         " -o " + frames + " --frames 1");
         ASSERT_EQ(rendered.exitCode, 0) << rendered.output;
         fromFrame = scratchPath("frame.patt");
         const ZelkRun found = runZelk("pattern --find " + frames + "/0000.png -o " + fromFrame);
@@ -207,7 +208,8 @@ struct Fiducial {
 class FamilyMarkers : public Identification, public ::testing::WithParamInterface<Fiducial> {
 protected:
     void SetUp() override {
-        const std::string family = std::string("--family ") + GetParam().family + " --id " + std::to_string(GetParam().id);
+        const std::string family =
+            std::string("--family ") + GetParam().family + " --id " + std::to_string(GetParam().id);
         image = scratchPath("fiducial.png");
         pattern = scratchPath("fiducial.patt");
         // 504 pixels: whole cells for squares of 6, 7 and 8 cells.
@@ -248,8 +250,7 @@ TEST(FamilyPatterns, NameTheIdsIdentificationCannotTellApart) {
 INSTANTIATE_TEST_SUITE_P(Families, FamilyMarkers,
                          ::testing::Values(Fiducial{"tag36h11", 5, {0, 0, -150}},
                                            Fiducial{"DICT_4X4_50", 3, {180, 0, -30}},
-                                           Fiducial{"5x5_100", 7, {270, 35, 30}},
-                                           Fiducial{"6x6_250", 11, {35, 10, 90}},
+                                           Fiducial{"5x5_100", 7, {270, 35, 30}}, Fiducial{"6x6_250", 11, {35, 10, 90}},
                                            Fiducial{"aruco_original", 2, {-140, 25, 150}}),
                          [](const auto& info) { return std::string("Family") + std::to_string(info.index); });
 

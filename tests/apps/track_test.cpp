@@ -63,8 +63,8 @@ void expectHostValue(const Json& value) {
 }
 
 void expectMarker(const Json& marker, const std::map<int, std::string>& patterns) {
-    ASSERT_EQ(keys(marker), (std::vector<std::string>{"patternId", "direction", "confidence", "area", "centre", "corners",
-                                                      "carriedOver"}));
+    ASSERT_EQ(keys(marker), (std::vector<std::string>{"patternId", "direction", "confidence", "area", "centre",
+                                                      "corners", "carriedOver"}));
     ASSERT_TRUE(marker["patternId"].is_number_integer());
     const int id = marker["patternId"];
     EXPECT_TRUE(id == -1 || patterns.count(id)) << id;
@@ -85,7 +85,8 @@ void expectMarker(const Json& marker, const std::map<int, std::string>& patterns
 // The pose's host values are the matrix's (x forward = t2, y left = -t0, z up = -t1), and its
 // rotation is a rotation.
 void expectPose(const Json& pose, const std::map<int, std::string>& patterns, const Json& markers) {
-    ASSERT_EQ(keys(pose), (std::vector<std::string>{"patternId", "pattern", "fitError", "matrix", "position", "angles"}));
+    ASSERT_EQ(keys(pose),
+              (std::vector<std::string>{"patternId", "pattern", "fitError", "matrix", "position", "angles"}));
     const int id = pose["patternId"];
     ASSERT_TRUE(patterns.count(id)) << id;
     EXPECT_EQ(pose["pattern"], patterns.at(id));
@@ -158,9 +159,8 @@ protected:
     int runApart(const std::string& arguments, std::string* out, std::string* err, const std::string& where = ".") {
         fs::create_directories(folder);
         const std::string outFile = folder + "/stdout", errFile = folder + "/stderr";
-        const int status = std::system(("cd " + where + " && " + binaryPath("zelk") + " " + arguments + " >" + outFile +
-                                        " 2>" + errFile)
-                                           .c_str());
+        const int status = std::system(
+            ("cd " + where + " && " + binaryPath("zelk") + " " + arguments + " >" + outFile + " 2>" + errFile).c_str());
         *out = readFile(outFile);
         *err = readFile(errFile);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -203,8 +203,8 @@ TEST_F(Track, RunsTheBundledSceneToItsEndWithPosesForEveryFrame) {
 }
 
 TEST_F(Track, WritesAnOverlayPictureAndVideoFramePerFrame) {
-    const ZelkRun run = runZelk("track -q --frames 4 --overlay " + folder + "/overlay --video-out " + folder +
-                                "/clip/track.mp4");
+    const ZelkRun run =
+        runZelk("track -q --frames 4 --overlay " + folder + "/overlay --video-out " + folder + "/clip/track.mp4");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     EXPECT_NE(run.output.find("4 frames in "), std::string::npos) << run.output;
     EXPECT_FALSE(fs::exists(folder + "/overlay/frame_000004.png")) << "one picture per frame";
@@ -236,7 +236,8 @@ TEST_F(Track, SeveralVideosSideBySideGiveWhatEachGivesAlone) {
         text.replace(text.find("frames=\"300\""), 12, "frames=\"6\"");
         text.replace(text.find("seed=\"1\""), 8, "seed=\"" + std::to_string(++seed) + "\"");
         text.replace(text.find("camera_para.dat"), 15, sourcePath("Data/camera_para.dat"));
-        for (size_t at; (at = text.find("\"markers/")) != std::string::npos;) text.replace(at + 1, 0, sourcePath("Data/"));
+        for (size_t at; (at = text.find("\"markers/")) != std::string::npos;)
+            text.replace(at + 1, 0, sourcePath("Data/"));
         writeTextFile(folder + "/" + name + ".xml", text);
     }
     writeTextFile(folder + "/list.txt", "# the second and third\nb/b.xml\n\n" + folder + "/c.xml\n");
@@ -250,7 +251,8 @@ TEST_F(Track, SeveralVideosSideBySideGiveWhatEachGivesAlone) {
     EXPECT_LT(out.find(folder + "/b/b.xml:"), out.find(folder + "/c.xml:")) << out;
     for (const char* name : {"a", "b/b", "c"}) {
         std::string alone, ignored;
-        ASSERT_EQ(runApart(std::string("track -q --video ") + folder + "/" + name + ".xml --poses -", &alone, &ignored), 0);
+        ASSERT_EQ(runApart(std::string("track -q --video ") + folder + "/" + name + ".xml --poses -", &alone, &ignored),
+                  0);
         EXPECT_EQ(readFile(folder + "/poses/" + fs::path(name).filename().string() + ".jsonl"), alone) << name;
         EXPECT_EQ(lines(alone).size(), 6u);
     }
@@ -336,7 +338,8 @@ protected:
         fs::create_directories(folder);
         writeTextFile(folder + "/unknown.xml", "<video><synthetic colour=\"red\"/></video>\n");
         writeTextFile(folder + "/notxml.xml", "not a configuration\n");
-        writeTextFile(folder + "/huge.xml", "<video><synthetic width=\"2048\" height=\"1024\" frames=\"1\"/></video>\n");
+        writeTextFile(folder + "/huge.xml",
+                      "<video><synthetic width=\"2048\" height=\"1024\" frames=\"1\"/></video>\n");
         writeTextFile(folder + "/short.dat", "too short for a camera");
         writeTextFile(folder + "/bad.patt", "1 2 3 many\n");
         writeTextFile(folder + "/cut.patt", readFile("Data/patterns/arrow.patt").substr(0, 4000));
@@ -359,7 +362,8 @@ TEST_P(TrackFailure, IsOneClearLine) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, TrackFailure,
     testing::Values(
-        Failure{"MissingVideo", "--video /nonexistent/scene.xml", "no such video configuration: /nonexistent/scene.xml"},
+        Failure{"MissingVideo", "--video /nonexistent/scene.xml",
+                "no such video configuration: /nonexistent/scene.xml"},
         Failure{"MissingCamera", "--camera FOLDER/none.dat", "no such camera parameter file: FOLDER/none.dat"},
         Failure{"MissingPattern", "--pattern Data/patterns/arrow.patt --pattern FOLDER/none.patt",
                 "no such pattern file: FOLDER/none.patt"},
@@ -373,7 +377,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "FOLDER/short.dat is not a camera file: 22 bytes, not 136 (the plug-in refuses it)"},
         Failure{"BadPattern", "--pattern FOLDER/bad.patt",
                 "FOLDER/bad.patt is not a pattern file: value 4 is \"many\", not a whole number"},
-        Failure{"CutPattern", "--pattern FOLDER/cut.patt", "FOLDER/cut.patt is not a whole pattern file: it ends after"},
+        Failure{"CutPattern", "--pattern FOLDER/cut.patt",
+                "FOLDER/cut.patt is not a whole pattern file: it ends after"},
         Failure{"NoImagesFolder", "--video FOLDER/nodir.xml",
                 "cannot open the video source FOLDER/nodir.xml: there is no folder \"FOLDER/nodir\""},
         Failure{"UnwritableVideo", "--frames 1 --video-out /proc/zelk.mp4", "cannot write the video /proc/zelk.mp4"},

@@ -115,12 +115,26 @@ TEST(Distortion, RoundTripOverTheFrame) {
 // (overflowing distances, NaN, infinities, a zero scale), points at the centre (distance 0),
 // far out and at the ends of the int32 range, and every count up to two blocks of vectors
 // and a remainder.
-const double HOSTILE_CAMERAS[][4] = {
-    {318.5, 263.5, 26.2, 1.0127}, {320, 240, 0, 1}, {100, 50, -3000, 0.97}, {0.25, 7, 1e6, 1.3},
-    {320, 240, 0, 2}, {320, 240, 0, 0.5}, {320, 240, -0.0, -1}, {320, 240, 26.2, 1}, {320, 240, 1e-300, 1},
-    {0.25, 0.5, 0, 0x1p1022}, {320, 240, 0, 0x1p1023}, {320, 240, 0, 0x1p-1022}, {320, 240, 0, 4.9e-324},
-    {320, 240, 0, 0}, {1e200, 0, 0, 1}, {1e200, 0, 26.2, 1}, {NAN, 240, 0, 1}, {320, 240, INFINITY, 1},
-    {320, 240, 0, INFINITY}, {320, 240, 0, 1.0000000000000002}};
+const double HOSTILE_CAMERAS[][4] = {{318.5, 263.5, 26.2, 1.0127},
+                                     {320, 240, 0, 1},
+                                     {100, 50, -3000, 0.97},
+                                     {0.25, 7, 1e6, 1.3},
+                                     {320, 240, 0, 2},
+                                     {320, 240, 0, 0.5},
+                                     {320, 240, -0.0, -1},
+                                     {320, 240, 26.2, 1},
+                                     {320, 240, 1e-300, 1},
+                                     {0.25, 0.5, 0, 0x1p1022},
+                                     {320, 240, 0, 0x1p1023},
+                                     {320, 240, 0, 0x1p-1022},
+                                     {320, 240, 0, 4.9e-324},
+                                     {320, 240, 0, 0},
+                                     {1e200, 0, 0, 1},
+                                     {1e200, 0, 26.2, 1},
+                                     {NAN, 240, 0, 1},
+                                     {320, 240, INFINITY, 1},
+                                     {320, 240, 0, INFINITY},
+                                     {320, 240, 0, 1.0000000000000002}};
 
 void expectBatchesMatchSinglePoints() {
     std::mt19937 rng(11);
@@ -129,14 +143,16 @@ void expectBatchesMatchSinglePoints() {
         for (int32_t count = 0; count <= 40; count += count < 18 ? 1 : 11) {
             std::vector<int32_t> xs(count), ys(count);
             for (int32_t j = 0; j < count; j++) {
-                const bool centre = j % 5 == 3 && camera[0] == std::floor(camera[0]) && camera[1] == std::floor(camera[1]);
+                const bool centre =
+                    j % 5 == 3 && camera[0] == std::floor(camera[0]) && camera[1] == std::floor(camera[1]);
                 xs[j] = centre ? int32_t(camera[0]) : coordinate(rng) / (j % 2 ? 1 : 10);
                 ys[j] = centre ? int32_t(camera[1]) : coordinate(rng) / (j % 3 ? 1 : 10);
                 if (j % 7 == 6) xs[j] = j % 2 ? INT32_MAX : INT32_MIN;
             }
             std::vector<double> batch(2 * count + 2, -7.0), single(2 * count + 2, -7.0);
             observedToIdealPoints(camera, xs.data(), ys.data(), count, batch.data());
-            for (int32_t j = 0; j < count; j++) observedToIdeal(camera, xs[j], ys[j], &single[2 * j], &single[2 * j + 1]);
+            for (int32_t j = 0; j < count; j++)
+                observedToIdeal(camera, xs[j], ys[j], &single[2 * j], &single[2 * j + 1]);
             ASSERT_EQ(0, std::memcmp(batch.data(), single.data(), batch.size() * sizeof(double)))
                 << "camera " << camera[0] << ", " << camera[1] << ", " << camera[2] << ", " << camera[3] << "; "
                 << count << " points";

@@ -39,9 +39,8 @@ TEST_P(Scaling, UsesTheWidthRatioEverywhere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Scaling,
-                         testing::Values(ScaleCase{640, 480, 1.0}, ScaleCase{640, 360, 1.0},
-                                         ScaleCase{320, 240, 0.5}, ScaleCase{1280, 720, 2.0},
-                                         ScaleCase{800, 600, 1.25}),
+                         testing::Values(ScaleCase{640, 480, 1.0}, ScaleCase{640, 360, 1.0}, ScaleCase{320, 240, 0.5},
+                                         ScaleCase{1280, 720, 2.0}, ScaleCase{800, 600, 1.25}),
                          [](const testing::TestParamInfo<ScaleCase>& info) {
                              return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
                          });

@@ -185,20 +185,19 @@ TEST_P(AdversarialFrame, HasItsDocumentedOutcome) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Frames, AdversarialFrame,
-    testing::Values(Adversarial{"OnePixelCheckerboard", checkerboard, 0, 0, ""},
-                    Adversarial{"RawLabelOverflow", dotLattice, -1, 0, ""},
-                    Adversarial{"SpiralOutlineOverCapacity", spiral, 0, 1, "??? 3\n"},
-                    Adversarial{"FortyMarkers", fortyMarkers, 0, MARKER_LIST_CAPACITY, ""},
-                    Adversarial{"AllDark", allDark, 0, 0, ""},
-                    Adversarial{"AllDarkCandidateSized", allDarkSmall, 0, 0, ""},
-                    Adversarial{"MarkersOnEveryBorder", markersOnEveryBorder, 0, 1, ""},
-                    Adversarial{"TenNestedRings", nestedRings, 0, 1, ""},
-                    Adversarial{"Largest1024x1024", largestSquare, 0, 1, ""},
-                    Adversarial{"Largest16384x64", largestWide, 0, 1, ""},
-                    Adversarial{"Largest64x16384", largestTall, 0, 1, ""}),
-    [](const testing::TestParamInfo<Adversarial>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Frames, AdversarialFrame,
+                         testing::Values(Adversarial{"OnePixelCheckerboard", checkerboard, 0, 0, ""},
+                                         Adversarial{"RawLabelOverflow", dotLattice, -1, 0, ""},
+                                         Adversarial{"SpiralOutlineOverCapacity", spiral, 0, 1, "??? 3\n"},
+                                         Adversarial{"FortyMarkers", fortyMarkers, 0, MARKER_LIST_CAPACITY, ""},
+                                         Adversarial{"AllDark", allDark, 0, 0, ""},
+                                         Adversarial{"AllDarkCandidateSized", allDarkSmall, 0, 0, ""},
+                                         Adversarial{"MarkersOnEveryBorder", markersOnEveryBorder, 0, 1, ""},
+                                         Adversarial{"TenNestedRings", nestedRings, 0, 1, ""},
+                                         Adversarial{"Largest1024x1024", largestSquare, 0, 1, ""},
+                                         Adversarial{"Largest16384x64", largestWide, 0, 1, ""},
+                                         Adversarial{"Largest64x16384", largestTall, 0, 1, ""}),
+                         [](const testing::TestParamInfo<Adversarial>& info) { return info.param.name; });
 
 // With more markers than the lists hold, frame after frame, the history stays within its
 // capacity too: markers that left are not carried over into a full list.

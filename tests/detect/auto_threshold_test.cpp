@@ -47,8 +47,9 @@ TEST_P(UniformFrame, HasNothingDark) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, UniformFrame,
-                         ::testing::Values(Uniform{3, 3, kBlack}, Uniform{3, 3, kWhite}, Uniform{17, 5, Bgra{7, 7, 7, 0}},
-                                           Uniform{18, 18, Bgra{1, 0, 0, 9}}, Uniform{35, 49, Bgra{200, 40, 90, 0}},
+                         ::testing::Values(Uniform{3, 3, kBlack}, Uniform{3, 3, kWhite},
+                                           Uniform{17, 5, Bgra{7, 7, 7, 0}}, Uniform{18, 18, Bgra{1, 0, 0, 9}},
+                                           Uniform{35, 49, Bgra{200, 40, 90, 0}},
                                            Uniform{640, 480, Bgra{128, 128, 128, 255}},
                                            Uniform{3, 349525, Bgra{255, 255, 254, 0}},
                                            Uniform{349525, 3, Bgra{60, 61, 62, 0}}));

@@ -27,8 +27,7 @@ Labelling labelled(const TestFrame& frame) {
     return l;
 }
 
-std::vector<const SquareCandidate*> candidates(const TestFrame& frame, int32_t maxArea = 100000,
-                                               int32_t minArea = 70) {
+std::vector<const SquareCandidate*> candidates(const TestFrame& frame, int32_t maxArea = 100000, int32_t minArea = 70) {
     const Labelling l = labelled(frame);
     const CandidateLimits limits = {maxArea, minArea, 1.0};
     CandidateList& list = detector().candidates;
@@ -92,7 +91,7 @@ TEST(Candidates, AxisAlignedSquareStartsBottomRightAndRunsClockwise) {
 
 struct ShapeCase {
     std::string name;
-    std::vector<Point2> corners;  // empty: a disc
+    std::vector<Point2> corners;   // empty: a disc
     std::vector<Corner> vertices;  // empty: rejected
 };
 
@@ -119,13 +118,10 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, CandidateShapes,
     ::testing::Values(
         // The long base is longer than the diagonals: the far point is a neighbouring corner.
-        ShapeCase{"WideTrapezoid",
-                  {{20, 70}, {140, 70}, {105, 10}, {55, 10}},
-                  {{140, 70}, {20, 70}, {55, 10}, {105, 10}}},
+        ShapeCase{
+            "WideTrapezoid", {{20, 70}, {140, 70}, {105, 10}, {55, 10}}, {{140, 70}, {20, 70}, {55, 10}, {105, 10}}},
         ShapeCase{"ShortTopTrapezoid", {{20, 70}, {140, 70}, {90, 10}, {70, 10}}, {}},
-        ShapeCase{"TurnedSquare",
-                  {{80, 10}, {115, 45}, {80, 80}, {45, 45}},
-                  {{80, 80}, {45, 45}, {80, 10}, {115, 45}}},
+        ShapeCase{"TurnedSquare", {{80, 10}, {115, 45}, {80, 80}, {45, 45}}, {{80, 80}, {45, 45}, {80, 10}, {115, 45}}},
         ShapeCase{"Triangle", {{20, 75}, {140, 75}, {80, 10}}, {}}, ShapeCase{"Disc", {}, {}}),
     [](const auto& info) { return info.param.name; });
 
@@ -207,9 +203,9 @@ TEST(Candidates, NestedCandidatesAreDropped) {
 // at exactly that distance both stay, one pixel nearer the smaller goes.
 struct NearCase {
     const char* name;
-    int hole;           // the ring is 100 pixels wide
-    int side, dx, dy;   // the inner square and its centre's offset from the ring's
-    bool nearer;        // moved one pixel toward the ring's centre
+    int hole;          // the ring is 100 pixels wide
+    int side, dx, dy;  // the inner square and its centre's offset from the ring's
+    bool nearer;       // moved one pixel toward the ring's centre
     size_t kept;
 };
 
@@ -238,7 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Candidates, OnlyTheFirstThirtyAreTraced) {
     TestFrame f = blankFrame(200, 200);
     for (int row = 0; row < 6; ++row)
-        for (int col = 0; col < 6; ++col) fillRect(f, 10 + 30 * col, 10 + 30 * row, 24 + 30 * col, 24 + 30 * row, kBlack);
+        for (int col = 0; col < 6; ++col)
+            fillRect(f, 10 + 30 * col, 10 + 30 * row, 24 + 30 * col, 24 + 30 * row, kBlack);
     auto list = candidates(f);
     ASSERT_EQ(list.size(), 30u);
     for (int i = 0; i < 30; ++i) {
@@ -454,7 +451,8 @@ TEST(Candidates, FindVerticesMatchesThePlainSearch) {
         const int expected = plainFindVertices(x, y, area / 0.75 * 0.01 * factor, want);
         ASSERT_EQ(findVertices(area, &slot, factor), expected) << "round " << round;
         if (expected == 0) {
-            ASSERT_EQ(std::vector<int32_t>(slot.vertexIndex, slot.vertexIndex + 5), std::vector<int32_t>(want, want + 5))
+            ASSERT_EQ(std::vector<int32_t>(slot.vertexIndex, slot.vertexIndex + 5),
+                      std::vector<int32_t>(want, want + 5))
                 << "round " << round;
             ++quadrilaterals;
         }

@@ -92,7 +92,8 @@ TEST_P(TurnedMatch, WeakMatchTakesThePastIdentityWithARecomputedDirection) {
     EXPECT_EQ(list[0].confidence, 0.9);
     EXPECT_EQ(list[0].direction, past < 0 ? -1 : (past - shift + 4) % 4);
 }
-INSTANTIATE_TEST_SUITE_P(Shifts, TurnedMatch, ::testing::Combine(::testing::Values(1, -1), ::testing::Values(0, 1, 2, 3)));
+INSTANTIATE_TEST_SUITE_P(Shifts, TurnedMatch,
+                         ::testing::Combine(::testing::Values(1, -1), ::testing::Values(0, 1, 2, 3)));
 
 TEST_F(History, EqualOrHigherConfidenceKeepsTheCurrentMatch) {
     frame({marker(7, 1, 0.6, 900, 200, 150)});
@@ -117,14 +118,16 @@ TEST_P(SameMarkerBoundary, DecidesCarryOverAndAppending) {
     EXPECT_EQ(list[0].patternId, p.same ? 3 : -1);
     EXPECT_EQ(count, p.same ? 1 : 2);  // a past marker nobody took over is appended
 }
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SameMarkerBoundary,
-    ::testing::Values(SameMarkerCase{"RatioExactlyLow", 70, 0, 0, true}, SameMarkerCase{"RatioBelow", 69, 0, 0, false},
-                      SameMarkerCase{"RatioExactlyHigh", 143, 0, 0, true},
-                      SameMarkerCase{"RatioAbove", 144, 0, 0, false},
-                      SameMarkerCase{"DistanceExactlyHalfTheArea", 100, 5, 5, false},
-                      SameMarkerCase{"DistanceJustBelow", 100, 5, 4.99, true}),
-    [](const ::testing::TestParamInfo<SameMarkerCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SameMarkerBoundary,
+                         ::testing::Values(SameMarkerCase{"RatioExactlyLow", 70, 0, 0, true},
+                                           SameMarkerCase{"RatioBelow", 69, 0, 0, false},
+                                           SameMarkerCase{"RatioExactlyHigh", 143, 0, 0, true},
+                                           SameMarkerCase{"RatioAbove", 144, 0, 0, false},
+                                           SameMarkerCase{"DistanceExactlyHalfTheArea", 100, 5, 5, false},
+                                           SameMarkerCase{"DistanceJustBelow", 100, 5, 4.99, true}),
+                         [](const ::testing::TestParamInfo<SameMarkerCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(History, ConfidenceFloorIsInclusive) {
     frame({marker(1, 2, 0.5, 400, 50, 50), marker(2, 3, 0.4999, 400, 150, 50)});

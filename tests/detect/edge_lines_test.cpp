@@ -62,8 +62,7 @@ TEST(EdgeLines, TrimsFivePercentAtEachEndOfASide) {
     ASSERT_EQ(candidate->vertexIndex[1], 99);  // n = 100: points 5 ... 93 are fitted
     // Points the trim drops are pulled far off the line; the first and last kept ones
     // are lifted by 1, which moves the line to y = 10 + 2 / 89 only if both are used.
-    for (int j = 1; j < 99; j++)
-        candidate->contourY[j] = (j < 5 || j > 93) ? 40 : (j == 5 || j == 93) ? 11 : 10;
+    for (int j = 1; j < 99; j++) candidate->contourY[j] = (j < 5 || j > 93) ? 40 : (j == 5 || j == 93) ? 11 : 10;
     double lines[4][3], corners[4][2];
     ASSERT_EQ(fit(*candidate, lines, corners), 0);
     EXPECT_NEAR(lines[0][0], 0.0, 1e-12);
@@ -83,12 +82,14 @@ TEST_P(StraightOutline, LinesRunThroughTheSidesAndMeetAtTheSharedEnds) {
     double lines[4][3], corners[4][2];
     ASSERT_EQ(fit(*candidate, lines, corners, p.factors), 0);
     // The outline is straight in ideal coordinates: observed offsets from the centre / scale.
-    auto ideal = [&](double observed, int axis) { return (observed - p.factors[axis]) / p.factors[3] + p.factors[axis]; };
+    auto ideal = [&](double observed, int axis) {
+        return (observed - p.factors[axis]) / p.factors[3] + p.factors[axis];
+    };
     for (int i = 0; i < 4; i++) {
         EXPECT_NEAR(std::hypot(lines[i][0], lines[i][1]), 1.0, 1e-12);
         for (int k = candidate->vertexIndex[i]; k <= candidate->vertexIndex[i + 1]; k++)
-            EXPECT_NEAR(lines[i][0] * ideal(candidate->contourX[k], 0) + lines[i][1] * ideal(candidate->contourY[k], 1) +
-                            lines[i][2],
+            EXPECT_NEAR(lines[i][0] * ideal(candidate->contourX[k], 0) +
+                            lines[i][1] * ideal(candidate->contourY[k], 1) + lines[i][2],
                         0.0, 1e-9);
         EXPECT_NEAR(corners[i][0], ideal(p.corners[i][0], 0), 1e-9);
         EXPECT_NEAR(corners[i][1], ideal(p.corners[i][1], 1), 1e-9);
@@ -120,8 +121,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Lenses for the comparisons below: none, radial terms, a scale with and without an exact
 // reciprocal, and a hostile one whose distances overflow.
-const double LENSES[][4] = {{0, 0, 0, 1},        {320, 240, 0, 1},          {318.5, 263.5, 26.2, 1.0127},
-                            {100, 50, -3000, 0.97}, {320.5, 239.25, -12.75, 0.998}, {320, 240, 0, 0.5},
+const double LENSES[][4] = {{0, 0, 0, 1},
+                            {320, 240, 0, 1},
+                            {318.5, 263.5, 26.2, 1.0127},
+                            {100, 50, -3000, 0.97},
+                            {320.5, 239.25, -12.75, 0.998},
+                            {320, 240, 0, 0.5},
                             {1e200, 0, 0, 1}};
 
 // The lines are all written before the corners are intersected, also when that fails.

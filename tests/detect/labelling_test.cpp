@@ -296,7 +296,8 @@ TEST_P(LabellingOracle, LocalBoundsMatchFloodFill) {
         std::vector<uint16_t> bound(size_t(c.width) * c.height, 0), columnBound(grid.columns);
         for (int y = 1; y < c.height - 1; ++y) {
             rowBounds(tileBound, grid, y, columnBound.data());
-            for (int x = 1; x < c.width - 1; ++x) bound[size_t(y) * c.width + x] = columnBound[(x - 1) / THRESHOLD_TILE];
+            for (int x = 1; x < c.width - 1; ++x)
+                bound[size_t(y) * c.width + x] = columnBound[(x - 1) / THRESHOLD_TILE];
         }
         const TestFrame shape = randomFrame(c.width, c.height, c.density, c.structured, 0.0, 0, rng);
         TestFrame f = blankFrame(c.width, c.height);
@@ -327,18 +328,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RandomCase{3, 3, 0.5, false}, RandomCase{3, 9, 0.7, false}, RandomCase{9, 3, 0.7, false},
                       RandomCase{4, 4, 0.9, false}, RandomCase{13, 7, 0.5, false}, RandomCase{64, 48, 0.05, false},
                       RandomCase{64, 48, 0.3, false}, RandomCase{64, 48, 0.5, false}, RandomCase{64, 48, 0.7, false},
-                      RandomCase{64, 48, 0.95, false}, RandomCase{201, 77, 0.02, true},
-                      RandomCase{201, 77, 0.2, true}, RandomCase{160, 120, 0.45, true},
-                      RandomCase{160, 120, 0.6, true}, RandomCase{18, 9, 0.05, false, 0.99},
-                      RandomCase{33, 20, 0.01, true, 0.9}, RandomCase{201, 77, 0.002, true, 0.98},
-                      RandomCase{160, 120, 0.001, true, 1.0},
+                      RandomCase{64, 48, 0.95, false}, RandomCase{201, 77, 0.02, true}, RandomCase{201, 77, 0.2, true},
+                      RandomCase{160, 120, 0.45, true}, RandomCase{160, 120, 0.6, true},
+                      RandomCase{18, 9, 0.05, false, 0.99}, RandomCase{33, 20, 0.01, true, 0.9},
+                      RandomCase{201, 77, 0.002, true, 0.98}, RandomCase{160, 120, 0.001, true, 1.0},
                       // Rows of exactly one and just over one 64-pixel word, and long runs across words.
-                      RandomCase{66, 20, 0.9, false}, RandomCase{67, 20, 0.9, false},
-                      RandomCase{130, 30, 0.8, true}, RandomCase{1000, 12, 0.97, false}),
+                      RandomCase{66, 20, 0.9, false}, RandomCase{67, 20, 0.9, false}, RandomCase{130, 30, 0.8, true},
+                      RandomCase{1000, 12, 0.97, false}),
     [](const auto& info) {
         const RandomCase& c = info.param;
-        return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" +
-               std::to_string(int(c.density * 1000)) + (c.structured ? "_shapes" : "_noise") +
+        return std::to_string(c.width) + "x" + std::to_string(c.height) + "_" + std::to_string(int(c.density * 1000)) +
+               (c.structured ? "_shapes" : "_noise") +
                (c.clearBright > 0 ? "_paper" + std::to_string(int(c.clearBright * 100)) : "");
     });
 

@@ -109,16 +109,16 @@ std::string numbers(int count, const std::string& value = "128") {
     for (int i = 0; i < count; i++) text += value + (i % 16 == 15 ? "\n" : " ");
     return text;
 }
-INSTANTIATE_TEST_SUITE_P(
-    Files, BadPatternFile,
-    ::testing::Values(BadFile{"Empty", ""}, BadFile{"OneShort", numbers(3071)},
-                      BadFile{"WordInTheLastBlock", numbers(3000) + "abc " + numbers(100)},
-                      BadFile{"NumberGluedToText", numbers(100) + "12abc " + numbers(3000)},
-                      BadFile{"LoneSign", numbers(10) + "- " + numbers(3100)},
-                      BadFile{"AboveInt32", numbers(5) + "2147483648 " + numbers(3100)},
-                      BadFile{"BelowInt32", numbers(5) + "-2147483649 " + numbers(3100)},
-                      BadFile{"FarAboveInt32", numbers(2000) + "99999999999999999999999 " + numbers(1100)}),
-    [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, BadPatternFile,
+                         ::testing::Values(BadFile{"Empty", ""}, BadFile{"OneShort", numbers(3071)},
+                                           BadFile{"WordInTheLastBlock", numbers(3000) + "abc " + numbers(100)},
+                                           BadFile{"NumberGluedToText", numbers(100) + "12abc " + numbers(3000)},
+                                           BadFile{"LoneSign", numbers(10) + "- " + numbers(3100)},
+                                           BadFile{"AboveInt32", numbers(5) + "2147483648 " + numbers(3100)},
+                                           BadFile{"BelowInt32", numbers(5) + "-2147483649 " + numbers(3100)},
+                                           BadFile{"FarAboveInt32",
+                                                   numbers(2000) + "99999999999999999999999 " + numbers(1100)}),
+                         [](const ::testing::TestParamInfo<BadFile>& info) { return std::string(info.param.name); });
 
 TEST_F(Patterns, AcceptsSignsLeadingZerosAndTrailingText) {
     const std::string path = scratchPath("odd.patt");
@@ -315,11 +315,16 @@ TEST_F(Patterns, FastMatchEqualsThePlainDoubleMatch) {
         const std::vector<int>& pattern = signs[round % 3];
         for (int n = 0; n < PATTERN_VALUES; n++) {
             const int inFile = (n % 3) * 256 + n / 3;
-            if (kind == 0) image.value[n] = uint8_t(uniform(0, 255));
-            else if (kind == 1) image.value[n] = pattern[inFile] > 0 ? 0 : 255;  // a signed block's own picture
-            else if (kind == 2) image.value[n] = pattern[inFile] > 0 ? 255 : 0;  // and its negative
-            else if (kind == 3) image.value[n] = uint8_t(uniform(100, 103));
-            else image.value[n] = uint8_t(ordinary[inFile] ^ uniform(0, 7));
+            if (kind == 0)
+                image.value[n] = uint8_t(uniform(0, 255));
+            else if (kind == 1)
+                image.value[n] = pattern[inFile] > 0 ? 0 : 255;  // a signed block's own picture
+            else if (kind == 2)
+                image.value[n] = pattern[inFile] > 0 ? 255 : 0;  // and its negative
+            else if (kind == 3)
+                image.value[n] = uint8_t(uniform(100, 103));
+            else
+                image.value[n] = uint8_t(ordinary[inFile] ^ uniform(0, 7));
         }
         if (round % 97 == 0) std::fill(std::begin(image.value), std::end(image.value), uint8_t(round % 256));
         const Match fast = match(image), plain = plainMatch(blocks, image);
@@ -460,7 +465,8 @@ int plainSample(const TestFrame& frame, const double h[3][3], int nx, int ny, Pa
         }
     coverage->perSampleCount[nx]++;
     coverage->perSampleCount[ny]++;
-    for (int n = 0; n < PATTERN_VALUES; n++) image->value[n] = static_cast<unsigned char>(sums[n] / (nx / 16 * ny / 16));
+    for (int n = 0; n < PATTERN_VALUES; n++)
+        image->value[n] = static_cast<unsigned char>(sums[n] / (nx / 16 * ny / 16));
     return 0;
 }
 

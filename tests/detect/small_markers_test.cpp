@@ -46,7 +46,8 @@ TestFrame scene(unsigned seed, std::vector<Placed>* placed) {
     TestFrame fine = blankFrame(320 * FINE, 240 * FINE);
     for (int x = 0; x < fine.width; ++x) {
         const uint8_t level = uint8_t(90 + 110 * x / fine.width);
-        fillRect(fine, x, 0, x, fine.height - 1, Bgra{uint8_t(level * 0.8), level, uint8_t(std::min(255, level + 20)), 0});
+        fillRect(fine, x, 0, x, fine.height - 1,
+                 Bgra{uint8_t(level * 0.8), level, uint8_t(std::min(255, level + 20)), 0});
     }
     int k = 0;
     for (int row = 0; row < 4; ++row)
@@ -108,7 +109,8 @@ TEST_P(SmallMarkers, AreIdentifiedAndLookAlikesAreNot) {
         if (!automatic) continue;
         for (size_t p = 0; p < placed.size(); ++p) {
             if (placed[p].design < 0 || placed[p].side < 14) continue;
-            EXPECT_TRUE(found[p]) << "marker at (" << placed[p].x << ", " << placed[p].y << "), " << placed[p].side << " px";
+            EXPECT_TRUE(found[p]) << "marker at (" << placed[p].x << ", " << placed[p].y << "), " << placed[p].side
+                                  << " px";
         }
     }
 }

@@ -19,7 +19,9 @@ struct Scene {
     zelk::CameraParams camera;
     std::vector<unsigned char> frame;
     zelk::synth::MarkerTruth truth;
-    zelk::FrameImage view() const { return {frame.data(), camera.imageWidth, camera.imageHeight, camera.imageWidth * 4}; }
+    zelk::FrameImage view() const {
+        return {frame.data(), camera.imageWidth, camera.imageHeight, camera.imageWidth * 4};
+    }
 };
 
 Scene render(double radial, double distance, double tilt, double blur, double noise) {

@@ -50,17 +50,17 @@ SceneFiles writeScene(const Scene& scene) {
     files.truth = folder + "_truth.jsonl";
     files.config = folder + ".xml";
     // The path sweeps distance, tilt (up to 60 degrees) and in-plane turn (a quarter turn a second).
-    writeTextFile(files.config, "<video>\n  <synthetic width=\"640\" height=\"480\" frames=\"" +
-                                    std::to_string(scene.frames) + "\" fps=\"30\" seed=\"7\" noise=\"2\" blur=\"0.6\" camera=\"" +
-                                    sourcePath("Data/camera_para.dat") + "\" truth=\"" + files.truth +
-                                    "\" distance=\"" + scene.distance + "\" tilt=\"0 60\" spin=\"90\">\n" + markers +
-                                    "  </synthetic>\n</video>\n");
+    writeTextFile(files.config,
+                  "<video>\n  <synthetic width=\"640\" height=\"480\" frames=\"" + std::to_string(scene.frames) +
+                      "\" fps=\"30\" seed=\"7\" noise=\"2\" blur=\"0.6\" camera=\"" +
+                      sourcePath("Data/camera_para.dat") + "\" truth=\"" + files.truth + "\" distance=\"" +
+                      scene.distance + "\" tilt=\"0 60\" spin=\"90\">\n" + markers + "  </synthetic>\n</video>\n");
     return files;
 }
 
 struct Truth {
     int pattern;
-    double side;          // longest side, pixels
+    double side;           // longest side, pixels
     double corners[4][2];  // top-left first, ideal coordinates
 };
 
@@ -149,7 +149,8 @@ TEST_P(DetectionAccuracy, EveryVisibleMarkerIsFoundWithItsIdDirectionAndCorners)
                         worst[d] = std::max(worst[d], error);
                         if (d == m.direction) errors[j] = error;
                     }
-                if (worst[m.direction] > 0.5 * t.side || *std::min_element(worst, worst + 4) < worst[m.direction]) continue;
+                if (worst[m.direction] > 0.5 * t.side || *std::min_element(worst, worst + 4) < worst[m.direction])
+                    continue;
                 found++;
                 if (worst[m.direction] <= std::max(3.0, 0.1 * t.side)) {
                     located++;
@@ -161,9 +162,10 @@ TEST_P(DetectionAccuracy, EveryVisibleMarkerIsFoundWithItsIdDirectionAndCorners)
     }
     const double rate = visible ? static_cast<double>(found) / visible : 0.0;
     const double median = percentile(cornerErrors, 0.5), p95 = percentile(cornerErrors, 0.95);
-    std::printf("%s: %d of %d visible markers found with id and direction (%.2f %%), %d located, sides %.0f-%.0f px, "
-                "corner error median %.3f px, 95th percentile %.3f px\n",
-                scene.name, found, visible, 100 * rate, located, smallest, largest, median, p95);
+    std::printf(
+        "%s: %d of %d visible markers found with id and direction (%.2f %%), %d located, sides %.0f-%.0f px, "
+        "corner error median %.3f px, 95th percentile %.3f px\n",
+        scene.name, found, visible, 100 * rate, located, smallest, largest, median, p95);
     RecordProperty("identification_rate", std::to_string(rate));
     RecordProperty("corner_error_median", std::to_string(median));
     RecordProperty("corner_error_p95", std::to_string(p95));

@@ -27,7 +27,8 @@ std::set<std::string> dynamicSymbols(const std::string& library) {
     if (table.Size) {
         const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + table.VirtualAddress);
         const auto* nameOffsets = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-        for (DWORD i = 0; i < exports->NumberOfNames; i++) names.insert(reinterpret_cast<const char*>(base + nameOffsets[i]));
+        for (DWORD i = 0; i < exports->NumberOfNames; i++)
+            names.insert(reinterpret_cast<const char*>(base + nameOffsets[i]));
     }
     FreeLibrary(module);
     return names;
@@ -50,8 +51,8 @@ std::set<std::string> dynamicSymbols(const std::string& library) {
 #endif
 
 const std::set<std::string> LINKER_SYMBOLS = {"_init", "_fini", "_edata", "_end", "__bss_start"};
-const std::set<std::string> EXPORTS = {"A6_DLLAPI",       "Zelk_Init",      "Zelk_Update",         "Zelk_Quit",
-                                       "Zelk_getWidth",   "Zelk_getHeight", "Zelk_getMarker",      "Zelk_getBmap",
+const std::set<std::string> EXPORTS = {"A6_DLLAPI",           "Zelk_Init",       "Zelk_Update",         "Zelk_Quit",
+                                       "Zelk_getWidth",       "Zelk_getHeight",  "Zelk_getMarker",      "Zelk_getBmap",
                                        "Zelk_registerMarker", "Zelk_freeMarker", ZELK_EXTENSION_EXPORTS};
 
 TEST(PluginLibrary, ExportsOnlyThePluginInterface) {

@@ -38,14 +38,19 @@ void writeBlankPatternFile(const std::string& path) {
 // square with a blank inside on the right.
 struct SceneFiles {
     std::string config, pattern, blank;
-    SceneFiles() : config(scratchPath("scene.xml")), pattern(scratchPath("design.patt")), blank(scratchPath("blank.patt")) {
+    SceneFiles()
+        : config(scratchPath("scene.xml")), pattern(scratchPath("design.patt")), blank(scratchPath("blank.patt")) {
         writePatternFile(pattern, makePatternPicture(0));
         writeBlankPatternFile(blank);
         const std::string rotation = "0 -0.9396926 0.3420201 0  0 -0.3420201 -0.9396926 500";
         writeTextFile(config, "<video><synthetic camera=\"" + sourcePath("Data/camera_para.dat") +
                                   "\" width=\"480\" height=\"360\" frames=\"0\" noise=\"1\">\n"
-                                  "  <marker pattern=\"" + pattern + "\" size=\"80\" pose=\"1 0 0 -100  " + rotation + "\"/>\n"
-                                  "  <marker pattern=\"" + blank + "\" size=\"80\" pose=\"1 0 0 100  " + rotation + "\"/>\n"
+                                  "  <marker pattern=\"" +
+                                  pattern + "\" size=\"80\" pose=\"1 0 0 -100  " + rotation +
+                                  "\"/>\n"
+                                  "  <marker pattern=\"" +
+                                  blank + "\" size=\"80\" pose=\"1 0 0 100  " + rotation +
+                                  "\"/>\n"
                                   "</synthetic></video>\n");
     }
     ~SceneFiles() {

@@ -64,7 +64,6 @@ double percentile(std::vector<double> values, double fraction) {
     return values[static_cast<size_t>(fraction * (values.size() - 1))];
 }
 
-
 // The host orientation the query should leave after the host's turn: the rotation in host
 // axes (x forward = camera z, y left = camera -x, z up = camera -y), then turned by (0, -90, 0).
 void expectedHostOrientation(const double pose[3][4], double M[3][3]) {
@@ -110,8 +109,8 @@ void runScene(const std::string& name, int frames, const std::string& attributes
     }
     const std::string truthPath = folder + "_truth.jsonl", configPath = folder + ".xml";
     writeTextFile(configPath, "<video>\n  <synthetic width=\"640\" height=\"480\" frames=\"" + std::to_string(frames) +
-                                  "\" camera=\"" + cameraPath + "\" truth=\"" + truthPath + "\" " + attributes +
-                                  ">\n" + markers + "  </synthetic>\n</video>\n");
+                                  "\" camera=\"" + cameraPath + "\" truth=\"" + truthPath + "\" " + attributes + ">\n" +
+                                  markers + "  </synthetic>\n</video>\n");
 
     A6_DLLAPI(zelk::host::interfaceRecord());
     HostString config = zelk::host::makeString(configPath.c_str());
@@ -193,35 +192,41 @@ TEST_P(PoseAccuracy, PosesFollowTheTruthAcrossDistancesTiltsAndTurns) {
     Errors ours, solver;
     int visible = 0, posed = 0;
     Zelk_setPrecise(scene.precise);
-    runScene(scene.name, 200, attributes, scene.lens, {}, [&](const Sample& sample) {
-        int band = 0;
-        while (band < BANDS - 1 && sample.truth[2][3] >= BAND_EDGES[band + 1]) band++;
-        double pose[3][4];
-        const double centre[2] = {0, 0};
-        const zelk::Detector& detector = zelk::pluginState()->detector;
-        ASSERT_GE(zelk::markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, sample.marker,
-                                   detector.frameCount, centre, zelk::MARKER_WIDTH, pose),
-                  0);
-        posed++;
-        ours.add(band, sample.truth, pose);
+    runScene(
+        scene.name, 200, attributes, scene.lens, {},
+        [&](const Sample& sample) {
+            int band = 0;
+            while (band < BANDS - 1 && sample.truth[2][3] >= BAND_EDGES[band + 1]) band++;
+            double pose[3][4];
+            const double centre[2] = {0, 0};
+            const zelk::Detector& detector = zelk::pluginState()->detector;
+            ASSERT_GE(zelk::markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, sample.marker,
+                                       detector.frameCount, centre, zelk::MARKER_WIDTH, pose),
+                      0);
+            posed++;
+            ours.add(band, sample.truth, pose);
 #ifdef ZELK_WITH_OPENCV
-        double other[3][4];
-        if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, zelk::MARKER_WIDTH, other)) solver.add(band, sample.truth, other);
+            double other[3][4];
+            if (squareSolverPose(sample.corners, zelk::pluginState()->detector.camera.projection, zelk::MARKER_WIDTH,
+                                 other))
+                solver.add(band, sample.truth, other);
 #endif
-        expectQueryGives(sample, pose);
-    }, &visible);
+            expectQueryGives(sample, pose);
+        },
+        &visible);
     Zelk_setPrecise(0);
 
     std::printf("%s: %d visible, %d posed\n", scene.name, visible, posed);
-    std::printf("  distance    samples  rotation deg median / p95   translation %% median / p95   (OpenCV IPPE_SQUARE)\n");
+    std::printf(
+        "  distance    samples  rotation deg median / p95   translation %% median / p95   (OpenCV IPPE_SQUARE)\n");
     for (int band = 0; band < BANDS; band++) {
         const auto& r = ours.rotation[band];
         const auto& t = ours.translation[band];
         std::printf("  %4.0f-%-4.0f  %7zu  %6.2f / %6.2f (%5.2f / %5.2f)  %6.2f / %6.2f (%5.2f / %5.2f)\n",
                     BAND_EDGES[band], std::floor(BAND_EDGES[band + 1]), r.size(), percentile(r, 0.5),
-                    percentile(r, 0.95), percentile(solver.rotation[band], 0.5), percentile(solver.rotation[band], 0.95),
-                    percentile(t, 0.5), percentile(t, 0.95), percentile(solver.translation[band], 0.5),
-                    percentile(solver.translation[band], 0.95));
+                    percentile(r, 0.95), percentile(solver.rotation[band], 0.5),
+                    percentile(solver.rotation[band], 0.95), percentile(t, 0.5), percentile(t, 0.95),
+                    percentile(solver.translation[band], 0.5), percentile(solver.translation[band], 0.95));
         ASSERT_FALSE(r.empty()) << band;
         // Guards against regressions; precise mode is held to a tenth of that and less.
         EXPECT_LT(percentile(r, 0.5), scene.precise ? 0.2 : 3.0) << band;
@@ -244,15 +249,20 @@ TEST(SquarelySeenMarkers, TheQueryGivesTheirPoses) {
         poses.push_back(text);
     }
     int visible = 0, seen = 0;
-    runScene("SquareOn", 6, "noise=\"2\" blur=\"0.6\"", false, poses, [&](const Sample& sample) {
-        seen++;
-        double pose[3][4];
-        const double centre[2] = {0, 0};
-        ASSERT_GE(zelk::estimateMarkerPose(sample.marker, &zelk::pluginState()->detector.camera, centre, zelk::MARKER_WIDTH, pose), 0);
-        EXPECT_LT(rotationDifferenceDegrees(pose, sample.truth), 1.5) << sample.id;
-        for (int r = 0; r < 3; r++) EXPECT_NEAR(pose[r][3], sample.truth[r][3], 12) << sample.id;
-        expectQueryGives(sample, pose);
-    }, &visible);
+    runScene(
+        "SquareOn", 6, "noise=\"2\" blur=\"0.6\"", false, poses,
+        [&](const Sample& sample) {
+            seen++;
+            double pose[3][4];
+            const double centre[2] = {0, 0};
+            ASSERT_GE(zelk::estimateMarkerPose(sample.marker, &zelk::pluginState()->detector.camera, centre,
+                                               zelk::MARKER_WIDTH, pose),
+                      0);
+            EXPECT_LT(rotationDifferenceDegrees(pose, sample.truth), 1.5) << sample.id;
+            for (int r = 0; r < 3; r++) EXPECT_NEAR(pose[r][3], sample.truth[r][3], 12) << sample.id;
+            expectQueryGives(sample, pose);
+        },
+        &visible);
     EXPECT_EQ(visible, 6 * PATTERNS);
     EXPECT_EQ(seen, visible);
 }
@@ -308,9 +318,10 @@ TEST_P(HostTurn, GivesTheAnglesWrittenOut) {
 
 INSTANTIATE_TEST_SUITE_P(
     Poses, HostTurn,
-    testing::Values(HostTurnCase{"FacingUpright", {1, 0, 0}, 180, {0, 0, 600}, {614399, 0, 0}, {0, 92160, 0}},
-                    HostTurnCase{"TiltedAndTurned", {1, 2, -0.5}, 150, {40, -30, 700}, {716799, -40959, 30720},
-                                 {-132853, -45148, -37883}},
-                    HostTurnCase{"LeaningAway", {1, 0.3, 0}, 130, {-60, 20, 500}, {512000, 61440, -20480},
-                                 {-14630, 35483, -27526}}),
+    testing::Values(
+        HostTurnCase{"FacingUpright", {1, 0, 0}, 180, {0, 0, 600}, {614399, 0, 0}, {0, 92160, 0}},
+        HostTurnCase{
+            "TiltedAndTurned", {1, 2, -0.5}, 150, {40, -30, 700}, {716799, -40959, 30720}, {-132853, -45148, -37883}},
+        HostTurnCase{
+            "LeaningAway", {1, 0.3, 0}, 130, {-60, 20, 500}, {512000, 61440, -20480}, {-14630, 35483, -27526}}),
     [](const testing::TestParamInfo<HostTurnCase>& info) { return std::string(info.param.name); });

@@ -24,8 +24,8 @@ struct PhotoSet {
     const char* name;    // below tests/data/real-photos
     const char* camera;  // in the set's folder
     int threshold;
-    bool automatic;      // the automatic threshold instead
-    int identified;      // at least
+    bool automatic;  // the automatic threshold instead
+    int identified;  // at least
 };
 
 // The identified markers of the plug-in's last frame, top-left corner first, where the

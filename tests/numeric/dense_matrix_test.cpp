@@ -77,8 +77,8 @@ TEST_P(MultiplyShapeTest, MismatchIsRefusedWithoutWriting) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, MultiplyShapeTest,
-                         testing::Values(ProductShape{2, 3, 2, 3, 2, 3},   // inner sizes differ
-                                         ProductShape{3, 3, 2, 3, 3, 3},   // destination rows
+                         testing::Values(ProductShape{2, 3, 2, 3, 2, 3},    // inner sizes differ
+                                         ProductShape{3, 3, 2, 3, 3, 3},    // destination rows
                                          ProductShape{2, 2, 2, 3, 3, 3}));  // destination cols
 
 TEST(DenseMatrix, MultiplyRefusesAnOperandAsDestination) {
@@ -124,10 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                     InverseCase{"PivotAboveThreshold", 2, {1.1e-10, 0, 0, 1}, {1 / 1.1e-10, 0, 0, 1}},
                     InverseCase{"LaterPivotAtThreshold", 2, {1, 0, 0, 1.0e-10}, {}},
                     InverseCase{"TwoEqualRows", 3, {1, 2, 3, 4, 5, 6, 1, 2, 3}, {}},
-                    InverseCase{"AllZero", 2, {0, 0, 0, 0}, {}},
-                    InverseCase{"NaNElement", 2, {1, 0, 0, kNaN}, {}},
-                    InverseCase{"InfiniteElement", 2, {kInf, 0, 0, 1}, {}},
-                    InverseCase{"OneByOne", 1, {4}, {0.25}}),
+                    InverseCase{"AllZero", 2, {0, 0, 0, 0}, {}}, InverseCase{"NaNElement", 2, {1, 0, 0, kNaN}, {}},
+                    InverseCase{"InfiniteElement", 2, {kInf, 0, 0, 1}, {}}, InverseCase{"OneByOne", 1, {4}, {0.25}}),
     [](const testing::TestParamInfo<InverseCase>& info) { return info.param.name; });
 
 TEST(DenseMatrix, OneByOneZeroBecomesInfinity) {

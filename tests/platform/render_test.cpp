@@ -138,18 +138,17 @@ TEST_P(RenderFaith, DarkAreaAndCentroidMatchTheOutline) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Poses, RenderFaith,
-    ::testing::Values(FaithCase{"square", {0, 0, 0.3, -0.7, 500}, 0, 0},
-                      FaithCase{"squareDistorted", {0, 0, 0.3, -0.7, 500}, 30, 0},
-                      FaithCase{"turnedOffCentre", {30, 0, -150, 80, 600}, 0, 0},
-                      FaithCase{"turnedOffCentreDistorted", {30, 0, -150, 80, 600}, 30, 0},
-                      FaithCase{"tilted", {20, 50, 120, -60, 700}, 0, 0},
-                      FaithCase{"tiltedDistorted", {20, 50, 120, -60, 700}, 30, 0},
-                      FaithCase{"steepInCornerDistorted", {-65, 70, -230, -150, 650}, 30, 0},
-                      FaithCase{"pincushion", {10, 30, 200, 100, 600}, -30, 0},
-                      FaithCase{"blurred", {30, 40, -100, 50, 550}, 30, 1.2}),
-    [](const ::testing::TestParamInfo<FaithCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Poses, RenderFaith,
+                         ::testing::Values(FaithCase{"square", {0, 0, 0.3, -0.7, 500}, 0, 0},
+                                           FaithCase{"squareDistorted", {0, 0, 0.3, -0.7, 500}, 30, 0},
+                                           FaithCase{"turnedOffCentre", {30, 0, -150, 80, 600}, 0, 0},
+                                           FaithCase{"turnedOffCentreDistorted", {30, 0, -150, 80, 600}, 30, 0},
+                                           FaithCase{"tilted", {20, 50, 120, -60, 700}, 0, 0},
+                                           FaithCase{"tiltedDistorted", {20, 50, 120, -60, 700}, 30, 0},
+                                           FaithCase{"steepInCornerDistorted", {-65, 70, -230, -150, 650}, 30, 0},
+                                           FaithCase{"pincushion", {10, 30, 200, 100, 600}, -30, 0},
+                                           FaithCase{"blurred", {30, 40, -100, 50, 550}, 30, 1.2}),
+                         [](const ::testing::TestParamInfo<FaithCase>& info) { return std::string(info.param.name); });
 
 TEST(Render, SquareEdgesSitWhereTheTruthPutsThem) {
     // Upright and square to the camera: the sides are straight rows and columns.
@@ -199,8 +198,8 @@ TEST(Render, CornersAreInPrintedOrderAndThePictureIsUpright) {
         for (int corner = 0; corner < 4; ++corner) {
             // Part way from the corner toward the centre lies the corner's quadrant.
             double at[2];
-            observe(camera, marker.pose, 0.35 * (corner == 1 || corner == 2 ? 40 : -40),
-                    0.35 * (corner < 2 ? 40 : -40), at);
+            observe(camera, marker.pose, 0.35 * (corner == 1 || corner == 2 ? 40 : -40), 0.35 * (corner < 2 ? 40 : -40),
+                    at);
             const unsigned char* pixel = &frame[(std::lround(at[1]) * 640 + std::lround(at[0])) * 4];
             for (int plane = 0; plane < 3; ++plane)
                 EXPECT_EQ(pixel[plane], QUADRANT_COLOURS[corner][plane]) << p.spin << " corner " << corner;

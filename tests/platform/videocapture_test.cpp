@@ -159,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadConfig{"declarationCommentsInstructions",
                   "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- made by hand -->\n<?tool x?>"
-                  "<video><!-- one source --><synthetic width=\"320\" height=\"240\"><?pi?></synthetic></video>\n<!-- end -->\n"},
+                  "<video><!-- one source --><synthetic width=\"320\" height=\"240\"><?pi?></synthetic></video>\n<!-- "
+                  "end -->\n"},
         BadConfig{"quotesBlanksAndTextInside",
                   "<video >\n  some text <![CDATA[ <not an element/> ]]>\n  <synthetic\twidth = '320'\r\n"
                   "    height=\"240\" >text</synthetic >\n</video\n>"},
@@ -182,7 +183,6 @@ TEST_F(VideoCaptureTest, DeepAndHugeDocumentsAreRefused) {
     EXPECT_EQ(videoOpen(path.c_str()), 0);
 }
 
-
 // Inputs found by fuzzing that once broke the library: each must open and deliver frames.
 using FoundConfig = BadConfig;  // a name and the whole file
 class VideoCaptureFoundConfig : public VideoCaptureTest, public ::testing::WithParamInterface<FoundConfig> {};
@@ -198,12 +198,12 @@ TEST_P(VideoCaptureFoundConfig, OpensAndPlays) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Configs, VideoCaptureFoundConfig,
-    ::testing::Values(FoundConfig{"markerOutlineBeyondTheIntRange",
-                                "<video><synthetic width=\"64\" height=\"48\"><marker pattern=\"pats/quad.patt\" "
-                                "pose=\"1 0 0 1e12  0 -1 0 0  0 0 -1 600\"/></synthetic></video>"}),
-    [](const ::testing::TestParamInfo<BadConfig>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Configs, VideoCaptureFoundConfig,
+                         ::testing::Values(FoundConfig{
+                             "markerOutlineBeyondTheIntRange",
+                             "<video><synthetic width=\"64\" height=\"48\"><marker pattern=\"pats/quad.patt\" "
+                             "pose=\"1 0 0 1e12  0 -1 0 0  0 0 -1 600\"/></synthetic></video>"}),
+                         [](const ::testing::TestParamInfo<BadConfig>& info) { return std::string(info.param.name); });
 
 TEST_F(VideoCaptureTest, SyntheticSourceDeliversItsFramesThenEnds) {
     ASSERT_EQ(videoOpen(synthetic("frames=\"3\" width=\"320\" height=\"240\"").c_str()), 0);
@@ -272,8 +272,10 @@ TEST_F(VideoCaptureTest, PathsAreRelativeToTheConfigurationAndBackslashesAreSepa
     for (std::size_t start = 0, end; (end = truth.find('\n', start)) != std::string::npos; start = end + 1)
         lines.push_back(truth.substr(start, end - start));
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].rfind("{\"frame\":0,\"marker\":0,\"name\":\"pats\\\\quad.patt\",\"width\":80,", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[3].rfind("{\"frame\":1,\"marker\":1,\"name\":\"pats/white.patt\",\"width\":50,", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[0].rfind("{\"frame\":0,\"marker\":0,\"name\":\"pats\\\\quad.patt\",\"width\":80,", 0), 0u)
+        << lines[0];
+    EXPECT_EQ(lines[3].rfind("{\"frame\":1,\"marker\":1,\"name\":\"pats/white.patt\",\"width\":50,", 0), 0u)
+        << lines[3];
     EXPECT_NE(lines[0].find("\"pose\":[["), std::string::npos);
     EXPECT_NE(lines[0].find("\"ideal\":[["), std::string::npos);
     EXPECT_NE(lines[0].find("\"observed\":[["), std::string::npos);

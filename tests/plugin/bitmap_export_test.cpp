@@ -153,17 +153,17 @@ TEST_P(BitmapRefusal, SkipsTheCopy) {
 const Calls DESC_ONLY = {"GetLevelDesc 0"};
 const Calls LOCK_FAILED = {"GetLevelDesc 0", "LockRect 0 whole 8192"};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BitmapRefusal,
-    testing::Values(Refusal{"NullBitmap", true, false, false, 4, 3, false, false, 16, {}},
-                    Refusal{"NullTexture", false, true, false, 4, 3, false, false, 16, {}},
-                    Refusal{"DescFails", false, false, true, 4, 3, false, false, 16, DESC_ONLY},
-                    Refusal{"TooNarrow", false, false, false, 3, 3, false, false, 16, DESC_ONLY},
-                    Refusal{"TooShort", false, false, false, 4, 2, false, false, 16, DESC_ONLY},
-                    Refusal{"LockFails", false, false, false, 4, 3, true, false, 16, LOCK_FAILED},
-                    Refusal{"NullBits", false, false, false, 4, 3, false, true, 16, COPIED},
-                    Refusal{"PitchTooSmall", false, false, false, 4, 3, false, false, 12, COPIED},
-                    Refusal{"NegativePitch", false, false, false, 4, 3, false, false, -16, COPIED}),
-    [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, BitmapRefusal,
+                         testing::Values(Refusal{"NullBitmap", true, false, false, 4, 3, false, false, 16, {}},
+                                         Refusal{"NullTexture", false, true, false, 4, 3, false, false, 16, {}},
+                                         Refusal{"DescFails", false, false, true, 4, 3, false, false, 16, DESC_ONLY},
+                                         Refusal{"TooNarrow", false, false, false, 3, 3, false, false, 16, DESC_ONLY},
+                                         Refusal{"TooShort", false, false, false, 4, 2, false, false, 16, DESC_ONLY},
+                                         Refusal{"LockFails", false, false, false, 4, 3, true, false, 16, LOCK_FAILED},
+                                         Refusal{"NullBits", false, false, false, 4, 3, false, true, 16, COPIED},
+                                         Refusal{"PitchTooSmall", false, false, false, 4, 3, false, false, 12, COPIED},
+                                         Refusal{"NegativePitch", false, false, false, 4, 3, false, false, -16,
+                                                 COPIED}),
+                         [](const testing::TestParamInfo<Refusal>& info) { return info.param.name; });
 
 }  // namespace

@@ -274,8 +274,8 @@ TEST_F(ExtensionExports, MarkerWidthScalesThePosesOfItsPattern) {
     }
     EXPECT_EQ(std::memcmp(matrix, width40, sizeof matrix), 0);
     EXPECT_EQ(position.x, static_cast<HostFixed>(width40[11] * 1024));
-    for (const auto& [id, width] : std::vector<std::pair<int32_t, HostFixed>>{{1, 1024}, {-1, 1024}, {50, 1024},
-                                                                               {INT32_MIN, 1024}})
+    for (const auto& [id, width] :
+         std::vector<std::pair<int32_t, HostFixed>>{{1, 1024}, {-1, 1024}, {50, 1024}, {INT32_MIN, 1024}})
         EXPECT_EQ(Zelk_setMarkerWidth(id, width), -2) << id;
     EXPECT_EQ(Zelk_setMarkerWidth(0, 0), -3);
     EXPECT_EQ(Zelk_setMarkerWidth(0, INT32_MIN), -3);
@@ -308,7 +308,8 @@ TEST_P(MarkerCopies, ComeEachOnceSurestFirst) {
             }
             copies.push_back(record);
         }
-        const auto expected = id < 0 ? 0 : std::count_if(list.begin(), list.end(), [&](const auto& r) { return r.patternId == id; });
+        const auto expected =
+            id < 0 ? 0 : std::count_if(list.begin(), list.end(), [&](const auto& r) { return r.patternId == id; });
         EXPECT_EQ(static_cast<long>(copies.size()), expected);
         EXPECT_EQ(zelk::selectMarker(list.data(), count, id), copies.empty() ? nullptr : copies[0]);
     }
@@ -334,8 +335,10 @@ TEST_F(ExtensionExports, FieldOfViewIsTheCamerasAcrossWidthAndHeight) {
     HostFixed horizontal = 0, vertical = 0;
     ASSERT_EQ(Zelk_getFieldOfView(&horizontal, &vertical), 0);
     const zelk::CameraParams& camera = pluginDetector()->camera;
-    EXPECT_NEAR(horizontal / 1024.0, 2 * std::atan(320.0 / camera.projection[0][0]) * 180 / 3.141592653589793, 1.0 / 1024);
-    EXPECT_NEAR(vertical / 1024.0, 2 * std::atan(240.0 / camera.projection[1][1]) * 180 / 3.141592653589793, 1.0 / 1024);
+    EXPECT_NEAR(horizontal / 1024.0, 2 * std::atan(320.0 / camera.projection[0][0]) * 180 / 3.141592653589793,
+                1.0 / 1024);
+    EXPECT_NEAR(vertical / 1024.0, 2 * std::atan(240.0 / camera.projection[1][1]) * 180 / 3.141592653589793,
+                1.0 / 1024);
     EXPECT_EQ(Zelk_getFieldOfView(nullptr, &vertical), -1);
     EXPECT_EQ(Zelk_getFieldOfView(&horizontal, nullptr), -1);
 }

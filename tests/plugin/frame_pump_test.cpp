@@ -102,7 +102,9 @@ TEST_P(DefaultPaths, EachArgumentByItself) {
 
     const auto [videoArg, cameraArg] = GetParam();
     TestHostString videoGiven("video.xml"), videoNull(nullptr), camera(cameraPath.c_str()), cameraNull(nullptr);
-    HostString* video = videoArg == Arg::Given ? videoGiven.get() : videoArg == Arg::NullChars ? videoNull.get() : nullptr;
+    HostString* video = videoArg == Arg::Given       ? videoGiven.get()
+                        : videoArg == Arg::NullChars ? videoNull.get()
+                                                     : nullptr;
     HostString* cam = cameraArg == Arg::Given ? camera.get() : cameraArg == Arg::NullChars ? cameraNull.get() : nullptr;
     const int result = init(video, cam);
     fs::current_path(home);
@@ -168,19 +170,18 @@ TEST_P(InitFailures, ReturnTheirCodeAndLeaveTheDeviceOpen) {
     EXPECT_EQ(Zelk_getHeight(), static_cast<int32_t>(static_cast<uint32_t>(height) << 10));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InitFailures,
-    testing::Values(InitFailure{"OpenFails", -1, 0, 640, 480, 136, 640, -1},
-                    InitFailure{"SizeFails", 0, -1, 640, 480, 136, 640, -2},
-                    InitFailure{"ZeroWidth", 0, 0, 0, 480, 136, 640, -2},
-                    InitFailure{"ZeroHeight", 0, 0, 640, 0, 136, 640, -2},
-                    InitFailure{"NegativeWidth", 0, 0, -640, 480, 136, 640, -2},
-                    InitFailure{"OverLabellingCapacity", 0, 0, 1025, 1024, 136, 640, -2},
-                    InitFailure{"ProductOverflows", 0, 0, INT_MAX, INT_MAX, 136, 640, -2},
-                    InitFailure{"NoCameraFile", 0, 0, 640, 480, -1, 640, -3},
-                    InitFailure{"CameraFileShort", 0, 0, 640, 480, 135, 640, -3},
-                    InitFailure{"CameraWidthZero", 0, 0, 640, 480, 136, 0, -3}),
-    [](const testing::TestParamInfo<InitFailure>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, InitFailures,
+                         testing::Values(InitFailure{"OpenFails", -1, 0, 640, 480, 136, 640, -1},
+                                         InitFailure{"SizeFails", 0, -1, 640, 480, 136, 640, -2},
+                                         InitFailure{"ZeroWidth", 0, 0, 0, 480, 136, 640, -2},
+                                         InitFailure{"ZeroHeight", 0, 0, 640, 0, 136, 640, -2},
+                                         InitFailure{"NegativeWidth", 0, 0, -640, 480, 136, 640, -2},
+                                         InitFailure{"OverLabellingCapacity", 0, 0, 1025, 1024, 136, 640, -2},
+                                         InitFailure{"ProductOverflows", 0, 0, INT_MAX, INT_MAX, 136, 640, -2},
+                                         InitFailure{"NoCameraFile", 0, 0, 640, 480, -1, 640, -3},
+                                         InitFailure{"CameraFileShort", 0, 0, 640, 480, 135, 640, -3},
+                                         InitFailure{"CameraWidthZero", 0, 0, 640, 480, 136, 0, -3}),
+                         [](const testing::TestParamInfo<InitFailure>& info) { return info.param.name; });
 
 class AcceptedSize : public FramePump, public testing::WithParamInterface<std::pair<int, int>> {};
 

@@ -47,15 +47,15 @@ TEST_P(FixedFromDouble, IsDefinedForEveryInput) {
 
 constexpr double INF = std::numeric_limits<double>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, FixedFromDouble,
-    testing::Values(std::make_pair(0.0, 0), std::make_pair(1.0, 1024), std::make_pair(-1.0, -1024),
-                    std::make_pair(-90.0, -92160), std::make_pair(2.75 / 1024, 2), std::make_pair(-2.75 / 1024, -2),
-                    std::make_pair(0.5 / 1024, 0), std::make_pair(2097151.999, 2147483646),
-                    std::make_pair(2097152.0, INT32_MAX), std::make_pair(-2097152.0, INT32_MIN),
-                    std::make_pair(-2097153.0, INT32_MIN), std::make_pair(1e300, INT32_MAX),
-                    std::make_pair(-1e300, INT32_MIN), std::make_pair(INF, INT32_MAX), std::make_pair(-INF, INT32_MIN),
-                    std::make_pair(std::nan(""), 0), std::make_pair(-std::nan(""), 0)));
+INSTANTIATE_TEST_SUITE_P(Values, FixedFromDouble,
+                         testing::Values(std::make_pair(0.0, 0), std::make_pair(1.0, 1024), std::make_pair(-1.0, -1024),
+                                         std::make_pair(-90.0, -92160), std::make_pair(2.75 / 1024, 2),
+                                         std::make_pair(-2.75 / 1024, -2), std::make_pair(0.5 / 1024, 0),
+                                         std::make_pair(2097151.999, 2147483646), std::make_pair(2097152.0, INT32_MAX),
+                                         std::make_pair(-2097152.0, INT32_MIN), std::make_pair(-2097153.0, INT32_MIN),
+                                         std::make_pair(1e300, INT32_MAX), std::make_pair(-1e300, INT32_MIN),
+                                         std::make_pair(INF, INT32_MAX), std::make_pair(-INF, INT32_MIN),
+                                         std::make_pair(std::nan(""), 0), std::make_pair(-std::nan(""), 0)));
 
 TEST(FixedFromInt, ShiftsByTenBitsForNegativesToo) {
     EXPECT_EQ(zelk::hostFixedFromInt(0), 0);

@@ -33,8 +33,11 @@ const Conversion conversions[] = {
     {"aboutY", {{C30, 0, S30, 0}, {0, 1, 0, 0}, {-S30, 0, C30, 0}}, false, {0, 0, 0}, {-30720, 0, 0}},
     {"aboutZ", {{C30, -S30, 0, 0}, {S30, C30, 0, 0}, {0, 0, 1, 0}}, false, {0, 0, 0}, {0, 0, -30720}},
     // Rz(90) Rx(7): the roll's sine rounds to 1 + 2.2e-16, clamped to 1 for a right angle.
-    {"rollSinePastOne", {{C90, -S90 * C7, S90 * S7, 0}, {S90, C90 * C7, -C90 * S7, 0}, {0, S7, C7, 0}}, false,
-     {0, 0, 0}, {180657, 180657, -92160}},
+    {"rollSinePastOne",
+     {{C90, -S90* C7, S90* S7, 0}, {S90, C90* C7, -C90* S7, 0}, {0, S7, C7, 0}},
+     false,
+     {0, 0, 0},
+     {180657, 180657, -92160}},
 };
 
 class HostConversion : public testing::TestWithParam<Conversion> {};
@@ -103,8 +106,8 @@ MarkerRecord withId(int32_t id, double confidence) {
 }
 
 TEST(SelectMarker, TakesTheMostConfidentAndTheEarliestOfEquals) {
-    const MarkerRecord list[] = {withId(2, 0.9), withId(1, 0.5), withId(1, 0.7), withId(1, 0.7), withId(1, NAN),
-                                 withId(3, NAN), withId(3, 0.8)};
+    const MarkerRecord list[] = {withId(2, 0.9), withId(1, 0.5), withId(1, 0.7), withId(1, 0.7),
+                                 withId(1, NAN), withId(3, NAN), withId(3, 0.8)};
     EXPECT_EQ(zelk::selectMarker(list, 7, 1), &list[2]);
     EXPECT_EQ(zelk::selectMarker(list, 2, 1), &list[1]);
     EXPECT_EQ(zelk::selectMarker(list, 7, 2), &list[0]);
@@ -169,8 +172,8 @@ TEST_P(SquarelySeen, HalfTurnPosesGiveTheirPositionAndFiniteAngles) {
     const double axis = GetParam() * PI / 180;
     double R[3][3];
     axisRotation(std::cos(axis), std::sin(axis), 0, 180, R);
-    const double pose[3][4] = {{R[0][0], R[0][1], R[0][2], 12}, {R[1][0], R[1][1], R[1][2], -7},
-                               {R[2][0], R[2][1], R[2][2], 640}};
+    const double pose[3][4] = {
+        {R[0][0], R[0][1], R[0][2], 12}, {R[1][0], R[1][1], R[1][2], -7}, {R[2][0], R[2][1], R[2][2], 640}};
     HostVector position{7, 7, 7};
     HostAngle angles{7, 7, 7};
     zelk::poseToHostRecords(pose, &position, &angles);

@@ -23,7 +23,9 @@ Rotation rotationOf(const double pose[3][4]) {
         for (int c = 0; c < 3; c++) R.m[r][c] = pose[r][c];
     return R;
 }
-double rotationDifferenceDegrees(const double a[3][3], const Rotation& b) { return ::rotationDifferenceDegrees(a, b.m); }
+double rotationDifferenceDegrees(const double a[3][3], const Rotation& b) {
+    return ::rotationDifferenceDegrees(a, b.m);
+}
 
 const zelk::CameraParams camera = pinholeCamera();
 const auto& P = camera.projection;
@@ -58,8 +60,7 @@ TEST_P(InitialRotation, IsTheTrueRotationWhateverTheStoredDirection) {
 
 INSTANTIATE_TEST_SUITE_P(Views, InitialRotation,
                          testing::Values(View{500, 0, 0, 0}, View{500, 0, 0, 30}, View{300, 40, 0, 0},
-                                         View{800, 25, 60, 110}, View{1500, 60, 135, -70},
-                                         View{400, 10, 90, 180}));
+                                         View{800, 25, 60, 110}, View{1500, 60, 135, -70}, View{400, 10, 90, 180}));
 
 // Square-on views: opposite image sides exactly parallel, whatever the marker's spin.
 class SquareOnView : public testing::TestWithParam<double> {};
@@ -105,7 +106,8 @@ TEST(InitialRotationFailure, LeavesTheRotationUntouched) {
         for (int c = 0; c < 3; c++) flat.projection[r][c] = 0;
 
     using Case = std::pair<const MarkerRecord*, const zelk::CameraParams*>;
-    for (const auto& [marker, projection] : {Case{&sameLines, &camera}, Case{&notANumber, &camera}, Case{&good, &flat}}) {
+    for (const auto& [marker, projection] :
+         {Case{&sameLines, &camera}, Case{&notANumber, &camera}, Case{&good, &flat}}) {
         double R[3][3];
         for (auto& row : R)
             for (double& v : row) v = 7;

@@ -17,9 +17,7 @@ const double ORIGIN[2] = {0, 0};
 
 class PoseEstimation : public testing::Test {
 protected:
-    void SetUp() override {
-        camera = pinholeCamera();
-    }
+    void SetUp() override { camera = pinholeCamera(); }
     MarkerRecord markerAt(double tilt, double inPlane, int direction = 0) {
         viewPose(25, -15, 500, tilt, 30, inPlane, truth);
         return markerFromPose(camera.projection, truth, 80, direction);

@@ -30,7 +30,8 @@ TEST_P(ExactViews, GiveBackTheTruePose) {
     const auto [distance, tilt, inPlane] = GetParam();
     double truth[3][4];
     viewPose(30, -20, distance, tilt, 60, inPlane, truth);
-    const double board[9][2] = {{100, 0}, {140, 0}, {180, 0}, {100, 40}, {140, 40}, {180, 40}, {100, 80}, {140, 80}, {180, 80}};
+    const double board[9][2] = {{100, 0},  {140, 0},  {180, 0},  {100, 40}, {140, 40},
+                                {180, 40}, {100, 80}, {140, 80}, {180, 80}};
     const struct {
         const double (*model)[2];
         int n;
@@ -39,7 +40,8 @@ TEST_P(ExactViews, GiveBackTheTruePose) {
         double image[9][2], starts[2][3][4], pose[3][4];
         project(truth, m.model, m.n, image);
         ASSERT_EQ(zelk::planarPoseCandidates(m.model, image, m.n, P, starts), 0);
-        EXPECT_LT(std::fmin(rotationDifferenceDegrees(starts[0], truth), rotationDifferenceDegrees(starts[1], truth)), 1e-4);
+        EXPECT_LT(std::fmin(rotationDifferenceDegrees(starts[0], truth), rotationDifferenceDegrees(starts[1], truth)),
+                  1e-4);
         const double error = zelk::fitPlanarPose(m.model, image, m.n, P, nullptr, pose);
         EXPECT_GE(error, 0);
         EXPECT_LT(error, 1e-12);

@@ -48,7 +48,8 @@ TEST_P(Smoothing, SteadiesAStillMarkerAndFollowsAMovingOne) {
             continue;
         }
         // How many frames back the smoothed pose stands, on average.
-        lag += (m.speed > 0 ? (truth[0][3] - pose[0][3]) / (m.speed * WIDTH) : rotationDifferenceDegrees(pose, truth) / m.turn) /
+        lag += (m.speed > 0 ? (truth[0][3] - pose[0][3]) / (m.speed * WIDTH)
+                            : rotationDifferenceDegrees(pose, truth) / m.turn) /
                (frames / 2);
     }
     EXPECT_LE(lag, m.lagFrames);

@@ -33,8 +33,8 @@ long residentKb() {
 
 struct SoakRun {
     int frames;
-    int churnEvery;  // frames between freeing and registering a pattern again
-    int warmFrames;  // frames before the starting memory figure
+    int churnEvery;   // frames between freeing and registering a pattern again
+    int warmFrames;   // frames before the starting memory figure
     bool flatMemory;  // checked unless a memory checker, whose own memory grows, runs it
 };
 
@@ -88,9 +88,10 @@ void soak(const SoakRun& run) {
         if (frame >= run.warmFrames && frame % 1000 == 0) peakKb = std::max(peakKb, residentKb());
     }
     const long endKb = residentKb();
-    std::printf("%d frames: resident memory %ld kB after %d frames, %ld kB at the end, %ld kB at most; "
-                "%d poses found of %d asked\n",
-                run.frames, startKb, run.warmFrames, endKb, std::max(peakKb, endKb), found, run.frames * PATTERNS);
+    std::printf(
+        "%d frames: resident memory %ld kB after %d frames, %ld kB at the end, %ld kB at most; "
+        "%d poses found of %d asked\n",
+        run.frames, startKb, run.warmFrames, endKb, std::max(peakKb, endKb), found, run.frames * PATTERNS);
     EXPECT_GT(found, run.frames / 2);  // the scene is seen, so the whole pipeline runs
     if (run.flatMemory) {
         EXPECT_LE(endKb - startKb, 256);

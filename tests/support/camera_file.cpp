@@ -42,6 +42,4 @@ void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool sameCamera(const zelk::CameraParams& a, const zelk::CameraParams& b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool sameCamera(const zelk::CameraParams& a, const zelk::CameraParams& b) { return std::memcmp(&a, &b, sizeof a) == 0; }

@@ -61,8 +61,10 @@ void fillPolygon(TestFrame& frame, const std::vector<Point2>& corners, Bgra colo
 }
 
 void fillDisc(TestFrame& frame, double cx, double cy, double radius, Bgra colour) {
-    for (int y = std::max(0, int(std::floor(cy - radius))); y <= std::min(frame.height - 1, int(std::ceil(cy + radius))); ++y)
-        for (int x = std::max(0, int(std::floor(cx - radius))); x <= std::min(frame.width - 1, int(std::ceil(cx + radius))); ++x)
+    for (int y = std::max(0, int(std::floor(cy - radius)));
+         y <= std::min(frame.height - 1, int(std::ceil(cy + radius))); ++y)
+        for (int x = std::max(0, int(std::floor(cx - radius)));
+             x <= std::min(frame.width - 1, int(std::ceil(cx + radius))); ++x)
             if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius) frame.set(x, y, colour);
 }
 
@@ -74,8 +76,7 @@ std::vector<Point2> squareCorners(double cx, double cy, double size, double angl
     return corners;
 }
 
-void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, double angle, Bgra dark,
-                      Bgra bright) {
+void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, double angle, Bgra dark, Bgra bright) {
     fillPolygon(frame, squareCorners(cx, cy, size, angle), dark);
     fillPolygon(frame, squareCorners(cx, cy, size / 2, angle), bright);
 }

@@ -38,8 +38,8 @@ void fillPolygon(TestFrame& frame, const std::vector<Point2>& corners, Bgra colo
 void fillDisc(TestFrame& frame, double cx, double cy, double radius, Bgra colour);
 // A dark square of side `size` centred at (cx, cy), turned by `angle` radians, whose inner
 // half is bright: the border of a printed marker.
-void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, double angle,
-                      Bgra dark = kBlack, Bgra bright = kWhite);
+void drawMarkerBorder(TestFrame& frame, double cx, double cy, double size, double angle, Bgra dark = kBlack,
+                      Bgra bright = kWhite);
 // The corners of that square, clockwise on screen from the top-left when angle is 0.
 std::vector<Point2> squareCorners(double cx, double cy, double size, double angle);
 // A camera without lens distortion (ideal and observed points agree) and without projection.

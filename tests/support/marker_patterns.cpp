@@ -108,7 +108,8 @@ void drawMarker(TestFrame& frame, const std::vector<Point2>& corners, const Patt
     const double dy1 = y1 - y2, dy2 = y3 - y2, dy3 = y0 - y1 + y2 - y3;
     const double den = dx1 * dy2 - dx2 * dy1;
     const double g = (dx3 * dy2 - dx2 * dy3) / den, h = (dx1 * dy3 - dx3 * dy1) / den;
-    const double m[3][3] = {{x1 - x0 + g * x1, x3 - x0 + h * x3, x0}, {y1 - y0 + g * y1, y3 - y0 + h * y3, y0}, {g, h, 1.0}};
+    const double m[3][3] = {
+        {x1 - x0 + g * x1, x3 - x0 + h * x3, x0}, {y1 - y0 + g * y1, y3 - y0 + h * y3, y0}, {g, h, 1.0}};
     // Its inverse through the adjugate (the scale does not matter).
     const double inv[3][3] = {{m[1][1] * m[2][2] - m[1][2] * m[2][1], m[0][2] * m[2][1] - m[0][1] * m[2][2],
                                m[0][1] * m[1][2] - m[0][2] * m[1][1]},
@@ -131,7 +132,8 @@ void drawMarker(TestFrame& frame, const std::vector<Point2>& corners, const Patt
             uint8_t* pixel = frame.pixel(x, y);
             const bool inside = u >= 0.25 && u < 0.75 && v >= 0.25 && v < 0.75;
             for (int k = 0; k < 3; k++)
-                pixel[k] = inside ? picture.value[static_cast<int>((v - 0.25) * 32)][static_cast<int>((u - 0.25) * 32)][k] : 0;
+                pixel[k] =
+                    inside ? picture.value[static_cast<int>((v - 0.25) * 32)][static_cast<int>((u - 0.25) * 32)][k] : 0;
         }
     }
 }

@@ -98,10 +98,14 @@ PhotoScore scorePhoto(const ReferencePhoto& photo, const std::vector<PhotoMarker
             centre(reference, there);
             if (std::hypot(at[0] - there[0], at[1] - there[1]) < meanSide(reference) / 4) match = &reference;
         }
-        if (!match) ++score.unmatched;
-        else if (match->id != report.id) ++score.wrongId;
-        else if (nearestTurn(report, *match) != 0) ++score.wrongDirection;
-        else found[match - photo.markers.data()] = true;
+        if (!match)
+            ++score.unmatched;
+        else if (match->id != report.id)
+            ++score.wrongId;
+        else if (nearestTurn(report, *match) != 0)
+            ++score.wrongDirection;
+        else
+            found[match - photo.markers.data()] = true;
     }
     score.identified = static_cast<int>(std::count(found.begin(), found.end(), true));
     return score;

@@ -56,7 +56,8 @@ std::vector<unsigned char> track(const Video& video) {
     for (const std::string& path : video.patterns) loadPattern(&detector->patterns, path.c_str());
     std::vector<unsigned char> seen;
     const auto keep = [&seen](const void* bytes, size_t size) {
-        seen.insert(seen.end(), static_cast<const unsigned char*>(bytes), static_cast<const unsigned char*>(bytes) + size);
+        seen.insert(seen.end(), static_cast<const unsigned char*>(bytes),
+                    static_cast<const unsigned char*>(bytes) + size);
     };
     for (const TestFrame& frame : video.frames) {
         const FrameImage image = frame.image();

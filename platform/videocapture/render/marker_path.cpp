@@ -29,7 +29,7 @@ void axisRotation(const double axis[3], double angle, double r[3][3]) {
 void backProject(const CameraParams& camera, double u, double v, double z, double point[3]) {
     // Solve P[:, 0:3] X + P[:, 3] = lambda (u, v, 1) with X_z = z, by Cramer's rule on
     // the two image equations: (p0 - u p2) . X = u p23 - p03, (p1 - v p2) . X = v p23 - p13.
-    const double (*p)[4] = camera.projection;
+    const double(*p)[4] = camera.projection;
     double a[2][3], b[2];
     for (int c = 0; c < 3; ++c) {
         a[0][c] = p[0][c] - u * p[2][c];
@@ -44,15 +44,18 @@ void backProject(const CameraParams& camera, double u, double v, double z, doubl
 }
 
 // 0 ... 1 and back, smoothly, with the given period and phase.
-double wave(double seconds, double period, double phase) { return 0.5 - 0.5 * std::cos(2 * PI * seconds / period + phase); }
+double wave(double seconds, double period, double phase) {
+    return 0.5 - 0.5 * std::cos(2 * PI * seconds / period + phase);
+}
 
 }  // namespace
 
-void pathPose(const CameraParams& camera, const PathRanges& ranges, double width, int index, int count,
-              double seconds, double pose[3][4]) {
+void pathPose(const CameraParams& camera, const PathRanges& ranges, double width, int index, int count, double seconds,
+              double pose[3][4]) {
     const int w = std::max(1, camera.imageWidth), h = std::max(1, camera.imageHeight);
     count = std::max(1, count);
-    const int columns = std::clamp(static_cast<int>(std::lround(std::sqrt(count * static_cast<double>(w) / h))), 1, count);
+    const int columns =
+        std::clamp(static_cast<int>(std::lround(std::sqrt(count * static_cast<double>(w) / h))), 1, count);
     const int rows = (count + columns - 1) / columns;
     const double cellWidth = static_cast<double>(w) / columns, cellHeight = static_cast<double>(h) / rows;
     const double centreX = (index % columns + 0.5) * cellWidth - 0.5;
@@ -80,7 +83,8 @@ void pathPose(const CameraParams& camera, const PathRanges& ranges, double width
 
     // Upright and square to the camera, turned in its plane, then tilted about an axis in
     // the image plane whose direction turns slowly.
-    const double tilt = (ranges.tilt[0] + (ranges.tilt[1] - ranges.tilt[0]) * wave(seconds, 7.0, 0.7 * index)) * PI / 180;
+    const double tilt =
+        (ranges.tilt[0] + (ranges.tilt[1] - ranges.tilt[0]) * wave(seconds, 7.0, 0.7 * index)) * PI / 180;
     const double spin = ranges.spin * seconds * PI / 180 + 1.1 * index;
     const double axisAngle = 2 * PI * seconds / 13.0 + 2.1 * index;
     const double axis[3] = {std::cos(axisAngle), std::sin(axisAngle), 0};

@@ -20,7 +20,7 @@ constexpr double MODEL_CORNERS[4][2] = {{-0.5, 0.5}, {0.5, 0.5}, {0.5, -0.5}, {-
 // A marker made ready for one frame.
 struct Placed {
     const MarkerFace* face;
-    double half;           // half the width
+    double half;  // half the width
     double texelsPerUnit;
     double toPlane[3][3];  // ideal image point (homogeneous) -> marker plane point (homogeneous)
     double sign;           // the sign of the plane point's third coordinate in front of the camera
@@ -32,7 +32,7 @@ struct Placed {
 
 // Marker plane (X, Y, 1) -> ideal image point, homogeneous.
 void planeToImage(const CameraParams& camera, const double pose[3][4], double h[3][3]) {
-    const double (*p)[4] = camera.projection;
+    const double(*p)[4] = camera.projection;
     for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 2; ++c) h[r][c] = p[r][0] * pose[0][c] + p[r][1] * pose[1][c] + p[r][2] * pose[2][c];
         h[r][2] = p[r][0] * pose[0][3] + p[r][1] * pose[1][3] + p[r][2] * pose[2][3] + p[r][3];

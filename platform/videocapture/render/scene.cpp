@@ -97,7 +97,8 @@ void printString(std::FILE* file, const std::string& text) {
 CameraParams builtInCamera(int width, int height) { return pinholeCamera(width, height, 700.0 * width / 640.0); }
 
 bool usableCamera(const CameraParams& camera) {
-    if (camera.imageWidth < 1 || camera.imageWidth > MAX_SIDE || camera.imageHeight < 1 || camera.imageHeight > MAX_SIDE)
+    if (camera.imageWidth < 1 || camera.imageWidth > MAX_SIDE || camera.imageHeight < 1 ||
+        camera.imageHeight > MAX_SIDE)
         return false;
     for (const auto& row : camera.projection)
         for (double value : row)
@@ -123,7 +124,8 @@ bool setSceneAttribute(SceneDescription* description, const char* name, const ch
     if (key == "width") return parseSide(name, value, &description->width, error);
     if (key == "height") return parseSide(name, value, &description->height, error);
     if (key == "frames") {
-        if (!parseInteger(value, 0, 1000000000, &integer)) return failure(error, name, value, "a frame count (0 for endless)");
+        if (!parseInteger(value, 0, 1000000000, &integer))
+            return failure(error, name, value, "a frame count (0 for endless)");
         description->frames = static_cast<int>(integer);
         return true;
     }
@@ -209,7 +211,8 @@ bool SyntheticSequence::open(const SceneDescription& description, std::string* e
         const int height = description.height ? description.height : loaded.imageHeight;
         scaleCameraParams(&loaded, width, height, &camera_);
     } else {
-        camera_ = builtInCamera(description.width ? description.width : 640, description.height ? description.height : 480);
+        camera_ =
+            builtInCamera(description.width ? description.width : 640, description.height ? description.height : 480);
     }
     if (static_cast<long long>(camera_.imageWidth) * camera_.imageHeight > MAX_PIXELS) {
         *error = "a synthetic frame holds at most 4,194,304 pixels";
@@ -260,7 +263,8 @@ void SyntheticSequence::render(int frame, int delivered, unsigned char* bgra, st
     std::vector<MarkerTruth> seen;
     renderer_->render(markersAt(frame), spec_.render, static_cast<uint64_t>(frame), bgra, &seen);
     if (truthFile_) {
-        for (std::size_t i = 0; i < seen.size(); ++i) writeTruthLine(truthFile_, delivered, static_cast<int>(i), spec_.markers[i].name, seen[i]);
+        for (std::size_t i = 0; i < seen.size(); ++i)
+            writeTruthLine(truthFile_, delivered, static_cast<int>(i), spec_.markers[i].name, seen[i]);
         std::fflush(truthFile_);
     }
     if (truth) truth->insert(truth->end(), seen.begin(), seen.end());

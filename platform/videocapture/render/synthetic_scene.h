@@ -100,7 +100,7 @@ void pathPose(const zelk::CameraParams& camera, const PathRanges& ranges, double
 // A synthetic scene as the video configuration describes it.
 struct SceneDescription {
     struct Marker {
-        std::string name;  // the file as written in the configuration
+        std::string name;    // the file as written in the configuration
         bool image = false;  // a printable picture rather than a pattern file
         double width = 80;
         bool fixed = false;  // stays at pose instead of moving along the path
@@ -111,7 +111,7 @@ struct SceneDescription {
     int width = 0, height = 0;  // frame size; 0 for the camera's
     int frames = 300;           // scene length; 0 for endless
     double fps = 30;
-    std::string truth;          // ground truth file (JSON lines); empty for none
+    std::string truth;  // ground truth file (JSON lines); empty for none
     RenderOptions render;
     PathRanges path;
     std::vector<Marker> markers;
