@@ -1,8 +1,6 @@
 // The marker history.
 //
-// At capacity nothing is written past either array: a marker that would enter a full
-// history (30 entries) is not recorded, and a vanished marker that would be appended to
-// a full marker list (30 records) is not reported.
+// What happens at capacity and to an unknown direction: docs/design.md (Decisions).
 #include "detect/marker_history.h"
 
 namespace zelk {

@@ -33,8 +33,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+namespace {
 // Small frames are fast: half the codes ask for one.
-static int32_t side(uint16_t code) { return 1 + code % (code & 0x8000 ? 1024 : 128); }
+int32_t side(uint16_t code) { return 1 + code % (code & 0x8000 ? 1024 : 128); }
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<unsigned char> frame(size_t(LABEL_IMAGE_CAPACITY) * 4);

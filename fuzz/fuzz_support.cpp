@@ -14,11 +14,13 @@
 
 namespace zelk::fuzz {
 
-static std::map<std::string, std::string> scratchPaths;
+namespace {
+std::map<std::string, std::string> scratchPaths;
 
-static void removeScratchFiles() {
+void removeScratchFiles() {
     for (const auto& entry : scratchPaths) std::remove(entry.second.c_str());
 }
+}  // namespace
 
 const char* writeScratchFile(const char* name, const uint8_t* data, size_t size) {
     auto found = scratchPaths.find(name);

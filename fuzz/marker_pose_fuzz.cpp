@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-static void precisePath(MarkerRecord marker, const double centre[2], double width, const CameraParams& camera,
-                        fuzz::FuzzInput& input) {
+namespace {
+void precisePath(MarkerRecord marker, const double centre[2], double width, const CameraParams& camera,
+                 fuzz::FuzzInput& input) {
     static unsigned char pixels[48][64][4];
     input.read(pixels, sizeof pixels);
     const FrameImage frame{&pixels[0][0][0], 64, 48, 64 * 4};
@@ -43,6 +44,7 @@ static void precisePath(MarkerRecord marker, const double centre[2], double widt
     smoothPose(&filter, settings, width, previous);
     smoothPose(&filter, settings, width, pose);
 }
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::FuzzInput input(data, size);

@@ -1,9 +1,6 @@
 // Copies the newest camera frame into the texture of a host bitmap, pixel for pixel.
 //
-// The copy is skipped, leaving the texture untouched, when there is no frame, no
-// bitmap or texture, the texture's level 0 is smaller than the video, the lock fails,
-// or the locked rows are shorter than a frame row. Only a successful lock is undone.
-// Byte 3 of each texel is the host's and keeps its value.
+// When the copy is skipped, leaving the texture untouched: docs/design.md (Decisions).
 #include <cstring>
 
 #include "numeric/simd.h"

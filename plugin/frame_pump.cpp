@@ -1,29 +1,8 @@
 // The plug-in's lifecycle exports and the frame pump: open the camera, pump one frame
 // per Zelk_Update through detection, report the video size, close the camera.
 //
-// Safety decisions beyond the plain call sequence:
-// - A HostString whose character pointer is null counts as no string: the default
-//   file name is used, as for a null HostString.
-// - Zelk_Init accepts only a video size of 1 ... LABEL_IMAGE_CAPACITY pixels with
-//   both sides positive; anything else returns -2 before the camera file is read, and
-//   Zelk_getWidth and Zelk_getHeight then report the refused size as the query wrote it.
-//   This keeps every frame within the labelling buffers and every accepted size exact
-//   in HostFixed.
-// - A camera file whose record has a width below 1 cannot be scaled (the ratio
-//   would be infinite): Zelk_Init returns -3 and the current camera stays unchanged.
-// - Frames are used only while capturing, that is from a successful Zelk_Init until
-//   the device is closed (failed detection, Zelk_Quit) or opened again. Only then do
-//   the video size and the current camera describe the frames the library delivers;
-//   any other frame is handed straight back, neither detected nor kept, so nothing
-//   reads a frame with the wrong size.
-// - The video library must keep its frame size while open, but a frame is only as large
-//   as the library says: each frame's size is asked again, and a frame whose size is not
-//   the one Zelk_Init accepted (or whose size cannot be read) is handed back unused in
-//   the same way. The markers of the last detected frame stay, as when no frame arrives.
-// - The current frame is cleared whenever the frame buffer stops being ours to read: when
-//   the device is closed and when Zelk_Init starts a new session. Zelk_getBmap
-//   therefore never reads a released buffer.
-// - After -2 or -3 the device stays open, as the host script expects to call Zelk_Quit.
+// What it does with refused sizes, camera files, frames outside capture and frames of
+// another size is listed in docs/design.md (Decisions).
 #include "plugin/frame_pump.h"
 
 #include <algorithm>

@@ -1,19 +1,7 @@
 // Zelk_getMarker: the pose of the most confident marker of a pattern, in the host's numbers.
 //
-// Decisions beyond the host's contract:
-// - A negative pattern id (such as a failed registration's -1) finds no marker: the
-//   unidentified squares carry -1, and handing out one of their poses would place the
-//   host's object on whatever dark square the camera sees.
-// - A pose that cannot be estimated (or inverted) is reported like a missing marker:
-//   -1024, nothing written, no host function called. So is the most confident marker of
-//   the pattern when its direction is unknown (-1, which the history keeps): without a
-//   direction there is no "up", and its corners would be read as if turned three times.
-// - A null position or angle record is skipped; the result still tells whether the pose
-//   was found. ang_rotate is called only for a non-null angle record.
-// - Before the host has bound its functions there is no ang_rotate: the angles are left
-//   as computed, unturned.
-// - Every query replaces the pose that Zelk_getLastPose reports: the pose behind the
-//   values written, or none when the query returned -1024.
+// Negative ids, poses that cannot be estimated, unknown directions, null records and an
+// unbound host: docs/design.md (Decisions).
 #include "plugin/marker_query.h"
 
 #include <cmath>

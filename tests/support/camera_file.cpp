@@ -15,15 +15,17 @@ zelk::CameraParams sampleCamera() {
     return camera;
 }
 
-static void putBigEndian(std::vector<unsigned char>& bytes, uint64_t value, int size) {
+namespace {
+void putBigEndian(std::vector<unsigned char>& bytes, uint64_t value, int size) {
     for (int i = size - 1; i >= 0; --i) bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-static void putDouble(std::vector<unsigned char>& bytes, double value) {
+void putDouble(std::vector<unsigned char>& bytes, double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     putBigEndian(bytes, bits, 8);
 }
+}  // namespace
 
 std::vector<unsigned char> cameraFileBytes(const std::vector<zelk::CameraParams>& records) {
     std::vector<unsigned char> bytes;

@@ -32,8 +32,9 @@ void fillRect(TestFrame& frame, int x0, int y0, int x1, int y1, Bgra colour) {
         for (int x = std::max(x0, 0); x <= std::min(x1, frame.width - 1); ++x) frame.set(x, y, colour);
 }
 
+namespace {
 // Inside or on the edge, for a convex or concave polygon (crossing count, edges inclusive).
-static bool covers(const std::vector<Point2>& poly, double x, double y) {
+bool covers(const std::vector<Point2>& poly, double x, double y) {
     bool inside = false;
     const size_t n = poly.size();
     for (size_t i = 0, j = n - 1; i < n; j = i++) {
@@ -46,6 +47,7 @@ static bool covers(const std::vector<Point2>& poly, double x, double y) {
     }
     return inside;
 }
+}  // namespace
 
 void fillPolygon(TestFrame& frame, const std::vector<Point2>& corners, Bgra colour) {
     double xMin = 1e300, xMax = -1e300, yMin = 1e300, yMax = -1e300;

@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-static const double PI = 3.141592653589793;
+namespace {
+const double PI = 3.141592653589793;
+}  // namespace
 
 zelk::CameraParams pinholeCamera() {
     zelk::CameraParams camera{};
@@ -63,8 +65,9 @@ void projectMarkerPoint(const double P[3][4], const double pose[3][4], double x,
     image[1] = h[1] / h[2];
 }
 
+namespace {
 // The line through p and q as (a, b, c) with (a, b) of unit length.
-static void lineThrough(const double p[2], const double q[2], double line[3]) {
+void lineThrough(const double p[2], const double q[2], double line[3]) {
     double a = q[1] - p[1], b = p[0] - q[0];
     const double length = std::sqrt(a * a + b * b);
     a /= length;
@@ -73,6 +76,7 @@ static void lineThrough(const double p[2], const double q[2], double line[3]) {
     line[1] = b;
     line[2] = -(a * p[0] + b * p[1]);
 }
+}  // namespace
 
 zelk::MarkerRecord markerFromPose(const double P[3][4], const double pose[3][4], double width, int direction) {
     zelk::MarkerRecord marker{};
