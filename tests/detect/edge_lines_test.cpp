@@ -210,10 +210,15 @@ TEST_F(MarkerList, DroppedCandidatesLeaveNoGap) {
     EXPECT_EQ(list[0].confidence, 0.0);
 }
 
+// The count says the list is empty; the records are left as they were.
 TEST_F(MarkerList, NoCandidatesNoMarkers) {
-    detector->markers.count = 7;
+    zelk::MarkerList& markers = detector->markers;
+    std::memset(markers.records, 0x5A, sizeof markers.records);
+    markers.count = 7;
+    const zelk::MarkerList before = markers;
     EXPECT_EQ(build(), 0);
-    EXPECT_EQ(detector->markers.count, 0);
+    EXPECT_EQ(markers.count, 0);
+    EXPECT_EQ(0, std::memcmp(markers.records, before.records, sizeof markers.records));
 }
 
 }  // namespace
