@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/camera_file.h"
@@ -29,14 +30,31 @@ std::string writeCameraFile(const std::vector<unsigned char>& bytes) {
     return path;
 }
 
+// A record written out byte by byte, most significant first: the reader takes each field
+// from its bytes, and the tests' file writer gives the same bytes back.
 TEST(CameraFile, BytesAreBigEndian) {
-    const std::vector<unsigned char> bytes = cameraFileBytes({sampleCamera()});
-    ASSERT_EQ(bytes.size(), 136u);
-    EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 8),
-              (std::vector<unsigned char>{0, 0, 2, 0x80, 0, 0, 1, 0xE0}));
-    // projection[2][2] = 1.0 at offset 88: 0x3FF0000000000000.
-    EXPECT_EQ(bytes[88], 0x3F);
-    EXPECT_EQ(bytes[89], 0xF0);
+    std::vector<unsigned char> bytes(136, 0);
+    const std::vector<std::pair<int, std::vector<unsigned char>>> fields = {
+        {0, {0, 0, 2, 0x80}},            // width 640
+        {4, {0xFF, 0xFF, 0xFE, 0x20}},   // height -480
+        {8, {0x3F, 0xF0}},               // projection[0][0] 1.0
+        {64, {0x3F, 0xE0}},              // projection[1][3] 0.5
+        {88, {0x40, 0x59, 0x0C, 0xCC}},  // projection[2][2] 100.199951171875
+        {128, {0xC0, 0x04}}};            // distortion[3] -2.5
+    for (const auto& field : fields) std::copy(field.second.begin(), field.second.end(), bytes.begin() + field.first);
+    const std::string path = writeCameraFile(bytes);
+    CameraParams loaded;
+    ASSERT_EQ(zelk::loadCameraParams(path.c_str(), 1, &loaded), 0);
+    std::remove(path.c_str());
+    CameraParams expected{};
+    expected.imageWidth = 640;
+    expected.imageHeight = -480;
+    expected.projection[0][0] = 1.0;
+    expected.projection[1][3] = 0.5;
+    expected.projection[2][2] = 100.199951171875;
+    expected.distortion[3] = -2.5;
+    EXPECT_TRUE(sameCamera(loaded, expected));
+    EXPECT_EQ(cameraFileBytes({expected}), bytes);
 }
 
 TEST(CameraFile, LoadsEveryFieldOfTheFirstRecord) {

@@ -5,6 +5,8 @@
 #endif
 
 #include <cstdio>
+#include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -61,6 +63,17 @@ TEST(PluginLibrary, ExportsOnlyThePluginInterface) {
     for (const std::string& name : LINKER_SYMBOLS) listed.erase(name);
     for (const std::string& name : listed) EXPECT_TRUE(EXPORTS.count(name)) << "internal symbol exported: " << name;
     for (const std::string& name : EXPORTS) EXPECT_TRUE(listed.count(name)) << "missing export: " << name;
+}
+
+// The list above is every function the exports header declares, and no other.
+TEST(PluginLibrary, ExportListIsTheHeadersDeclarations) {
+    std::ifstream header(sourcePath("plugin/exports.h"));
+    const std::regex declaration(R"(^ZELK_API [^(]*\b(\w+)\()");
+    std::set<std::string> declared;
+    std::smatch found;
+    for (std::string line; std::getline(header, line);)
+        if (std::regex_search(line, found, declaration)) declared.insert(found[1]);
+    EXPECT_EQ(declared, EXPORTS);
 }
 
 }  // namespace

@@ -223,22 +223,29 @@ TEST_F(FramePump, UpdateWithoutFrameReturnsZeroAndClearsTheFrame) {
     EXPECT_EQ(frame(), nullptr);
 }
 
-class UpdateThreshold : public FramePump, public testing::WithParamInterface<int32_t> {};
+class UpdateThreshold : public FramePump, public testing::WithParamInterface<std::tuple<int32_t, int32_t>> {};
 
-// The threshold is a plain integer passed on as it is; no value makes the pump refuse
-// or rescale it.
+// The threshold is a plain integer passed on as it is: a black border on a background of
+// 254 is found from 0 to 253; at 254 and above (any value clamps to 255) all is dark, below
+// 0 nothing is. No value makes the pump refuse the frame.
 TEST_P(UpdateThreshold, FrameIsDetectedAndHandedBack) {
     ASSERT_EQ(initGiven(), 0);
-    std::vector<unsigned char> pixels(640 * 480 * 4, 200);
+    const Bgra background{254, 254, 254, 255};
+    TestFrame pixels = blankFrame(640, 480, background);
+    drawMarkerBorder(pixels, 320, 240, 120, 0.2, kBlack, background);
     fakeVideo.nextFrame = pixels.data();
     fakeVideo.capNextResult = 5;
     fakeVideo.calls.clear();
-    EXPECT_EQ(Zelk_Update(GetParam()), 5);
+    EXPECT_EQ(Zelk_Update(std::get<0>(GetParam())), 5);
     EXPECT_EQ(fakeVideo.calls, (Calls{"videoGetImage", "videoInqSize", "videoCapNext"}));
     EXPECT_EQ(frame(), pixels.data());
+    EXPECT_EQ(markerCount(), std::get<1>(GetParam()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, UpdateThreshold, testing::Values(100, 0, -1, 255, INT32_MAX, INT32_MIN));
+INSTANTIATE_TEST_SUITE_P(Values, UpdateThreshold,
+                         testing::Values(std::make_tuple(100, 1), std::make_tuple(0, 1), std::make_tuple(253, 1),
+                                         std::make_tuple(254, 0), std::make_tuple(-1, 0), std::make_tuple(255, 0),
+                                         std::make_tuple(INT32_MAX, 0), std::make_tuple(INT32_MIN, 0)));
 
 // The threshold reaches detection as it is: a border whose pixels sum to exactly 3 x 100,
 // on a background one above, is dark at 100 only (not at 99, nor at 100 << 10).
