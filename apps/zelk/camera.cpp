@@ -20,6 +20,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "camera/camera_params.h"
 #include "camera/distortion.h"
 
@@ -242,7 +243,7 @@ void calibrate(const CalibrateOptions& options) {
     std::vector<std::vector<cv::Point2f>> imagePoints;
     cv::Size size;
     for (const std::string& path : options.images) {
-        const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        const cv::Mat image = readPicture(path, cv::IMREAD_GRAYSCALE);
         if (image.empty()) fail("cannot read the picture " + path);
         if (size.empty()) size = image.size();
         if (image.size() != size) fail(path + " is not the size of the first image");

@@ -20,6 +20,7 @@
 
 #include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "apps/zelk/fiducial_family.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
@@ -151,7 +152,7 @@ std::string pngSheet(const Face& face, const Sheet& sheet, double dpi) {
     cv::putText(image, sheet.text, cv::Point(px(sheet.marker), px(sheet.caption)), cv::FONT_HERSHEY_SIMPLEX, scale,
                 cv::Scalar(0, 0, 0), std::max(1, px(0.2)), cv::LINE_AA);
     std::vector<unsigned char> png;
-    if (!cv::imencode(".png", image, png)) fail("cannot encode the PNG sheet");
+    if (!encodePicture(".png", image, &png)) fail("cannot encode the PNG sheet");
     png = withResolution(png, dpi);
     return std::string(png.begin(), png.end());
 }
@@ -211,7 +212,7 @@ std::string number(double value) { return cv::format("%.4f", value); }
 
 std::string svgSheet(const Face& face, const Sheet& sheet) {
     std::vector<unsigned char> png;
-    if (!cv::imencode(".png", embeddedPicture(face.picture), png)) fail("cannot encode the picture");
+    if (!encodePicture(".png", embeddedPicture(face.picture), &png)) fail("cannot encode the picture");
     const cv::Rect2d inner = face.place(sheet.marker, sheet.marker, sheet.size);
     std::ostringstream svg;
     svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -330,14 +331,14 @@ void makeMarker(MarkerOptions options) {
         options.source = options.family + " id " + std::to_string(options.id);
     } else {
         face.picture = isPatternFile(options.source) ? patternPicture(options.source)
-                                                     : cv::imread(options.source, cv::IMREAD_COLOR);
+                                                     : readPicture(options.source, cv::IMREAD_COLOR);
         if (face.picture.empty()) fail("cannot read the picture " + options.source);
     }
     if (!sheet) {
-        if (!cv::haveImageWriter(options.output)) fail("cannot write " + options.output + ": unknown image format");
+        if (!canWritePicture(options.output)) fail("cannot write " + options.output + ": unknown image format");
         cv::Mat marker(options.pixels, options.pixels, CV_8UC3);
         drawMarker(face, marker, 0, 0, options.pixels);
-        if (!cv::imwrite(options.output, marker)) fail("cannot write " + options.output);
+        if (!writePicture(options.output, marker)) fail("cannot write " + options.output);
         std::cout << options.output << ": " << options.pixels << " x " << options.pixels << " marker from "
                   << options.source << "\n";
         return;

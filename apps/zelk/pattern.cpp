@@ -28,6 +28,7 @@
 
 #include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "apps/zelk/fiducial_family.h"
 #include "detect/detector.h"
 
@@ -244,7 +245,7 @@ void makePattern(const PatternOptions& options) {
         picture = familyPicture(options.family, options.id);
         from = "the middle half of " + options.family + " id " + std::to_string(options.id) +
                lookAlikes(options.family, options.id, picture);
-    } else if ((image = cv::imread(options.image, cv::IMREAD_COLOR)).empty()) {
+    } else if ((image = readPicture(options.image, cv::IMREAD_COLOR)).empty()) {
         fail("cannot read the picture " + options.image);
     } else if (options.find) {
         FoundMarker found;

@@ -12,6 +12,7 @@
 
 #include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
 namespace zelk::tool {
@@ -53,7 +54,7 @@ void render(const RenderOptions& options) {
         sequence.render(frame, frame, bgra.data, &seen);
         cv::cvtColor(bgra, bgr, cv::COLOR_BGRA2BGR);
         const std::string name = (folder / cv::format("%04d.png", frame)).string();
-        if (!cv::imwrite(name, bgr)) {
+        if (!writePicture(name, bgr)) {
             std::fclose(truth);
             fail("cannot write " + name);
         }

@@ -15,6 +15,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
 namespace zelk::tool {
@@ -49,7 +50,7 @@ constexpr double DARK_SHARE = 0.95;
 
 // Fails when a marker image has no black border around its edge.
 void requireBorder(const std::string& path) {
-    const cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+    const cv::Mat image = readPicture(path, cv::IMREAD_COLOR);
     if (image.empty()) return;  // the scene's own reading says why
     const int band = std::max(1, std::min(image.cols, image.rows) / 32);
     cv::Mat dark;

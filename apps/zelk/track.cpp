@@ -44,10 +44,10 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 
 #include "apps/zelk/arguments.h"
 #include "apps/zelk/commands.h"
+#include "apps/zelk/media.h"
 #include "apps/zelk/overlay.h"
 #include "apps/zelk/plugin_loader.h"
 #include "platform/host/host.h"
@@ -263,9 +263,8 @@ public:
         }
         if (!options.videoOut.empty()) {
             makeParentFolder(options.videoOut);
-            video_.open(options.videoOut, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), OUTPUT_FPS,
-                        cv::Size(width, height));
-            if (!video_.isOpened()) fail("cannot write the video " + options.videoOut);
+            if (!video_.open(options.videoOut, OUTPUT_FPS, cv::Size(width, height)))
+                fail("cannot write the video " + options.videoOut);
         }
         if (drawing() && plugin.getCamera(&camera_.projection[0][0], camera_.distortion) != 0)
             fail("the plug-in has no camera to draw with");
@@ -280,21 +279,21 @@ public:
         if (std::fwrite(text.data(), 1, text.size(), poses_) != text.size())
             fail("cannot write the poses to " + options_.poses);
     }
-    void writePicture(const cv::Mat& bgra, const std::vector<OverlayMarker>& markers, int frame) {
+    void writeOverlay(const cv::Mat& bgra, const std::vector<OverlayMarker>& markers, int frame) {
         cv::Mat picture;
         cv::cvtColor(bgra, picture, cv::COLOR_BGRA2BGR);
         drawOverlay(picture, camera_, markers, frame);
         if (!options_.overlay.empty()) {
             const std::string file = (fs::path(options_.overlay) / cv::format("frame_%06d.png", frame)).string();
-            if (!cv::imwrite(file, picture)) fail("cannot write " + file);
+            if (!writePicture(file, picture)) fail("cannot write " + file);
         }
-        if (video_.isOpened()) video_.write(picture);
+        if (video_.isOpen()) video_.write(picture);
     }
 
 private:
     const TrackOptions& options_;
     std::FILE* poses_ = nullptr;
-    cv::VideoWriter video_;
+    VideoFile video_;
     OverlayCamera camera_{};
 };
 
@@ -341,7 +340,7 @@ std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, co
         }
         const cv::Mat bgra(texture.height, texture.width, CV_8UC4, const_cast<unsigned char*>(texture.buffer.data()),
                            texture.pitch);
-        outputs.writePicture(bgra, annotated, frame);
+        outputs.writeOverlay(bgra, annotated, frame);
     }
     return seen.empty() ? " -" : seen;
 }

@@ -3,10 +3,6 @@
 
 #include "platform/videocapture/render/synthetic_scene.h"
 
-#ifdef ZELK_WITH_OPENCV
-#include <opencv2/imgcodecs.hpp>
-#endif
-
 namespace zelk::synth {
 
 // The picture fills the inner half; the outer quarter on every side is black.
@@ -48,7 +44,7 @@ bool loadPatternFace(const std::string& path, MarkerFace* face, std::string* err
 
 bool loadImageFace(const std::string& path, MarkerFace* face, std::string* error) {
 #ifdef ZELK_WITH_OPENCV
-    cv::Mat image = cv::imread(path, cv::IMREAD_COLOR);
+    cv::Mat image = readMarkerPicture(path);
     if (image.empty()) {
         *error = "cannot read marker picture \"" + path + "\"";
         return false;

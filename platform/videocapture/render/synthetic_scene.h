@@ -17,6 +17,10 @@
 #include <string>
 #include <vector>
 
+#ifdef ZELK_WITH_OPENCV
+#include <opencv2/core.hpp>
+#endif
+
 #include "camera/camera_params.h"
 #include "platform/videocapture/xml_reader.h"
 
@@ -35,6 +39,12 @@ MarkerFace patternFace(const unsigned char picture[16][16][3]);
 bool loadPatternFace(const std::string& path, MarkerFace* face, std::string* error);
 // Reads a printable marker picture (border included) into a face; needs OpenCV.
 bool loadImageFace(const std::string& path, MarkerFace* face, std::string* error);
+#ifdef ZELK_WITH_OPENCV
+// Reads a picture file as 8-bit BGR, or gives an empty picture. The renderer leaves it to the
+// program: the video library and the tests link marker_picture.cpp, which reads with OpenCV's
+// codecs; zelk loads those codecs only when it needs them.
+cv::Mat readMarkerPicture(const std::string& path);
+#endif
 
 struct SceneMarker {
     const MarkerFace* face = nullptr;
