@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang, ASan and UBSan, and runs each for a
-# bounded time (ZELK_FUZZ_SECONDS, default 60) from its committed seed corpus. A crash, a
+# bounded time (ZELK_FUZZ_SECONDS, default 40) from its committed seed corpus. A crash, a
 # sanitizer report or a hang fails the step and prints the input that caused it.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -8,7 +8,7 @@ cd "$(dirname "$0")/../.."
 bash .ci/install-packages.sh clang-14 libclang-rt-14-dev
 
 build=build-fuzz
-seconds=${ZELK_FUZZ_SECONDS:-60}
+seconds=${ZELK_FUZZ_SECONDS:-40}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++-14 -DZELK_FUZZ=ON \
   -DZELK_TESTS=OFF -DZELK_BENCH=OFF >/dev/null
 cmake --build "$build" -j2 --target zelk_fuzz
