@@ -5,27 +5,8 @@
 // copies the picture only when Zelk_Update got one, exactly as a host that shows the
 // camera picture would notice.
 //
-// Decisions:
-// - --invert is the query's own invert flag: the poses become the camera's pose in the
-//   marker's frame (the matrix written is the inverted one). The overlay always draws the
-//   marker in the camera's frame.
-// - What the plug-in prints while it starts and loads patterns (the camera printout, the
-//   video library's complaints) is held back; on a failure its last line completes the
-//   one-line error. So standard output carries nothing but the poses with --poses -.
-// - Frames are numbered from 0 in the order the source delivers them, as the synthetic
-//   scene's truth file numbers them; overlay pictures are named frame_NNNNNN.png alike.
-// - --still, or a source that says so (<images still="true">), treats every frame as a
-//   picture of its own (a folder of photos): the plug-in's marker history is forgotten
-//   before every frame, so that no identity and no marker of one picture is carried into
-//   the next.
-// - Several video configurations are tracked each in a process of its own, at most --jobs
-//   at once: the plug-in, like the host, has one detector and one video device, so one
-//   loaded plug-in tracks one video. Each input's outputs are named after its
-//   configuration file (NAME.jsonl, NAME/, NAME.mp4 in the folders that --poses, --overlay
-//   and --video-out then name); inputs whose files share a name (every frames.xml that
-//   zelk render writes) are told apart by their folder's name, FOLDER_NAME, and inputs
-//   that still share one are refused. What each run prints comes together in the order
-//   of the inputs, headed by its configuration.
+// --invert, the held-back printout, --still and several inputs at once: docs/design.md
+// (Decisions).
 #include <sys/wait.h>
 #include <unistd.h>
 
