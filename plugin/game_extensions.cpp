@@ -1,6 +1,6 @@
 // The extensions for game scripts: marker widths per pattern, every copy of a pattern,
 // found and lost events, the field of view and the capture state. Their state lives in the
-// plug-in's one PluginState; the host exports behave as before (a pattern's width only scales the poses of its markers).
+// plug-in's one PluginState; the host exports behave as without them (a pattern's width only scales the poses of its markers).
 #include <cmath>
 
 #include "plugin/exports.h"
