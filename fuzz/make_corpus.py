@@ -92,6 +92,8 @@ def main():
 
     write("pattern_file", "quarter", pattern_text(lambda r, c, p: quarter(r, c)))
     write("pattern_file", "colour_ramp", pattern_text(lambda r, c, p: (r * 16 + c * (p + 1)) % 256))
+    write("pattern_file", "board", b"# x y rotation width pattern\nmarker -35 0 0 50 a.patt\n"
+          b"marker 35 0 90 50 b.patt  # turned\r\n")
 
     write("detection", "marker_exact", detection_input(40, 40, 0, 0, marker_tile(40, 6)))
     write("detection", "marker_stretched", detection_input(320, 240, 20, 20, marker_tile(20, 3), flags=2))

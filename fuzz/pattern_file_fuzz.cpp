@@ -1,10 +1,12 @@
 // The pattern file, loaded into the library and matched against two fixed pictures, and
-// read as the synthetic scene reads a marker's face. The input is the file's content.
+// read as the synthetic scene reads a marker's face; the same bytes read as a board file.
+// The input is the file's content.
 #include <cstdint>
 #include <string>
 
 #include "detect/pattern_library.h"
 #include "fuzz/fuzz_support.h"
+#include "pose/board_file.h"
 #include "platform/videocapture/render/synthetic_scene.h"
 
 using namespace zelk;
@@ -44,5 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     synth::MarkerFace face;
     std::string error;
     synth::loadPatternFace(path, &face, &error);
+    BoardFile board;
+    if (parseBoard(reinterpret_cast<const char*>(data), size, &board).status == BOARD_FILE_OK)
+        for (const BoardMarker& marker : board.markers) {
+            double corners[4][2];
+            boardMarkerCorners(marker, corners);
+        }
     return 0;
 }

@@ -57,7 +57,8 @@ struct ZelkMarkerInfo {
     "Zelk_getMarkerCount", "Zelk_getMarkerInfo", "Zelk_getMarkerCarriedOver", "Zelk_getMarkerPose",          \
         "Zelk_getLastPose", "Zelk_getCamera", "Zelk_resetHistory", "Zelk_setPrecise", "Zelk_setSmoothing",   \
         "Zelk_getReprojectionError", "Zelk_setMarkerWidth", "Zelk_getMarkerCopyCount", "Zelk_getMarkerCopy", \
-        "Zelk_getMarkerEvent", "Zelk_getFieldOfView", "Zelk_getCaptureState", "Zelk_setAutoThreshold"
+        "Zelk_getMarkerEvent", "Zelk_getFieldOfView", "Zelk_getCaptureState", "Zelk_setAutoThreshold",       \
+        "Zelk_registerBoard", "Zelk_freeBoard", "Zelk_getBoard", "Zelk_getBoardMarkerCount"
 
 // The number of markers in the last detected frame's list (0 before the first).
 ZELK_API int32_t Zelk_getMarkerCount(void);
@@ -120,3 +121,22 @@ ZELK_API int32_t Zelk_getCaptureState(void);
 // threshold unused, and small or unsure markers identified again through their fitted
 // corners. -1 for any other value (nothing changed). Zelk_Init keeps the mode.
 ZELK_API int32_t Zelk_setAutoThreshold(int32_t on);
+
+// Boards: several patterns printed at known places on one flat, rigid board, described by a
+// board file (see the README), tracked as one.
+// Registers a board file and loads its patterns into free pattern slots, each with the width
+// the board gives it. The board id 0 ... 15, or (nothing kept loaded) -1 when the host string
+// or the file cannot be read, -2 when the file is not a valid board, -3 when one of its
+// pattern files cannot be loaded (a bad file, no free pattern slot) or two of its pictures
+// are alike, -4 when 16 boards are registered.
+ZELK_API int32_t Zelk_registerBoard(HostString* path);
+// Frees the board and the patterns it loaded. 1, or -1 when the id is not a registered board.
+ZELK_API int32_t Zelk_freeBoard(int32_t boardId);
+// The board's pose from all its markers in the last frame's marker list, as Zelk_getMarker
+// gives a marker's: the position in the board's unit, the angles in degrees (host numbers),
+// null records skipped. 0; -2 for an id that is not a registered board, -3 when none of its
+// markers is in the list or no pose fits (nothing written). Zelk_getLastPose then reports it.
+ZELK_API int32_t Zelk_getBoard(int32_t boardId, HostVector* position, HostAngle* angles, int32_t invert);
+// How many of the board's markers the last frame's marker list holds; -2 for an id that is
+// not a registered board.
+ZELK_API int32_t Zelk_getBoardMarkerCount(int32_t boardId);

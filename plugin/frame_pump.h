@@ -4,8 +4,21 @@
 
 #include "detect/detector.h"
 #include "detect/pattern_library.h"
+#include "pose/board_pose.h"
 
 namespace zelk {
+
+constexpr int BOARD_SLOTS = 16;
+
+// A registered board and the pose it was last given, which the next frame's pose stays near.
+struct BoardSlot {
+    bool inUse;
+    BoardModel model;
+    int64_t frame;      // the frame of pose; 0 for none (frames count from 1)
+    double pose[3][4];  // the newest pose
+    bool continued;     // frame - 1 had a pose too: previous is that pose
+    double previous[3][4];
+};
 
 struct PluginState {
     // Owns the camera, the patterns, the last detected frame's markers and their history.
@@ -25,10 +38,14 @@ struct PluginState {
     // marker list held it after the last Zelk_Update and before it.
     double patternWidth[PATTERN_SLOTS];
     bool patternSeen[PATTERN_SLOTS], patternSeenBefore[PATTERN_SLOTS];
+    BoardSlot boards[BOARD_SLOTS];
 };
 
 // Zelk_getCaptureState's answers.
 enum CaptureState : int32_t { CAPTURE_CLOSED = 0, CAPTURE_FRAME = 1, CAPTURE_NO_FRAME = 2, CAPTURE_FAILED = 3 };
+
+// Makes every board that holds the pattern forget that marker (its slot was freed).
+void dropBoardPattern(int32_t patternId);
 
 // The one state every export reads and writes.
 PluginState* pluginState();

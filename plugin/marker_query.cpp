@@ -140,8 +140,16 @@ int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle*
                                                       marker, detector.frameCount, centre, width, pose)
                                   : markerPose(&detector.poseTracks, &detector.poseSettings, &detector.camera, marker,
                                                detector.frameCount, centre, width, pose);
-    if (fitError < 0) return notFound;
-    if (invert && invertPose(pose, pose) != 0) return notFound;
+    if (fitError < 0 || reportPose(pose, fitError, position, angles, invert) != 0) return notFound;
+    return 0;
+}
+
+int32_t reportPose(const double found[3][4], double fitError, HostVector* position, HostAngle* angles, int32_t invert) {
+    PluginState* state = pluginState();
+    state->lastPoseFound = false;
+    double pose[3][4];
+    std::memcpy(pose, found, sizeof pose);
+    if (invert && invertPose(pose, pose) != 0) return -1;
     poseToHostRecords(pose, position, angles);
     std::memcpy(state->lastPose, pose, sizeof state->lastPose);
     state->lastFitError = fitError;

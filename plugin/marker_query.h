@@ -25,6 +25,10 @@ double patternWidth(int32_t patternId);
 // Zelk_getMarker's work on a chosen record (null: not found): 0, or -1024 in host numbers.
 // track: the pose advances the pattern's smoothing track (the surest copy only).
 int32_t queryMarker(const MarkerRecord* marker, HostVector* position, HostAngle* angles, int32_t invert, bool track);
+// Writes a found pose to the host's records as Zelk_getMarker does (inverted when asked, then
+// turned by the host's ang_rotate) and keeps it for Zelk_getLastPose. 0, or -1 when it cannot
+// be inverted (the last pose is then none).
+int32_t reportPose(const double pose[3][4], double fitError, HostVector* position, HostAngle* angles, int32_t invert);
 // destination = source inverted as a rigid 4 x 4 transform (may be the same). 0, or -1 (unchanged).
 int invertPose(const double source[3][4], double destination[3][4]);
 // The rotation's quaternion into q and the translation into p, for every rotation. Returns 0.

@@ -16,5 +16,7 @@ ZELK_API int32_t Zelk_registerMarker(HostString* path) {
 }
 
 ZELK_API int32_t Zelk_freeMarker(int32_t patternId) {
-    return zelk::freePattern(&zelk::pluginState()->detector.patterns, patternId);
+    const int32_t freed = zelk::freePattern(&zelk::pluginState()->detector.patterns, patternId);
+    if (freed == 1) zelk::dropBoardPattern(patternId);  // a later pattern in the slot is not the board's
+    return freed;
 }

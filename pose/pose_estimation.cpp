@@ -35,21 +35,26 @@ double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], 
     return error;
 }
 
-// The square's model corners and the marker's corners in pattern order; -1 when a corner lies
-// where the lens folds back: such a corner was not seen through this lens, nothing to fit.
+int markerImageCorners(const MarkerRecord* marker, const double distortion[4], double image[4][2]) {
+    for (int j = 0; j < 4; j++) {
+        const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
+        if (idealPointInLensRange(distortion, corner[0], corner[1]) != 0) return -1;
+        image[j][0] = corner[0];
+        image[j][1] = corner[1];
+    }
+    return 0;
+}
+
+// The square's model corners and the marker's corners in pattern order, or -1 (see markerImageCorners).
 static int markerCorrespondences(const MarkerRecord* marker, const double centre[2], double width,
                                  const double distortion[4], double model[4][2], double image[4][2]) {
     const double half = width / 2.0;
     const double square[4][2] = {{-half, half}, {half, half}, {half, -half}, {-half, -half}};
     for (int j = 0; j < 4; j++) {
-        const double* corner = marker->corners[patternCornerIndex(marker->direction, j)];
-        if (idealPointInLensRange(distortion, corner[0], corner[1]) != 0) return -1;
         model[j][0] = centre[0] + square[j][0];
         model[j][1] = centre[1] + square[j][1];
-        image[j][0] = corner[0];
-        image[j][1] = corner[1];
     }
-    return 0;
+    return markerImageCorners(marker, distortion, image);
 }
 
 double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width,

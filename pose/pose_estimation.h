@@ -16,6 +16,10 @@ double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera
 // refined; when they fit about as well, the one nearer previous, which may be null).
 double estimatePrecisePose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width,
                            const double (*previous)[4], double pose[3][4]);
+// The marker's corners in pattern order (the printed picture's top-left, top-right,
+// bottom-right, bottom-left); -1 when one lies where the lens folds back: such a corner was
+// not seen through this lens, nothing to fit.
+int markerImageCorners(const MarkerRecord* marker, const double distortion[4], double image[4][2]);
 // Refines on the model points (n x (x, y), marker plane) moved to their bounding box's centre,
 // then moves the translation back. Arguments and result as refinePose.
 double refineCentredPose(double rotation[3][3], const double (*imagePoints)[2], const double (*modelPoints)[2], int n,
