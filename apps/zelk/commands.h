@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>  // cv::format and the pictures
 
 #include "camera/camera_params.h"
+#include "pose/board_file.h"
 
 namespace zelk::tool {
 
@@ -26,6 +27,8 @@ void writeCameraFile(CameraParams record, const std::string& path);
 CameraParams checkCameraFile(const std::string& path);
 // Reads a pattern file as the plug-in will, failing with one line that names what is wrong with it.
 void checkPatternFile(const std::string& path);
+// Reads a board file and its pattern files as the plug-in will, failing with one line that names what is wrong.
+BoardFile checkBoardFile(const std::string& path);
 
 // Fails when the output path is one of the inputs (the same file, whatever the spelling).
 void refuseOverwriting(const std::string& output, const std::vector<std::string>& inputs);

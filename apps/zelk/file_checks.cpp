@@ -6,7 +6,8 @@
 // distortion scale of 0. The plug-in itself refuses only a short file and a width below 1;
 // the message says when it would take the file all the same. A pattern file is read with the
 // plug-in's own rules (3,072 whole numbers in the int32 range, each after white space, the
-// rest of the file unread).
+// rest of the file unread). A board file is read as the plug-in reads it, and each of its
+// pattern files as above.
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +16,7 @@
 
 #include "apps/zelk/commands.h"
 #include "detect/pattern_library.h"
+#include "pose/board_file.h"
 
 namespace zelk::tool {
 
@@ -84,6 +86,15 @@ void checkPatternFile(const std::string& path) {
             fail(path + " is not a pattern file: value " + std::to_string(count + 1) + " (" + number +
                  ") is too large");
     }
+}
+
+BoardFile checkBoardFile(const std::string& path) {
+    BoardFile board;
+    const BoardFileResult read = loadBoardFile(path.c_str(), &board);
+    if (read.status != BOARD_FILE_OK)
+        fail(path + (read.line ? " line " + std::to_string(read.line) : "") + ": " + boardFileMessage(read.status));
+    for (const BoardMarker& marker : board.markers) checkPatternFile(boardPatternPath(path.c_str(), marker.pattern));
+    return board;
 }
 
 void refuseOverwriting(const std::string& output, const std::vector<std::string>& inputs) {

@@ -7,11 +7,14 @@
 // exactly the size asked for, a white gap, a thin grey cut line, and the name and size in
 // small print inside the cut line, below the marker. SVG sheets measure in millimetres,
 // PDF pages in points (72 to the inch), and PNG sheets carry their resolution (pHYs) so
-// that a printer at 100 % reproduces the size.
+// that a printer at 100 % reproduces the size. A board file (.board) gives a sheet of all
+// its markers at their places, one board unit to the millimetre.
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <vector>
 
@@ -23,6 +26,7 @@
 #include "apps/zelk/media.h"
 #include "apps/zelk/fiducial_family.h"
 #include "platform/videocapture/render/synthetic_scene.h"
+#include "pose/board_file.h"
 
 namespace zelk::tool {
 
@@ -68,29 +72,76 @@ void drawPicture(const cv::Mat& picture, cv::Mat image, const cv::Rect& area) {
     cv::resize(picture, image(area), area.size(), 0, 0, interpolation);
 }
 
+// A black square on a sheet, in millimetres from the page's top-left: its left and top
+// before it is turned about its centre by rotation degrees, counter-clockwise as printed.
+struct Placement {
+    Face face;
+    double x, y, size, rotation;
+};
+
 // Sheet geometry in millimetres, origin at the top-left of the page.
 struct Sheet {
-    double size;     // the black square, border included
-    double gap;      // white between the black square and the cut line
-    double page;     // width and height of the page
-    double marker;   // left and top of the black square
-    double cut;      // left and top of the cut line's centre line
-    double caption;  // baseline of the caption
+    std::vector<Placement> markers;
+    double width, height;  // of the page
+    double cut;            // left and top of the cut line's centre line
+    double cutWidth, cutHeight;
+    double captionX, caption;  // left and baseline of the caption
     std::string text;
 };
 
-Sheet sheetFor(double size, const std::string& name) {
+// A sheet around markers placed within an extent (width x height, placements relative to
+// its top-left), with the gap between the extent and the cut line.
+Sheet layOut(std::vector<Placement> markers, double width, double height, double gap, const std::string& text) {
     Sheet sheet;
-    sheet.size = size;
-    sheet.gap = std::max(size / 8, 6.0);
     sheet.cut = PAGE_MARGIN_MM;
-    sheet.marker = sheet.cut + sheet.gap;
-    sheet.page = size + 2 * (sheet.gap + PAGE_MARGIN_MM);
-    sheet.caption = sheet.marker + size + 1.5 + CAPTION_MM * 0.75;
-    std::ostringstream text;
-    text << name << (name.empty() ? "" : "  ") << size << " mm";
-    sheet.text = text.str();
+    const double left = sheet.cut + gap;
+    for (Placement& marker : markers) marker.x += left, marker.y += left;
+    sheet.markers = std::move(markers);
+    sheet.cutWidth = width + 2 * gap;
+    sheet.cutHeight = height + 2 * gap;
+    sheet.width = sheet.cutWidth + 2 * PAGE_MARGIN_MM;
+    sheet.height = sheet.cutHeight + 2 * PAGE_MARGIN_MM;
+    sheet.captionX = left;
+    sheet.caption = left + height + 1.5 + CAPTION_MM * 0.75;
+    sheet.text = text;
     return sheet;
+}
+
+double sheetGap(double size) { return std::max(size / 8, 6.0); }
+
+std::string caption(const std::string& name, const std::string& size) {
+    return name + (name.empty() ? "" : "  ") + size + " mm";
+}
+
+std::string millimetres(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+Sheet sheetFor(const Face& face, double size, const std::string& name) {
+    return layOut({{face, 0, 0, size, 0}}, size, size, sheetGap(size), caption(name, millimetres(size)));
+}
+
+// A board's sheet: its markers where the board puts them, the board's y up the page.
+Sheet boardSheet(const std::string& path, const std::string& name) {
+    const zelk::BoardFile board = checkBoardFile(path);
+    double low[2] = {1e300, 1e300}, high[2] = {-1e300, -1e300}, widest = 0;
+    for (const zelk::BoardMarker& marker : board.markers) {
+        double corners[4][2];
+        zelk::boardMarkerCorners(marker, corners);
+        for (const auto& corner : corners)
+            for (int k = 0; k < 2; k++) low[k] = std::min(low[k], corner[k]), high[k] = std::max(high[k], corner[k]);
+        widest = std::max(widest, marker.width);
+    }
+    std::vector<Placement> markers;
+    for (const zelk::BoardMarker& marker : board.markers) {
+        const Face face{patternPicture(zelk::boardPatternPath(path.c_str(), marker.pattern)), false};
+        markers.push_back({face, marker.centre[0] - low[0] - marker.width / 2,
+                           high[1] - marker.centre[1] - marker.width / 2, marker.width, marker.rotation});
+    }
+    const double width = high[0] - low[0], height = high[1] - low[1];
+    return layOut(markers, width, height, sheetGap(widest), caption(name, cv::format("%.1f x %.1f", width, height)));
 }
 
 // ---- PNG sheet -----------------------------------------------------------------------
@@ -139,17 +190,34 @@ void drawMarker(const Face& face, cv::Mat image, int x, int y, int pixels) {
     drawPicture(face.picture, image, cv::Rect(x + border, y + border, pixels - 2 * border, pixels - 2 * border));
 }
 
-std::string pngSheet(const Face& face, const Sheet& sheet, double dpi) {
-    auto px = [dpi](double mm) { return static_cast<int>(std::lround(mm / MM_PER_INCH * dpi)); };
-    const int side = px(sheet.page);
-    if (static_cast<double>(side) * side > 400e6) fail("the sheet would be larger than 400 million pixels");
-    cv::Mat image(side, side, CV_8UC3, cv::Scalar(255, 255, 255));
-    const int cut = px(sheet.cut), cutSide = px(sheet.size + 2 * sheet.gap);
-    cv::rectangle(image, cv::Rect(cut, cut, cutSide, cutSide), CUT_LINE_GREY, std::max(1, px(CUT_LINE_MM)));
-    drawMarker(face, image, px(sheet.marker), px(sheet.marker), px(sheet.size));
+// The marker turned on the page: drawn upright, then turned about its centre.
+void drawPlacement(const Placement& marker, cv::Mat page, const std::function<int(double)>& px) {
+    const int side = px(marker.size);
+    if (marker.rotation == 0) return drawMarker(marker.face, page, px(marker.x), px(marker.y), side);
+    cv::Mat upright(side, side, CV_8UC3);
+    drawMarker(marker.face, upright, 0, 0, side);
+    // About the square's centre, pixel centres at whole numbers, to where the upright square would lie.
+    const float centre = (side - 1) / 2.0f;
+    cv::Mat turn = cv::getRotationMatrix2D(cv::Point2f(centre, centre), marker.rotation, 1.0);
+    turn.at<double>(0, 2) += px(marker.x);
+    turn.at<double>(1, 2) += px(marker.y);
+    cv::warpAffine(upright, page, turn, page.size(), cv::INTER_LINEAR, cv::BORDER_TRANSPARENT);
+}
+
+std::string pngSheet(const Sheet& sheet, double dpi) {
+    const std::function<int(double)> px = [dpi](double mm) {
+        return static_cast<int>(std::lround(mm / MM_PER_INCH * dpi));
+    };
+    const int columns = px(sheet.width), rows = px(sheet.height);
+    if (static_cast<double>(columns) * rows > 400e6) fail("the sheet would be larger than 400 million pixels");
+    cv::Mat image(rows, columns, CV_8UC3, cv::Scalar(255, 255, 255));
+    const int cut = px(sheet.cut);
+    cv::rectangle(image, cv::Rect(cut, cut, px(sheet.cutWidth), px(sheet.cutHeight)), CUT_LINE_GREY,
+                  std::max(1, px(CUT_LINE_MM)));
+    for (const Placement& marker : sheet.markers) drawPlacement(marker, image, px);
     const double unitHeight = cv::getTextSize("Mm", cv::FONT_HERSHEY_SIMPLEX, 1.0, 1, nullptr).height;
     const double scale = CAPTION_MM * 0.7 / MM_PER_INCH * dpi / unitHeight;  // cap height of the font size
-    cv::putText(image, sheet.text, cv::Point(px(sheet.marker), px(sheet.caption)), cv::FONT_HERSHEY_SIMPLEX, scale,
+    cv::putText(image, sheet.text, cv::Point(px(sheet.captionX), px(sheet.caption)), cv::FONT_HERSHEY_SIMPLEX, scale,
                 cv::Scalar(0, 0, 0), std::max(1, px(0.2)), cv::LINE_AA);
     std::vector<unsigned char> png;
     if (!encodePicture(".png", image, &png)) fail("cannot encode the PNG sheet");
@@ -210,28 +278,40 @@ std::string xmlText(const std::string& text) {
 // Millimetres in the SVG's user units, and points in the PDF's: exact to far below a micrometre.
 std::string number(double value) { return cv::format("%.4f", value); }
 
-std::string svgSheet(const Face& face, const Sheet& sheet) {
+std::string svgPlacement(const Placement& marker) {
     std::vector<unsigned char> png;
-    if (!encodePicture(".png", embeddedPicture(face.picture), &png)) fail("cannot encode the picture");
-    const cv::Rect2d inner = face.place(sheet.marker, sheet.marker, sheet.size);
+    if (!encodePicture(".png", embeddedPicture(marker.face.picture), &png)) fail("cannot encode the picture");
+    const cv::Rect2d inner = marker.face.place(marker.x, marker.y, marker.size);
     std::ostringstream svg;
-    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
-        << number(sheet.page) << "mm\" height=\"" << number(sheet.page) << "mm\" viewBox=\"0 0 " << number(sheet.page)
-        << " " << number(sheet.page) << "\">\n"
-        << "  <rect x=\"0\" y=\"0\" width=\"" << number(sheet.page) << "\" height=\"" << number(sheet.page)
-        << "\" fill=\"#ffffff\"/>\n"
-        << "  <rect id=\"cut\" x=\"" << number(sheet.cut) << "\" y=\"" << number(sheet.cut) << "\" width=\""
-        << number(sheet.size + 2 * sheet.gap) << "\" height=\"" << number(sheet.size + 2 * sheet.gap)
-        << "\" fill=\"none\" stroke=\"#969696\" stroke-width=\"" << number(CUT_LINE_MM) << "\"/>\n"
-        << "  <rect id=\"marker\" x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.marker) << "\" width=\""
-        << number(sheet.size) << "\" height=\"" << number(sheet.size)
+    // SVG turns clockwise on the page: a negative angle about the square's centre.
+    const bool turned = marker.rotation != 0;
+    if (turned)
+        svg << "  <g transform=\"rotate(" << number(-marker.rotation) << " " << number(marker.x + marker.size / 2)
+            << " " << number(marker.y + marker.size / 2) << ")\">\n";
+    svg << "  <rect id=\"marker\" x=\"" << number(marker.x) << "\" y=\"" << number(marker.y) << "\" width=\""
+        << number(marker.size) << "\" height=\"" << number(marker.size)
         << "\" fill=\"#000000\" shape-rendering=\"crispEdges\"/>\n"
         << "  <image x=\"" << number(inner.x) << "\" y=\"" << number(inner.y) << "\" width=\"" << number(inner.width)
         << "\" height=\"" << number(inner.height)
         << "\" preserveAspectRatio=\"none\" image-rendering=\"optimizeSpeed\" style=\"image-rendering:pixelated\" "
-        << "xlink:href=\"data:image/png;base64," << base64(png) << "\"/>\n"
-        << "  <text x=\"" << number(sheet.marker) << "\" y=\"" << number(sheet.caption)
+        << "xlink:href=\"data:image/png;base64," << base64(png) << "\"/>\n";
+    if (turned) svg << "  </g>\n";
+    return svg.str();
+}
+
+std::string svgSheet(const Sheet& sheet) {
+    std::ostringstream svg;
+    svg << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\""
+        << number(sheet.width) << "mm\" height=\"" << number(sheet.height) << "mm\" viewBox=\"0 0 "
+        << number(sheet.width) << " " << number(sheet.height) << "\">\n"
+        << "  <rect x=\"0\" y=\"0\" width=\"" << number(sheet.width) << "\" height=\"" << number(sheet.height)
+        << "\" fill=\"#ffffff\"/>\n"
+        << "  <rect id=\"cut\" x=\"" << number(sheet.cut) << "\" y=\"" << number(sheet.cut) << "\" width=\""
+        << number(sheet.cutWidth) << "\" height=\"" << number(sheet.cutHeight)
+        << "\" fill=\"none\" stroke=\"#969696\" stroke-width=\"" << number(CUT_LINE_MM) << "\"/>\n";
+    for (const Placement& marker : sheet.markers) svg << svgPlacement(marker);
+    svg << "  <text x=\"" << number(sheet.captionX) << "\" y=\"" << number(sheet.caption)
         << "\" font-family=\"Helvetica, Arial, sans-serif\" font-size=\"" << number(CAPTION_MM) << "\">"
         << xmlText(sheet.text) << "</text>\n"
         << "</svg>\n";
@@ -248,12 +328,8 @@ std::string pdfString(const std::string& text) {
     return out + ")";
 }
 
-std::string pdfSheet(const Face& face, const Sheet& sheet) {
-    const double pt = POINTS_PER_INCH / MM_PER_INCH;
-    const double pageHeight = sheet.page * pt;
-    auto x = [&](double mm) { return number(mm * pt); };
-    auto y = [&](double mm) { return number(pageHeight - mm * pt); };  // PDF's y runs up
-    const cv::Mat image = embeddedPicture(face.picture);
+// The picture as a PDF image object's RGB samples.
+std::string pdfImage(const cv::Mat& image) {
     std::string pixels;
     pixels.reserve(image.total() * 3);
     for (int r = 0; r < image.rows; ++r) {
@@ -264,31 +340,55 @@ std::string pdfSheet(const Face& face, const Sheet& sheet) {
             pixels += char(bgr[0]);
         }
     }
-    const cv::Rect2d inner = face.place(sheet.marker, sheet.marker, sheet.size);
-    const double cutSide = sheet.size + 2 * sheet.gap;
+    return "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.cols) + " /Height " +
+           std::to_string(image.rows) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Interpolate false /Length " +
+           std::to_string(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream";
+}
+
+std::string pdfSheet(const Sheet& sheet) {
+    const double pt = POINTS_PER_INCH / MM_PER_INCH;
+    const double pageHeight = sheet.height * pt;
+    auto x = [&](double mm) { return number(mm * pt); };
+    auto y = [&](double mm) { return number(pageHeight - mm * pt); };  // PDF's y runs up
     std::ostringstream content;
     content << "0.588 G " << number(CUT_LINE_MM * pt) << " w\n"
-            << x(sheet.cut) << " " << y(sheet.cut + cutSide) << " " << x(cutSide) << " " << x(cutSide) << " re S\n"
-            << "0 g\n"
-            << x(sheet.marker) << " " << y(sheet.marker + sheet.size) << " " << x(sheet.size) << " " << x(sheet.size)
-            << " re f\n"
-            << "q " << x(inner.width) << " 0 0 " << x(inner.height) << " " << x(inner.x) << " "
-            << y(inner.y + inner.height) << " cm /Picture Do Q\n"
-            << "BT /Caption " << x(CAPTION_MM) << " Tf " << x(sheet.marker) << " " << y(sheet.caption) << " Td "
+            << x(sheet.cut) << " " << y(sheet.cut + sheet.cutHeight) << " " << x(sheet.cutWidth) << " "
+            << x(sheet.cutHeight) << " re S\n";
+    std::vector<std::string> pictures;
+    std::string pictureNames;
+    for (const Placement& marker : sheet.markers) {
+        const std::string name = "/Picture" + std::to_string(pictures.size());
+        pictures.push_back(pdfImage(embeddedPicture(marker.face.picture)));
+        pictureNames += name + " " + std::to_string(6 + pictures.size() - 1) + " 0 R ";
+        const cv::Rect2d inner = marker.face.place(marker.x, marker.y, marker.size);
+        const bool turned = marker.rotation != 0;
+        if (turned) {
+            // Counter-clockwise about the square's centre, in PDF's upward y.
+            const double turn = marker.rotation * CV_PI / 180, c = std::cos(turn), s = std::sin(turn);
+            const double cx = (marker.x + marker.size / 2) * pt, cy = pageHeight - (marker.y + marker.size / 2) * pt;
+            content << "q " << number(c) << " " << number(s) << " " << number(-s) << " " << number(c) << " "
+                    << number(cx - c * cx + s * cy) << " " << number(cy - s * cx - c * cy) << " cm\n";
+        }
+        content << "0 g\n"
+                << x(marker.x) << " " << y(marker.y + marker.size) << " " << x(marker.size) << " " << x(marker.size)
+                << " re f\n"
+                << "q " << x(inner.width) << " 0 0 " << x(inner.height) << " " << x(inner.x) << " "
+                << y(inner.y + inner.height) << " cm " << name << " Do Q\n";
+        if (turned) content << "Q\n";
+    }
+    content << "0 g BT /Caption " << x(CAPTION_MM) << " Tf " << x(sheet.captionX) << " " << y(sheet.caption) << " Td "
             << pdfString(sheet.text) << " Tj ET\n";
     const std::string stream = content.str();
 
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + x(sheet.page) + " " + number(pageHeight) +
-            "] /Resources << /Font << /Caption 5 0 R >> /XObject << /Picture 6 0 R >> >> /Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + x(sheet.width) + " " + number(pageHeight) +
+            "] /Resources << /Font << /Caption 5 0 R >> /XObject << " + pictureNames + ">> >> /Contents 4 0 R >>",
         "<< /Length " + std::to_string(stream.size()) + " >>\nstream\n" + stream + "\nendstream",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-        "<< /Type /XObject /Subtype /Image /Width " + std::to_string(image.cols) + " /Height " +
-            std::to_string(image.rows) + " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Interpolate false /Length " +
-            std::to_string(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream",
     };
+    objects.insert(objects.end(), pictures.begin(), pictures.end());
     std::string pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
     std::vector<size_t> offsets;
     for (size_t i = 0; i < objects.size(); ++i) {
@@ -311,30 +411,46 @@ struct MarkerOptions {
     double dpi = 0;   // 0 for the default
 };
 
+bool isBoardFile(const std::string& path) { return fs::path(path).extension() == ".board"; }
+
+// The sheet the options ask for: a board's, or one marker's (null when a bare marker image is asked for).
+std::unique_ptr<Sheet> makeSheet(MarkerOptions* options, const std::string& extension, Face* face) {
+    const bool vector = extension == ".svg" || extension == ".pdf";
+    const bool board = isBoardFile(options->source);
+    const bool sheet = board || vector || options->size > 0 || options->dpi > 0;
+    if (sheet && !vector && extension != ".png") fail("a printable sheet is written as .png, .svg or .pdf");
+    if (board && (options->size > 0 || !options->family.empty()))
+        fail("a board's sizes come from its file: no --size or --family with a .board");
+    if (sheet && options->size == 0) options->size = 80;
+    if (sheet && options->dpi == 0) options->dpi = 300;
+    if (!sheet && (options->pixels < 32 || options->pixels % 4 != 0))
+        fail("--pixels must be a multiple of 4, at least 32");
+
+    if (options->source.empty() == options->family.empty())
+        fail("give either a picture, pattern or board file, or --family");
+    const std::string stem = fs::path(options->source).stem().string();
+    if (board) return std::make_unique<Sheet>(boardSheet(options->source, options->name != "-" ? options->name : stem));
+    face->whole = !options->family.empty();
+    if (face->whole) {
+        cv::cvtColor(familyCells(options->family, options->id), face->picture, cv::COLOR_GRAY2BGR);
+        options->source = options->family + " id " + std::to_string(options->id);
+    } else {
+        face->picture = isPatternFile(options->source) ? patternPicture(options->source)
+                                                       : readPicture(options->source, cv::IMREAD_COLOR);
+        if (face->picture.empty()) fail("cannot read the picture " + options->source);
+    }
+    if (!sheet) return nullptr;
+    const std::string name = options->name != "-" ? options->name : face->whole ? options->source : stem;
+    return std::make_unique<Sheet>(sheetFor(*face, options->size, name));
+}
+
 void makeMarker(MarkerOptions options) {
     refuseOverwriting(options.output, {options.source});
     std::string extension = fs::path(options.output).extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool vector = extension == ".svg" || extension == ".pdf";
-    const bool sheet = vector || options.size > 0 || options.dpi > 0;
-    if (sheet && !vector && extension != ".png") fail("a printable sheet is written as .png, .svg or .pdf");
-    if (sheet && options.size == 0) options.size = 80;
-    if (sheet && options.dpi == 0) options.dpi = 300;
-    if (!sheet && (options.pixels < 32 || options.pixels % 4 != 0))
-        fail("--pixels must be a multiple of 4, at least 32");
-
-    if (options.source.empty() == options.family.empty()) fail("give either a picture or pattern file, or --family");
     Face face;
-    face.whole = !options.family.empty();
-    if (face.whole) {
-        cv::cvtColor(familyCells(options.family, options.id), face.picture, cv::COLOR_GRAY2BGR);
-        options.source = options.family + " id " + std::to_string(options.id);
-    } else {
-        face.picture = isPatternFile(options.source) ? patternPicture(options.source)
-                                                     : readPicture(options.source, cv::IMREAD_COLOR);
-        if (face.picture.empty()) fail("cannot read the picture " + options.source);
-    }
-    if (!sheet) {
+    const std::unique_ptr<Sheet> layout = makeSheet(&options, extension, &face);
+    if (!layout) {
         if (!canWritePicture(options.output)) fail("cannot write " + options.output + ": unknown image format");
         cv::Mat marker(options.pixels, options.pixels, CV_8UC3);
         drawMarker(face, marker, 0, 0, options.pixels);
@@ -343,23 +459,24 @@ void makeMarker(MarkerOptions options) {
                   << options.source << "\n";
         return;
     }
-    const std::string name = options.name != "-" ? options.name
-                             : face.whole        ? options.source
-                                                 : fs::path(options.source).stem().string();
-    const Sheet layout = sheetFor(options.size, name);
+    const bool board = isBoardFile(options.source);
+    const std::string what = board ? "board of " + std::to_string(layout->markers.size()) + " markers"
+                                   : millimetres(options.size) + " mm marker";
     if (extension == ".svg") {
-        writeBytes(options.output, svgSheet(face, layout));
+        writeBytes(options.output, svgSheet(*layout));
     } else if (extension == ".pdf") {
-        writeBytes(options.output, pdfSheet(face, layout));
+        writeBytes(options.output, pdfSheet(*layout));
     } else {
-        writeBytes(options.output, pngSheet(face, layout, options.dpi));
-        const long pixels = std::lround(options.size / MM_PER_INCH * options.dpi);
-        std::cout << options.output << ": " << options.size << " mm marker, " << pixels << " pixels at " << options.dpi
-                  << " dpi (" << cv::format("%.2f", pixels * MM_PER_INCH / options.dpi) << " mm), print at 100 %\n";
-        return;
+        writeBytes(options.output, pngSheet(*layout, options.dpi));
+        if (!board) {
+            const long pixels = std::lround(options.size / MM_PER_INCH * options.dpi);
+            std::cout << options.output << ": " << what << ", " << pixels << " pixels at " << options.dpi << " dpi ("
+                      << cv::format("%.2f", pixels * MM_PER_INCH / options.dpi) << " mm), print at 100 %\n";
+            return;
+        }
     }
-    std::cout << options.output << ": " << options.size << " mm marker on a " << cv::format("%.1f", layout.page)
-              << " x " << cv::format("%.1f", layout.page) << " mm page, print at 100 % (actual size)\n";
+    std::cout << options.output << ": " << what << " on a " << cv::format("%.1f", layout->width) << " x "
+              << cv::format("%.1f", layout->height) << " mm page, print at 100 % (actual size)\n";
 }
 
 }  // namespace
@@ -368,7 +485,7 @@ void addMarkerCommand(CLI::App& app) {
     auto* command = app.add_subcommand("marker", "make a marker image or a printable marker sheet");
     auto options = std::make_shared<MarkerOptions>();
     options->name = "-";
-    command->add_option("source", options->source, "a picture, or a .patt pattern file");
+    command->add_option("source", options->source, "a picture, a .patt pattern file, or a .board board file");
     command
         ->add_option("-o,--output", options->output,
                      "the file to write: .svg or .pdf (a printable sheet), .png or any image format")

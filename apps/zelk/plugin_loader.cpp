@@ -45,6 +45,9 @@ Plugin loadPlugin() {
     resolve(library, "Zelk_setPrecise", plugin.setPrecise);
     resolve(library, "Zelk_setSmoothing", plugin.setSmoothing);
     resolve(library, "Zelk_setAutoThreshold", plugin.setAutoThreshold);
+    resolve(library, "Zelk_registerBoard", plugin.registerBoard);
+    resolve(library, "Zelk_getBoard", plugin.getBoard);
+    resolve(library, "Zelk_getBoardMarkerCount", plugin.getBoardMarkerCount);
     resolve(library, "videoAtEnd", plugin.videoAtEnd);
     resolve(library, "videoStill", plugin.videoStill);
     dllApi(zelk::host::interfaceRecord());

@@ -26,6 +26,9 @@ struct Plugin {
     int32_t (*setPrecise)(int32_t on);
     int32_t (*setSmoothing)(int32_t on);
     int32_t (*setAutoThreshold)(int32_t on);
+    int32_t (*registerBoard)(HostString* path);
+    int32_t (*getBoard)(int32_t boardId, HostVector* position, HostAngle* angles, int32_t invert);
+    int32_t (*getBoardMarkerCount)(int32_t boardId);
     // From the video library the plug-in imports: 1 once a recorded source has ended.
     int (*videoAtEnd)();
     // 1 when the source's frames are pictures of their own.

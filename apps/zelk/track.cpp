@@ -47,6 +47,7 @@ struct TrackOptions {
     int jobs = 1;
     std::string video, camera;
     std::vector<std::string> patterns;
+    std::vector<std::string> boards;
     std::vector<std::string> widths;  // [name=]width
     int threshold = 100;
     bool autoThreshold = false;  // --threshold auto
@@ -62,6 +63,13 @@ struct Pattern {
     int32_t id;
     int found = 0;
     double confidenceSum = 0, fitErrorSum = 0;
+};
+
+struct Board {
+    std::string path, name;
+    int32_t id;
+    int found = 0;
+    double fitErrorSum = 0;
 };
 
 // The plug-in's own defaults, for the messages.
@@ -156,16 +164,20 @@ void startPlugin(const Plugin& plugin, const TrackOptions& options) {
     plugin.setSmoothing(options.smooth ? 1 : 0);
 }
 
-std::vector<Pattern> registerPatterns(const Plugin& plugin, const std::vector<std::string>& paths) {
-    std::vector<Pattern> patterns;
+// Registers each file with the plug-in's registration export: the id, or a failure that
+// names the file and what the plug-in printed.
+template <typename Entry>
+std::vector<Entry> registerFiles(int32_t (*registration)(HostString*), const std::vector<std::string>& paths,
+                                 const std::string& what, const std::string& hint = "") {
+    std::vector<Entry> entries;
     for (const auto& path : paths) {
         HostString name = host::makeString(path.c_str());
         int32_t id = -1;
-        const std::string printed = captureOutput([&] { id = plugin.registerMarker(&name); });
-        if (id < 0) fail("the plug-in did not load the pattern " + path + reason(printed));
-        patterns.push_back({path, fs::path(path).stem().string(), id});
+        const std::string printed = captureOutput([&] { id = registration(&name); });
+        if (id < 0) fail("the plug-in did not load the " + what + " " + path + hint + reason(printed));
+        entries.push_back({path, fs::path(path).stem().string(), id});
     }
-    return patterns;
+    return entries;
 }
 
 // Hands the plug-in each pattern's printed width: "name=width" for the pattern of that name
@@ -206,17 +218,36 @@ Json markerJson(const ZelkMarkerInfo& marker, int32_t carriedOver) {
                 {"carriedOver", carriedOver}};
 }
 
-Json poseJson(const Pattern& pattern, const double matrix[12], double fitError, const HostVector& position,
+// A pose entry: what it is the pose of, then the pose.
+Json poseJson(Json entry, const double matrix[12], double fitError, const HostVector& position,
               const HostAngle& angles) {
     Json rows = Json::array();
     for (int r = 0; r < 3; r++)
         rows.push_back(Json::array({matrix[4 * r], matrix[4 * r + 1], matrix[4 * r + 2], matrix[4 * r + 3]}));
-    return Json{{"patternId", pattern.id},
-                {"pattern", pattern.path},
-                {"fitError", fitError},
-                {"matrix", rows},
-                {"position", Json::array({position.x / 1024.0, position.y / 1024.0, position.z / 1024.0})},
-                {"angles", Json::array({angles.pan / 1024.0, angles.tilt / 1024.0, angles.roll / 1024.0})}};
+    entry["fitError"] = fitError;
+    entry["matrix"] = rows;
+    entry["position"] = Json::array({position.x / 1024.0, position.y / 1024.0, position.z / 1024.0});
+    entry["angles"] = Json::array({angles.pan / 1024.0, angles.tilt / 1024.0, angles.roll / 1024.0});
+    return entry;
+}
+
+// Each board's pose from its markers in view, where one is found.
+Json boardPoses(const Plugin& plugin, std::vector<Board>& boards, bool invert, std::string* seen) {
+    Json poses = Json::array();
+    for (Board& board : boards) {
+        HostVector position{};
+        HostAngle angles{};
+        double matrix[12], fitError = 0;
+        if (plugin.getBoard(board.id, &position, &angles, invert ? 1 : 0) != 0) continue;
+        if (plugin.getLastPose(matrix, &fitError) != 0) continue;
+        ++board.found;
+        board.fitErrorSum += fitError;
+        poses.push_back(poseJson(
+            Json{{"boardId", board.id}, {"board", board.path}, {"markers", plugin.getBoardMarkerCount(board.id)}},
+            matrix, fitError, position, angles));
+        *seen += " " + board.name;
+    }
+    return poses;
 }
 
 // Output files may go into folders that do not exist yet, as out/ on a fresh clone.
@@ -280,8 +311,8 @@ private:
 
 // Everything the plug-in reports about the current frame, written where it is asked for.
 // Returns the names of the patterns found, for the progress line.
-std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, const TrackOptions& options,
-                        Outputs& outputs, const host::Texture& texture, int frame) {
+std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, std::vector<Board>& boards,
+                        const TrackOptions& options, Outputs& outputs, const host::Texture& texture, int frame) {
     std::vector<ZelkMarkerInfo> markers(std::max(0, plugin.getMarkerCount()));
     for (size_t i = 0; i < markers.size(); i++) plugin.getMarkerInfo(static_cast<int32_t>(i), &markers[i]);
 
@@ -304,10 +335,13 @@ std::string reportFrame(const Plugin& plugin, std::vector<Pattern>& patterns, co
         ++pattern.found;
         pattern.confidenceSum += confidence;
         pattern.fitErrorSum += fitError;
-        poses.push_back(poseJson(pattern, matrix, fitError, position, angles));
+        poses.push_back(
+            poseJson(Json{{"patternId", pattern.id}, {"pattern", pattern.path}}, matrix, fitError, position, angles));
         seen += " " + pattern.name;
     }
-    outputs.writePoses(Json{{"frame", frame}, {"markers", markerList}, {"poses", poses}});
+    Json line{{"frame", frame}, {"markers", markerList}, {"poses", poses}};
+    if (!boards.empty()) line["boards"] = boardPoses(plugin, boards, options.invert, &seen);
+    outputs.writePoses(line);
 
     if (outputs.drawing()) {
         std::vector<OverlayMarker> annotated;
@@ -348,7 +382,10 @@ void track(const TrackOptions& options) {
     if (!options.video.empty()) requireFile(options.video, "video configuration");
     if (!options.camera.empty()) requireFile(options.camera, "camera parameter file");
     for (const auto& path : options.patterns) requireFile(path, "pattern file");
-    const std::vector<std::string> patternPaths = options.patterns.empty() ? defaultPatterns() : options.patterns;
+    for (const auto& path : options.boards) checkBoardFile(path);
+    // A board brings its own patterns; the bundled ones beside them could be read in their place.
+    const std::vector<std::string> patternPaths =
+        !options.patterns.empty() || !options.boards.empty() ? options.patterns : defaultPatterns();
     // The plug-in would take a text file as a camera and say no more than "read error" of a pattern.
     if (!options.camera.empty() || fs::is_regular_file(DEFAULT_CAMERA))
         checkCameraFile(options.camera.empty() ? DEFAULT_CAMERA : options.camera);
@@ -358,8 +395,12 @@ void track(const TrackOptions& options) {
 
     const Plugin plugin = loadPlugin();
     startPlugin(plugin, options);
-    std::vector<Pattern> patterns = registerPatterns(plugin, patternPaths);
+    std::vector<Pattern> patterns = registerFiles<Pattern>(plugin.registerMarker, patternPaths, "pattern");
     setWidths(plugin, patterns, options.widths);
+    // The files are checked: a board fails only for want of a free pattern or board slot, or
+    // for two of its pictures alike.
+    std::vector<Board> boards = registerFiles<Board>(plugin.registerBoard, options.boards, "board",
+                                                     " (no free pattern or board slot, or two of its pictures alike)");
 
     const int width = plugin.getWidth() / 1024, height = plugin.getHeight() / 1024;
     host::Texture texture(width, height, width * 4);
@@ -389,7 +430,7 @@ void track(const TrackOptions& options) {
         }
         updating += after - before;
         lastFrame = after;
-        const std::string seen = reportFrame(plugin, patterns, options, outputs, texture, frames++);
+        const std::string seen = reportFrame(plugin, patterns, boards, options, outputs, texture, frames++);
         if (progress && Clock::now() - lastProgress >= PROGRESS_EVERY) {
             lastProgress = Clock::now();
             const double elapsed = std::chrono::duration<double>(lastProgress - begin).count();
@@ -400,6 +441,9 @@ void track(const TrackOptions& options) {
     plugin.quit();
     if (progress) std::fputs("\r\033[K", stderr);
     printSummary(info, frames, seconds, std::chrono::duration<double, std::milli>(updating).count(), patterns);
+    for (const Board& board : boards)
+        std::fprintf(info, "board %s: found in %d frames, fit error %.3f\n", board.name.c_str(), board.found,
+                     board.found ? board.fitErrorSum / board.found : 0.0);
 }
 
 // The name of input i's outputs: its file's, or with its folder's when another has that too.
@@ -532,6 +576,9 @@ void addTrackCommand(CLI::App& app) {
     command->add_option("--camera", options->camera,
                         "camera parameter file (default: the plug-in's, Data/camera_para.dat)");
     command->add_option("--pattern", options->patterns, "pattern file, repeatable (default: Data/patterns/*.patt)");
+    command->add_option("--board", options->boards,
+                        "board file, repeatable: its pose from all its markers in view, in the JSON lines' \"boards\" "
+                        "(its patterns are registered with it; without --pattern no others are)");
     command->add_option("--width", options->widths,
                         "printed marker width, repeatable: name=width for the pattern of that file name, or a width "
                         "for all; positions come in its unit (default 80)");

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/accuracy/board_accuracy.h"
 #include "bench/accuracy/real_photos.h"
 #include "bench/peers/grey_face.h"
 #include "camera/camera_params.h"
@@ -443,5 +444,6 @@ int main(int argc, char** argv) {
     measure("Distortion-free lens", 0, views, 7);
     measure("Radial lens (factor 30)", 30, views, 7);
     measureRealPhotos();
+    measureBoards(std::max(1, views / 4));
     return 0;
 }

@@ -1,20 +1,26 @@
 // zelk marker's printable sheets: the marker comes out at exactly the physical size asked
-// for, in SVG (millimetres), PDF (points) and PNG (pixels at a stated resolution).
+// for, in SVG (millimetres), PDF (points) and PNG (pixels at a stated resolution); a board's
+// markers come out at their places.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "detect/detector.h"
+#include "pose/initial_rotation.h"
 #include "tests/apps/run_zelk.h"
+#include "tests/support/board_scene.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
+#include "tests/support/test_detector.h"
 
 namespace {
 
@@ -101,7 +107,7 @@ TEST_P(MarkerSheets, PdfPageAndMarkerMeasureInPoints) {
     EXPECT_LT(y + h, pageHeight);
     // The picture is drawn over the middle half.
     double scaleX, scaleY, atX, atY;
-    const size_t draw = pdf.find("cm /Picture Do Q");
+    const size_t draw = pdf.find("cm /Picture0 Do Q");
     ASSERT_NE(draw, std::string::npos);
     ASSERT_EQ(
         std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
@@ -173,7 +179,7 @@ TEST(FamilySheets, TheCellsFillTheMarkerSquare) {
     const std::string pdf = readFile(pdfPath);
     double x, y, w, h, scaleX, scaleY, atX, atY;
     ASSERT_EQ(std::sscanf(pdf.c_str() + pdf.find("0 g\n"), "0 g %lf %lf %lf %lf re f", &x, &y, &w, &h), 4);
-    const size_t draw = pdf.find("cm /Picture Do Q");
+    const size_t draw = pdf.find("cm /Picture0 Do Q");
     ASSERT_NE(draw, std::string::npos);
     ASSERT_EQ(
         std::sscanf(pdf.c_str() + pdf.rfind("q ", draw), "q %lf 0 0 %lf %lf %lf cm", &scaleX, &scaleY, &atX, &atY), 4);
@@ -188,3 +194,63 @@ INSTANTIATE_TEST_SUITE_P(Sizes, MarkerSheets,
                          [](const auto& info) { return "Size" + std::to_string(info.index); });
 
 }  // namespace
+
+// A board's sheet, read back by the detector: every marker where the board puts it, at the
+// printed scale, turned as the board turns it; the vector sheets hold every marker.
+TEST(BoardSheets, TheDetectorFindsTheBoardAtItsPrintedScale) {
+    const zelk::BoardFile board = testBoard(6);
+    const std::string boardFile = writeBoardFiles(board), png = scratchPath("board.png");
+    ASSERT_EQ(runZelk("marker " + boardFile + " --dpi 100 -o " + png).exitCode, 0);
+    cv::Mat bgra;
+    cv::cvtColor(cv::imread(png, cv::IMREAD_COLOR), bgra, cv::COLOR_BGR2BGRA);
+    const std::unique_ptr<zelk::Detector> detector = newDetector();
+    detector->poseSettings.precise = true;  // corners on the sub-pixel edge
+    for (const zelk::BoardMarker& marker : board.markers)
+        ASSERT_GE(
+            zelk::loadPattern(&detector->patterns, zelk::boardPatternPath(boardFile.c_str(), marker.pattern).c_str()),
+            0);
+    const zelk::FrameImage frame{bgra.data, bgra.cols, bgra.rows, int32_t(bgra.step)};
+    ASSERT_EQ(zelk::detectMarkers(detector.get(), &frame, 100), 0);
+    const double pixelsPerUnit = 100 / 25.4;  // the page stays within the detector's 1024 x 1024
+    double centres[6][2] = {};
+    for (int i = 0; i < 6; i++) {
+        const zelk::MarkerRecord* found = nullptr;
+        for (int32_t m = 0; m < detector->markers.count; m++)
+            if (detector->markers.records[m].patternId == i) found = &detector->markers.records[m];
+        ASSERT_NE(found, nullptr) << "marker " << i;
+        double corners[4][2];
+        for (int j = 0; j < 4; j++) {
+            const double* c = found->corners[zelk::patternCornerIndex(found->direction, j)];
+            corners[j][0] = c[0], corners[j][1] = c[1];
+            centres[i][0] += c[0] / 4, centres[i][1] += c[1] / 4;
+        }
+        // The top edge runs along the marker's turn, counter-clockwise on the page (y down).
+        const double top = std::atan2(-(corners[1][1] - corners[0][1]), corners[1][0] - corners[0][0]) * 180 / CV_PI;
+        EXPECT_NEAR(std::remainder(top - board.markers[i].rotation, 360), 0, 1) << "marker " << i;
+        EXPECT_NEAR(std::hypot(corners[1][0] - corners[0][0], corners[1][1] - corners[0][1]),
+                    board.markers[i].width * pixelsPerUnit, 1.5);
+    }
+    for (int i = 1; i < 6; i++) {
+        EXPECT_NEAR(centres[i][0] - centres[0][0],
+                    (board.markers[i].centre[0] - board.markers[0].centre[0]) * pixelsPerUnit, 1);
+        EXPECT_NEAR(centres[i][1] - centres[0][1],
+                    -(board.markers[i].centre[1] - board.markers[0].centre[1]) * pixelsPerUnit, 1);
+    }
+    const std::string svg = scratchPath("board.svg"), pdf = scratchPath("board.pdf");
+    ASSERT_EQ(runZelk("marker " + boardFile + " -o " + svg).exitCode, 0);
+    ASSERT_EQ(runZelk("marker " + boardFile + " -o " + pdf).exitCode, 0);
+    const std::string svgText = readFile(svg);
+    size_t markers = 0;
+    for (size_t at = svgText.find("id=\"marker\""); at != std::string::npos; at = svgText.find("id=\"marker\"", at + 1))
+        markers++;
+    EXPECT_EQ(markers, 6u);
+    EXPECT_NE(readFile(pdf).find("/Picture5 Do Q"), std::string::npos);
+}
+
+TEST(BoardSheets, ABadBoardIsNamedWithItsLine) {
+    const std::string boardFile = scratchPath("bad.board");
+    writeTextFile(boardFile, "# fine\nmarker 0 0 0 50 a.patt\nmarker 0 0 zero 50 b.patt\n");
+    const ZelkRun run = runZelk("marker " + boardFile + " -o " + scratchPath("bad.svg"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.output.find("bad.board line 3: "), std::string::npos) << run.output;
+}

@@ -18,8 +18,11 @@
 #include <opencv2/videoio.hpp>
 
 #include "tests/apps/run_zelk.h"
+#include "tests/support/board_scene.h"
+#include "tests/support/camera_file.h"
 #include "tests/support/marker_patterns.h"
 #include "tests/support/paths.h"
+#include "tests/support/pose_fixtures.h"
 
 namespace {
 
@@ -323,6 +326,44 @@ TEST_F(Track, StillPhotosAreEachSeenAsIfAlone) {
     for (const auto& marker : moving[1]) carried += marker["carriedOver"].get<int>() > 0;
     EXPECT_GT(carried, 0);
     EXPECT_NE(moving[1], still[1]);
+}
+
+// With --board each line carries the board's pose from the markers in view: all, three,
+// then one of six, each frame a photo of its own.
+TEST_F(Track, BoardPosesFromTheMarkersInView) {
+    const zelk::BoardFile board = testBoard(6);
+    const std::string boardFile = writeBoardFiles(board);
+    fs::create_directories(folder + "/frames");
+    double truth[3][4];
+    viewPose(-20, 10, 700, 25, 40, 10, truth);
+    const unsigned hidden[] = {0u, 0b010101u, 0b111101u};
+    for (int k = 0; k < 3; k++) {
+        const std::vector<unsigned char> bgra =
+            renderBoard(pinholeCamera(), board, truth, hidden[k], zelk::synth::RenderOptions());
+        cv::imwrite(folder + "/frames/" + std::to_string(k) + ".png",
+                    cv::Mat(480, 640, CV_8UC4, const_cast<unsigned char*>(bgra.data())));
+    }
+    writeBytes(folder + "/camera.dat", cameraFileBytes({pinholeCamera()}));
+    writeTextFile(folder + "/board.xml", "<video><images path=\"frames\" still=\"true\"/></video>\n");
+    std::string out, err;
+    ASSERT_EQ(runApart("track --camera " + folder + "/camera.dat --board " + boardFile + " --poses - --video " +
+                           folder + "/board.xml",
+                       &out, &err),
+              0)
+        << err;
+    const std::vector<std::string> frames = lines(out);
+    ASSERT_EQ(frames.size(), 3u);
+    const int inView[] = {6, 3, 1};
+    for (int k = 0; k < 3; k++) {
+        const Json line = Json::parse(frames[k]);
+        EXPECT_TRUE(line["poses"].empty()) << "no other pattern is registered";
+        ASSERT_EQ(line["boards"].size(), 1u) << frames[k];
+        const Json& pose = line["boards"][0];
+        EXPECT_EQ(pose["markers"], inView[k]);
+        EXPECT_EQ(pose["board"], boardFile);
+        EXPECT_NEAR(pose["matrix"][2][3].get<double>(), truth[2][3], 0.05 * truth[2][3]);
+        EXPECT_NEAR(pose["position"][0].get<double>(), truth[2][3], 0.05 * truth[2][3]);  // x forward
+    }
 }
 
 struct Failure {
