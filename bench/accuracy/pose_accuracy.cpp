@@ -440,6 +440,10 @@ void measure(const char* lensName, double radial, int viewsPerCondition, unsigne
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "boards") {
+        measureBoards(argc > 2 ? std::max(1, std::atoi(argv[2])) : 100);
+        return 0;
+    }
     const int views = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     measure("Distortion-free lens", 0, views, 7);
     measure("Radial lens (factor 30)", 30, views, 7);
