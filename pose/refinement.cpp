@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "numeric/dense_matrix.h"
+#include "numeric/simd.h"
 #include "pose/pose_estimation.h"
 
 namespace zelk {
@@ -13,17 +14,34 @@ constexpr double SEARCH_NO_ERROR = 1e9;
 constexpr double AXIS_ON_CAMERA_Z = 1e-6;
 constexpr double PI = 3.141592653589793;
 
-// R(a, b, c) from the sines and cosines of its angles.
+// R(a, b, c) from the sines and cosines of its angles, in two steps: the products of a's and
+// b's, which the candidates of one search iteration share, then c's. Every entry is grouped
+// as the product of all six factors would be, so the bits do not depend on the sharing.
+struct TiltTerms {
+    double caca, sasa, saca, cacacb, sasacb, sacacb, casb, sasb, cb;
+};
+
+static TiltTerms tiltTerms(double sa, double ca, double sb, double cb) {
+    const double caca = ca * ca, sasa = sa * sa, saca = sa * ca;
+    return {caca, sasa, saca, caca * cb, sasa * cb, saca * cb, ca * sb, sa * sb, cb};
+}
+
+// Columns 0 and 1 of R; column 2 (casb, sasb, cb) does not depend on c.
+static void rotationColumns01(const TiltTerms& t, double sc, double cc, double R[3][3]) {
+    R[0][0] = t.cacacb * cc + t.sasa * cc + t.sacacb * sc - t.saca * sc;
+    R[0][1] = -(t.cacacb * sc) - t.sasa * sc + t.sacacb * cc - t.saca * cc;
+    R[1][0] = t.sacacb * cc - t.saca * cc + t.caca * sc + t.sasacb * sc;
+    R[1][1] = t.saca * sc - t.sacacb * sc + t.caca * cc + t.sasacb * cc;
+    R[2][0] = -(t.casb * cc) - t.sasb * sc;
+    R[2][1] = t.casb * sc - t.sasb * cc;
+}
+
 static void rotationFromSinCos(double sa, double ca, double sb, double cb, double sc, double cc, double R[3][3]) {
-    R[0][0] = ca * ca * cb * cc + sa * sa * cc + sa * ca * cb * sc - sa * ca * sc;
-    R[0][1] = -ca * ca * cb * sc - sa * sa * sc + sa * ca * cb * cc - sa * ca * cc;
-    R[0][2] = ca * sb;
-    R[1][0] = sa * ca * cb * cc - sa * ca * cc + ca * ca * sc + sa * sa * cb * sc;
-    R[1][1] = sa * ca * sc - sa * ca * cb * sc + ca * ca * cc + sa * sa * cb * cc;
-    R[1][2] = sa * sb;
-    R[2][0] = -ca * sb * cc - sa * sb * sc;
-    R[2][1] = ca * sb * sc - sa * sb * cc;
-    R[2][2] = cb;
+    const TiltTerms t = tiltTerms(sa, ca, sb, cb);
+    rotationColumns01(t, sc, cc, R);
+    R[0][2] = t.casb;
+    R[1][2] = t.sasb;
+    R[2][2] = t.cb;
 }
 
 void anglesToMatrix(double a, double b, double c, double rotationOut[3][3]) {
@@ -81,10 +99,14 @@ void matrixToAngles(const double R[3][3], double* aOut, double* bOut, double* cO
     *cOut = pairAngle(x, y);
 }
 
+// Column j of P . [R | t], for j < 3.
+static void projectRotationColumn(const double R[3][3], const double P[3][4], int j, double out[3][4]) {
+    for (int r = 0; r < 3; r++) out[r][j] = P[r][0] * R[0][j] + P[r][1] * R[1][j] + P[r][2] * R[2][j];
+}
+
 // The rotation columns of P . [R | t].
 static void projectRotation(const double R[3][3], const double P[3][4], double out[3][4]) {
-    for (int r = 0; r < 3; r++)
-        for (int j = 0; j < 3; j++) out[r][j] = P[r][0] * R[0][j] + P[r][1] * R[1][j] + P[r][2] * R[2][j];
+    for (int j = 0; j < 3; j++) projectRotationColumn(R, P, j, out);
 }
 
 // The translation column of P . [R | t].
@@ -140,11 +162,47 @@ int solveTranslation(const double R[3][3], const double (*modelPoints)[3], const
     return 0;
 }
 
-// Sum of squared distances between the fit points and the model projected by M.
+// The points the search projects: the model and fit points, and where vectors are built,
+// the same again coordinate by coordinate, so that two points fill a vector.
+struct SearchPoints {
+    const double (*model)[3];
+    const double (*fit)[2];
+    int n;
+#if ZELK_SSE2
+    double column[5][POSE_MAX_POINTS];  // model x, y, z; fit x, y
+#endif
+#if ZELK_AVX_DISPATCH
+    bool wide;  // this processor runs four-double vectors
+#endif
+};
+
+static void arrangeSearchPoints(const double (*modelPoints)[3], const double (*fitPoints)[2], int n,
+                                SearchPoints* points) {
+    points->model = modelPoints;
+    points->fit = fitPoints;
+    points->n = n;
+#if ZELK_AVX_DISPATCH
+    points->wide = avxAvailable();
+#endif
+#if ZELK_SSE2
+    for (int i = 0; i < n; i++) {
+        for (int k = 0; k < 3; k++) points->column[k][i] = modelPoints[i][k];
+        for (int k = 0; k < 2; k++) points->column[3 + k][i] = fitPoints[i][k];
+    }
+#endif
+}
+
+// A candidate whose error exceeds that of another candidate of the same iteration (the
+// centre's, when known; else knownError is infinity) cannot be its best. Sums of squares only
+// grow, so when a partial sum shows it, the rest is skipped and the error given as infinity.
+
+// Sum of squared distances between the fit points and the model projected by M, or
+// infinity when a partial sum exceeds knownError.
 static double reprojectionError(const double M[3][4], const double (*modelPoints)[3], const double (*fitPoints)[2],
-                                int n) {
+                                int n, double knownError) {
     double error = 0;
     for (int i = 0; i < n; i++) {
+        if (error > knownError) return INFINITY;
         const double* X = modelPoints[i];
         const double x = M[0][0] * X[0] + M[0][1] * X[1] + M[0][2] * X[2] + M[0][3];
         const double y = M[1][0] * X[0] + M[1][1] * X[1] + M[1][2] * X[2] + M[1][3];
@@ -156,8 +214,158 @@ static double reprojectionError(const double M[3][4], const double (*modelPoints
     return error;
 }
 
+#if ZELK_SSE2
+// Row r of M applied to two points, as the scalar code groups it.
+static __m128d projectRow(const double M[3][4], int r, __m128d X0, __m128d X1, __m128d X2) {
+    const __m128d xy = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(M[r][0]), X0), _mm_mul_pd(_mm_set1_pd(M[r][1]), X1));
+    return _mm_add_pd(_mm_add_pd(xy, _mm_mul_pd(_mm_set1_pd(M[r][2]), X2)), _mm_set1_pd(M[r][3]));
+}
+#endif
+
+#if ZELK_SSE2
+// error plus the squared distances of points i, i + 1, ... added in that order, or infinity
+// once above knownError; two points a vector, each lane rounding as the scalar code does.
+static double addRemainingPoints(const double M[3][4], const SearchPoints& p, int i, double error, double knownError) {
+    for (; i + 1 < p.n; i += 2) {
+        if (error > knownError) return INFINITY;
+        const __m128d X0 = _mm_loadu_pd(p.column[0] + i);
+        const __m128d X1 = _mm_loadu_pd(p.column[1] + i);
+        const __m128d X2 = _mm_loadu_pd(p.column[2] + i);
+        const __m128d z = projectRow(M, 2, X0, X1, X2);
+        const __m128d dx = _mm_sub_pd(_mm_loadu_pd(p.column[3] + i), _mm_div_pd(projectRow(M, 0, X0, X1, X2), z));
+        const __m128d dy = _mm_sub_pd(_mm_loadu_pd(p.column[4] + i), _mm_div_pd(projectRow(M, 1, X0, X1, X2), z));
+        const __m128d e = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
+        error += _mm_cvtsd_f64(e);
+        error += _mm_cvtsd_f64(_mm_unpackhi_pd(e, e));
+    }
+    if (i == p.n) return error;
+    if (error > knownError) return INFINITY;
+    return error + reprojectionError(M, p.model + i, p.fit + i, 1, INFINITY);
+}
+#else
+static double addRemainingPoints(const double M[3][4], const SearchPoints& p, int i, double error, double knownError) {
+    return error + reprojectionError(M, p.model + i, p.fit + i, p.n - i, knownError);
+}
+#endif
+
+#if ZELK_AVX_DISPATCH
+// Row r of M applied to four points, as the scalar code groups it.
+ZELK_AVX static __m256d projectRow4(const double M[3][4], int r, __m256d X0, __m256d X1, __m256d X2) {
+    const __m256d xy =
+        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(M[r][0]), X0), _mm256_mul_pd(_mm256_set1_pd(M[r][1]), X1));
+    return _mm256_add_pd(_mm256_add_pd(xy, _mm256_mul_pd(_mm256_set1_pd(M[r][2]), X2)), _mm256_set1_pd(M[r][3]));
+}
+
+// The squared distances of points i ... i + 3 under M. Divisions are much of a candidate's
+// cost, and one instruction here divides four numbers.
+ZELK_AVX static __m256d fourPointTerms(const double M[3][4], const SearchPoints& p, int i) {
+    const __m256d X0 = _mm256_loadu_pd(p.column[0] + i);
+    const __m256d X1 = _mm256_loadu_pd(p.column[1] + i);
+    const __m256d X2 = _mm256_loadu_pd(p.column[2] + i);
+    const __m256d z = projectRow4(M, 2, X0, X1, X2);
+    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(p.column[3] + i), _mm256_div_pd(projectRow4(M, 0, X0, X1, X2), z));
+    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(p.column[4] + i), _mm256_div_pd(projectRow4(M, 1, X0, X1, X2), z));
+    return _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
+}
+
+// The error of M, four points a vector, or infinity once above knownError.
+ZELK_AVX static double searchErrorAvx(const double M[3][4], const SearchPoints& p, double knownError) {
+    double error = 0;
+    int i = 0;
+    for (; i + 3 < p.n; i += 4) {
+        if (error > knownError) return INFINITY;
+        double e[4];
+        _mm256_storeu_pd(e, fourPointTerms(M, p, i));
+        for (const double term : e) error += term;
+    }
+    return i == p.n ? error : addRemainingPoints(M, p, i, error, knownError);
+}
+
+ZELK_AVX static __m256d times(double factor, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(factor), v); }
+
+// Columns 0 and 1 of M for the three values of c in the lanes of four-double vectors, as
+// rotationColumns01 and projectRotationColumn round them, then each candidate's error (the
+// centre's, lane 1, only when centre is set). M holds columns 2 and 3 on entry.
+ZELK_AVX static void threeCandidateErrors(const TiltTerms& t, const double sine[3], const double cosine[3],
+                                          const double P[3][4], double M[3][4], const SearchPoints& p,
+                                          double knownError, bool centre, double errorOut[3]) {
+    const __m256d sc = _mm256_setr_pd(sine[0], sine[1], sine[2], sine[2]);
+    const __m256d cc = _mm256_setr_pd(cosine[0], cosine[1], cosine[2], cosine[2]);
+    const __m256d signBit = _mm256_set1_pd(-0.0);
+    __m256d R[3][2];
+    R[0][0] = _mm256_sub_pd(_mm256_add_pd(_mm256_add_pd(times(t.cacacb, cc), times(t.sasa, cc)), times(t.sacacb, sc)),
+                            times(t.saca, sc));
+    R[0][1] = _mm256_sub_pd(_mm256_add_pd(_mm256_sub_pd(_mm256_xor_pd(times(t.cacacb, sc), signBit), times(t.sasa, sc)),
+                                          times(t.sacacb, cc)),
+                            times(t.saca, cc));
+    R[1][0] = _mm256_add_pd(_mm256_add_pd(_mm256_sub_pd(times(t.sacacb, cc), times(t.saca, cc)), times(t.caca, sc)),
+                            times(t.sasacb, sc));
+    R[1][1] = _mm256_add_pd(_mm256_add_pd(_mm256_sub_pd(times(t.saca, sc), times(t.sacacb, sc)), times(t.caca, cc)),
+                            times(t.sasacb, cc));
+    R[2][0] = _mm256_sub_pd(_mm256_xor_pd(times(t.casb, cc), signBit), times(t.sasb, sc));
+    R[2][1] = _mm256_sub_pd(times(t.casb, sc), times(t.sasb, cc));
+    double column[3][2][4];
+    for (int r = 0; r < 3; r++)
+        for (int j = 0; j < 2; j++)
+            _mm256_storeu_pd(column[r][j],
+                             _mm256_add_pd(_mm256_add_pd(times(P[r][0], R[0][j]), times(P[r][1], R[1][j])),
+                                           times(P[r][2], R[2][j])));
+    for (int l = 0; l < 3; l++) {
+        if (l == 1 && !centre) continue;
+        for (int r = 0; r < 3; r++)
+            for (int j = 0; j < 2; j++) M[r][j] = column[r][j][l];
+        errorOut[l] = searchErrorAvx(M, p, knownError);
+    }
+}
+#endif
+
+// The errors of the candidates (a_j, b_k, c_l) for l = 0, 1, 2, or infinity for those above
+// knownError; the centre's (l = 1) only when centre is set. M holds the translation column.
+static void candidateErrors(const TiltTerms& tilt, const double sine[3], const double cosine[3], const double P[3][4],
+                            double M[3][4], const SearchPoints& p, double knownError, bool centre, double errorOut[3]) {
+    double R[3][3];
+    R[0][2] = tilt.casb;
+    R[1][2] = tilt.sasb;
+    R[2][2] = tilt.cb;
+    projectRotationColumn(R, P, 2, M);
+#if ZELK_AVX_DISPATCH
+    if (p.wide) return threeCandidateErrors(tilt, sine, cosine, P, M, p, knownError, centre, errorOut);
+#endif
+    for (int l = 0; l < 3; l++) {
+        if (l == 1 && !centre) continue;
+        rotationColumns01(tilt, sine[l], cosine[l], R);
+        projectRotationColumn(R, P, 0, M);
+        projectRotationColumn(R, P, 1, M);
+        errorOut[l] = addRemainingPoints(M, p, 0, 0.0, knownError);
+    }
+}
+
+static bool sameBits(double x, double y) { return x == y && std::signbit(x) == std::signbit(y); }
+
+// One iteration's three values of every angle, with their sines and cosines. A value with
+// the bits of one of the iteration before (always the centre, unless it is -0, and often a
+// neighbour when the step stays) takes its sine and cosine from there.
+struct AngleValues {
+    double value[3][3], sine[3][3], cosine[3][3];
+};
+
+static void nextAngleValues(const double angle[3], double step, const AngleValues& before, AngleValues* out) {
+    for (int axis = 0; axis < 3; axis++) {
+        for (int o = 0; o < 3; o++) {
+            const double value = angle[axis] + (o - 1) * step;
+            out->value[axis][o] = value;
+            int known = 0;
+            while (known < 3 && !sameBits(before.value[axis][known], value)) known++;
+            out->sine[axis][o] = known < 3 ? before.sine[axis][known] : std::sin(value);
+            out->cosine[axis][o] = known < 3 ? before.cosine[axis][known] : std::cos(value);
+        }
+    }
+}
+
 double searchRotationAngles(double rotation[3][3], const double translation[3], const double P[3][4],
                             const double (*modelPoints)[3], const double (*fitPoints)[2], int n) {
+    SearchPoints points;
+    arrangeSearchPoints(modelPoints, fitPoints, n, &points);
     double angle[3];
     matrixToAngles(rotation, &angle[0], &angle[1], &angle[2]);
     double step = SEARCH_START_STEP;
@@ -167,29 +375,38 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
     // The translation column is the same for every candidate.
     double M[3][4];
     projectTranslation(translation, P, M);
+    AngleValues values[2];
+    for (auto& row : values[1].value)
+        for (double& v : row) v = NAN;  // nothing known before the first iteration
+    bool found = false;
     for (int iteration = 0; iteration < SEARCH_ITERATIONS; iteration++) {
-        minimum = SEARCH_NO_ERROR;
-        // Each angle takes three values per iteration: their sines and cosines once each.
-        double value[3][3], sine[3][3], cosine[3][3];
-        for (int axis = 0; axis < 3; axis++) {
-            for (int o = 0; o < 3; o++) {
-                value[axis][o] = angle[axis] + (o - 1) * step;
-                sine[axis][o] = std::sin(value[axis][o]);
-                cosine[axis][o] = std::cos(value[axis][o]);
+        const AngleValues& before = values[(iteration + 1) % 2];
+        AngleValues& now = values[iteration % 2];
+        nextAngleValues(angle, step, before, &now);
+        // After an iteration that found a best candidate, the centre is that candidate again
+        // when its values kept their bits: its error is known.
+        const bool centreKnown = found && sameBits(now.value[0][1], best[0]) && sameBits(now.value[1][1], best[1]) &&
+                                 sameBits(now.value[2][1], best[2]);
+        const double centreError = centreKnown ? minimum : INFINITY;
+        // Every candidate's error first, then the choice: no candidate waits for the last.
+        double error[3][3][3];
+        for (int j = 0; j < 3; j++) {
+            for (int k = 0; k < 3; k++) {
+                const TiltTerms tilt = tiltTerms(now.sine[0][j], now.cosine[0][j], now.sine[1][k], now.cosine[1][k]);
+                const bool centre = !(centreKnown && j == 1 && k == 1);
+                candidateErrors(tilt, now.sine[2], now.cosine[2], P, M, points, centreError, centre, error[j][k]);
+                if (!centre) error[j][k][1] = centreError;
             }
         }
+        minimum = SEARCH_NO_ERROR;
         for (int j = 0; j < 3; j++) {
             for (int k = 0; k < 3; k++) {
                 for (int l = 0; l < 3; l++) {
-                    double R[3][3];
-                    rotationFromSinCos(sine[0][j], cosine[0][j], sine[1][k], cosine[1][k], sine[2][l], cosine[2][l], R);
-                    projectRotation(R, P, M);
-                    const double error = reprojectionError(M, modelPoints, fitPoints, n);
-                    if (minimum > error) {
-                        minimum = error;
-                        best[0] = value[0][j];
-                        best[1] = value[1][k];
-                        best[2] = value[2][l];
+                    if (minimum > error[j][k][l]) {
+                        minimum = error[j][k][l];
+                        best[0] = now.value[0][j];
+                        best[1] = now.value[1][k];
+                        best[2] = now.value[2][l];
                         bestOffset[0] = j - 1;
                         bestOffset[1] = k - 1;
                         bestOffset[2] = l - 1;
@@ -197,6 +414,7 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
                 }
             }
         }
+        found = minimum < SEARCH_NO_ERROR;
         if (bestOffset[0] == 0 && bestOffset[1] == 0 && bestOffset[2] == 0) step /= 2;
         for (int axis = 0; axis < 3; axis++) angle[axis] = best[axis];
     }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The plain paths that the SSE2 ones replace in every other build (ZELK_SIMD=OFF): the
-# camera and detection tests, which compare the fast paths with plain references, pass
-# on them too.
+# camera, detection and pose tests, which compare the fast paths with plain references,
+# pass on them too.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 cmake --preset nosimd >/dev/null

@@ -177,9 +177,23 @@ TEST_F(ExactCorners, SearchWithoutAnyFiniteErrorFallsBackToZeroAngles) {
     expectSameMatrix(R, identity, 0);
 }
 
-// The search evaluates each candidate from sines and cosines shared across candidates; the
-// plain evaluation through composeProjection must give the very same bits.
-double plainSearch(double rotation[3][3], const double t[3], const double (*model)[3], const double (*fit)[2]) {
+// The search as first written, kept here as the reference: every candidate's rotation from
+// the whole formula, projected and summed point by point, the first smallest error kept.
+void plainRotation(double a, double b, double c, double R[3][3]) {
+    const double sa = std::sin(a), ca = std::cos(a), sb = std::sin(b), cb = std::cos(b), sc = std::sin(c),
+                 cc = std::cos(c);
+    R[0][0] = ca * ca * cb * cc + sa * sa * cc + sa * ca * cb * sc - sa * ca * sc;
+    R[0][1] = -ca * ca * cb * sc - sa * sa * sc + sa * ca * cb * cc - sa * ca * cc;
+    R[0][2] = ca * sb;
+    R[1][0] = sa * ca * cb * cc - sa * ca * cc + ca * ca * sc + sa * sa * cb * sc;
+    R[1][1] = sa * ca * sc - sa * ca * cb * sc + ca * ca * cc + sa * sa * cb * cc;
+    R[1][2] = sa * sb;
+    R[2][0] = -ca * sb * cc - sa * sb * sc;
+    R[2][1] = ca * sb * sc - sa * sb * cc;
+    R[2][2] = cb;
+}
+
+double plainSearch(double rotation[3][3], const double t[3], const double (*model)[3], const double (*fit)[2], int n) {
     double a, b, c, step = START_STEP, best[3] = {0, 0, 0}, minimum = 0;
     int offset[3] = {0, 0, 0};
     zelk::matrixToAngles(rotation, &a, &b, &c);
@@ -188,9 +202,14 @@ double plainSearch(double rotation[3][3], const double t[3], const double (*mode
         for (int j = -1; j <= 1; j++)
             for (int k = -1; k <= 1; k++)
                 for (int l = -1; l <= 1; l++) {
-                    double M[3][4], e = 0;
-                    zelk::composeProjection(a + j * step, b + k * step, c + l * step, t, P, M);
-                    for (int i = 0; i < 4; i++) {
+                    double R[3][3], M[3][4], e = 0;
+                    plainRotation(a + j * step, b + k * step, c + l * step, R);
+                    for (int r = 0; r < 3; r++) {
+                        for (int col = 0; col < 3; col++)
+                            M[r][col] = P[r][0] * R[0][col] + P[r][1] * R[1][col] + P[r][2] * R[2][col];
+                        M[r][3] = P[r][0] * t[0] + P[r][1] * t[1] + P[r][2] * t[2] + P[r][3];
+                    }
+                    for (int i = 0; i < n; i++) {
                         double h[3];
                         for (int r = 0; r < 3; r++)
                             h[r] = M[r][0] * model[i][0] + M[r][1] * model[i][1] + M[r][2] * model[i][2] + M[r][3];
@@ -206,25 +225,59 @@ double plainSearch(double rotation[3][3], const double t[3], const double (*mode
         if (offset[0] == 0 && offset[1] == 0 && offset[2] == 0) step /= 2;
         a = best[0], b = best[1], c = best[2];
     }
-    zelk::anglesToMatrix(best[0], best[1], best[2], rotation);
-    return minimum / 4;
+    plainRotation(best[0], best[1], best[2], rotation);
+    return minimum / n;
 }
 
-TEST_F(ExactCorners, SearchGivesThePlainEvaluationsBits) {
-    std::mt19937 random(23);
-    std::uniform_real_distribution<double> off(-0.3, 0.3);
-    double noisy[4][2];
-    for (int trial = 0; trial < 20; trial++) {
-        for (int i = 0; i < 4; i++)
-            for (int k = 0; k < 2; k++) noisy[i][k] = image[i][k] + 3 * off(random);
+// The search shares sines, cosines and products among candidates, skips candidates that
+// cannot win and works on vectors of points; none of it may change a bit. Random poses,
+// n points on the marker plane or off it, fits from noiseless to far off, every vector width's
+// remainder (n = 1 ... 9), and starts whose angles come out as -0.
+class SearchBits : public testing::TestWithParam<int> {};
+
+TEST_P(SearchBits, AreThoseOfThePlainSearch) {
+    const int n = GetParam();
+    std::mt19937 random(100 + n);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    for (int trial = 0; trial < 60; trial++) {
+        double pose[3][4];
+        viewPose(150 * unit(random), 100 * unit(random), 600 + 400 * unit(random), 35 + 35 * unit(random),
+                 180 * unit(random), 180 * unit(random), pose);
+        const double noise = trial % 4 == 0 ? 0 : std::pow(10.0, 1.5 * unit(random));
+        double model[9][3], fit[9][2];
+        for (int i = 0; i < n; i++) {
+            model[i][0] = 50 * unit(random);
+            model[i][1] = 50 * unit(random);
+            model[i][2] = trial % 3 == 0 ? 20 * unit(random) : 0;
+            double camera[3];
+            for (int r = 0; r < 3; r++)
+                camera[r] = pose[r][0] * model[i][0] + pose[r][1] * model[i][1] + pose[r][2] * model[i][2] + pose[r][3];
+            for (int k = 0; k < 2; k++)
+                fit[i][k] = (P[k][0] * camera[0] + P[k][1] * camera[1] + P[k][2] * camera[2]) / camera[2] +
+                            noise * unit(random);
+        }
         double fast[3][3], plain[3][3];
-        zelk::anglesToMatrix(a + off(random), b + off(random), c + off(random), fast);
+        if (trial % 10 == 9) {
+            // A marker squarely turned about the camera axis: c is read as -0.
+            const double start[3][3] = {{1, 0, 0}, {-1e-300, 1, 0}, {0, 0, 1}};
+            std::memcpy(fast, start, sizeof fast);
+        } else {
+            double truth[3][3];
+            for (int r = 0; r < 3; r++)
+                for (int k = 0; k < 3; k++) truth[r][k] = pose[r][k];
+            axisRotation(unit(random), unit(random), unit(random), 20 * unit(random), fast);
+            multiply3(fast, truth, fast);
+        }
         std::memcpy(plain, fast, sizeof fast);
-        const double fastError = zelk::searchRotationAngles(fast, translation, P, model, noisy, 4);
-        EXPECT_EQ(fastError, plainSearch(plain, translation, model, noisy));
-        EXPECT_EQ(std::memcmp(fast, plain, sizeof fast), 0);
+        double t[3] = {pose[0][3], pose[1][3], pose[2][3]};
+        const double fastError = zelk::searchRotationAngles(fast, t, P, model, fit, n);
+        const double plainError = plainSearch(plain, t, model, fit, n);
+        ASSERT_EQ(std::memcmp(&fastError, &plainError, sizeof fastError), 0) << trial;
+        ASSERT_EQ(std::memcmp(fast, plain, sizeof fast), 0) << trial;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(PointCounts, SearchBits, testing::Range(1, 10));
 
 TEST_F(ExactCorners, RefinePoseConvergesFromAFewDegreesOff) {
     double R[3][3], out[3][4], start[3][3];
