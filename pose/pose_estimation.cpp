@@ -57,6 +57,14 @@ static int markerCorrespondences(const MarkerRecord* marker, const double centre
     return markerImageCorners(marker, distortion, image);
 }
 
+// Through a lens without distortion (no radial term, scale 1) ideal and observed points are
+// one. The fit has always taken such corners through the lens model, whose (x - c) + c may
+// move the last bit, and still does, so that poses from these cameras keep their bits.
+static void keepWithoutDistortion(const double distortion[4], double image[4][2]) {
+    if (distortion[2] != 0 || distortion[3] != 1) return;
+    for (int j = 0; j < 4; j++) idealToObserved(distortion, image[j][0], image[j][1], &image[j][0], &image[j][1]);
+}
+
 double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera, const double centre[2], double width,
                           double pose[3][4]) {
     if (!marker || !camera || !centre || !pose) return -1.0;
@@ -64,6 +72,7 @@ double estimateMarkerPose(const MarkerRecord* marker, const CameraParams* camera
     if (computeInitialRotation(marker, camera->projection, rotation) != 0) return -1.0;
     double model[4][2], image[4][2];
     if (markerCorrespondences(marker, centre, width, camera->distortion, model, image) != 0) return -1.0;
+    keepWithoutDistortion(camera->distortion, image);
     // Refined into a pose of our own, so that a failing cycle leaves the caller's untouched.
     double refined[3][4];
     double error = -1.0;

@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "camera/camera_params.h"
+#include "pose/initial_rotation.h"
 #include "tests/support/pose_fixtures.h"
 
 using zelk::MarkerRecord;
@@ -53,6 +54,30 @@ TEST_P(ExactMarker, ComesBackWithTheTruePoseThroughAnyLens) {
 INSTANTIATE_TEST_SUITE_P(Views, ExactMarker,
                          testing::Combine(testing::Values(300.0, 800.0, 1500.0), testing::Values(0.0, 20.0, 45.0, 60.0),
                                           testing::Values(0.0, 37.0, 90.0, -130.0)));
+
+// Through a lens without distortion the default fit gives the bits it gave when it took every
+// corner through the lens model, (x - c) + c, whatever the centre c.
+TEST_F(PoseEstimation, ALensWithoutDistortionKeepsTheBitsOfTheFitOnObservedCorners) {
+    for (const double cx : {320.0, 319.7, 0.1, 1e6}) {
+        camera.distortion[0] = cx;
+        camera.distortion[1] = cx / 3;
+        for (int view = 0; view < 6; view++) {
+            const MarkerRecord marker = markerAt(10 * view, 25 * view, view % 4);
+            double pose[3][4], rotation[3][3], model[4][2], observed[4][2], expected[3][4];
+            ASSERT_GE(zelk::estimateMarkerPose(&marker, &camera, ORIGIN, 80, pose), 0);
+            ASSERT_EQ(zelk::computeInitialRotation(&marker, camera.projection, rotation), 0);
+            for (int j = 0; j < 4; j++) {
+                const double* corner = marker.corners[zelk::patternCornerIndex(marker.direction, j)];
+                model[j][0] = (j == 0 || j == 3 ? -40 : 40);
+                model[j][1] = (j < 2 ? 40 : -40);
+                for (int k = 0; k < 2; k++) observed[j][k] = (corner[k] - camera.distortion[k]) + camera.distortion[k];
+            }
+            for (int cycle = 0; cycle < 5; cycle++)
+                if (zelk::refineCentredPose(rotation, observed, model, 4, expected, camera.projection) < 1) break;
+            EXPECT_EQ(std::memcmp(pose, expected, sizeof pose), 0) << cx << " " << view;
+        }
+    }
+}
 
 // Seen squarely, with opposite image sides exactly parallel.
 class SquareOnMarker : public PoseEstimation, public testing::WithParamInterface<double> {};
