@@ -26,8 +26,9 @@ struct SceneKey {
 };
 
 struct Result {
-    double seconds;        // median (or only) CPU time per iteration
-    double detected = -1;  // the detection rate, for detectors
+    double seconds;                          // median (or only) CPU time per iteration
+    double detected = -1;                    // the detection rate, for detectors
+    std::map<std::string, double> counters;  // the run's counters, e.g. microseconds per mode
 };
 
 class SummaryReporter : public benchmark::ConsoleReporter {
@@ -53,6 +54,7 @@ public:
         printStages();
         printDetectors();
         printWholeFrames();
+        printPreciseCost();
     }
 
 private:
@@ -78,6 +80,7 @@ private:
         Result result{run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit)};
         const auto detected = run.counters.find("detected");
         if (detected != run.counters.end()) result.detected = detected->second.value;
+        for (const auto& [name, counter] : run.counters) result.counters[name] = counter.value;
         if (!results_.count(row)) rows_.push_back(row);
         results_[row][scene] = result;
         scenes_.insert(scene);
@@ -139,6 +142,21 @@ private:
                 std::printf("%-22s %-30s %12.3f", sceneName(scene).c_str(), row.c_str(), r->seconds * 1e3);
                 ours ? std::printf(" %16.2f\n", r->seconds / ours->seconds) : std::printf(" %16s\n", "-");
             }
+        }
+    }
+
+    // What precise mode adds to a frame: both modes on the same frames, taken in turn.
+    void printPreciseCost() const {
+        if (!results_.count("PreciseModeCost")) return;
+        std::printf("\nZelk_Update and a query of every marker found, median CPU microseconds\n");
+        std::printf("%-22s %12s %12s %12s %22s\n", "scene", "default", "precise", "markers", "added per marker");
+        for (const auto& [scene, r] : results_.at("PreciseModeCost")) {
+            const auto counter = [&r = r](const char* name) {
+                const auto c = r.counters.find(name);
+                return c == r.counters.end() ? 0.0 : c->second;
+            };
+            std::printf("%-22s %12.1f %12.1f %12.2f %22.1f\n", sceneName(scene).c_str(), counter("default_us"),
+                        counter("precise_us"), counter("markers"), counter("added_us_per_marker"));
         }
     }
 

@@ -3,6 +3,7 @@
 // so Zelk_Update's time is the plug-in's alone: colour frame in, marker list out.
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
@@ -28,6 +29,7 @@ struct SharedPlugin {
     void (*getBmap)(HostBitmap*) = nullptr;
     int32_t (*registerMarker)(HostString*) = nullptr;
     int32_t (*setAutoThreshold)(int32_t) = nullptr;
+    int32_t (*setPrecise)(int32_t) = nullptr;
     void (*serve)(const unsigned char* const*, int, int, int) = nullptr;
     void (*rewind)() = nullptr;
     long long (*delivered)() = nullptr;
@@ -61,6 +63,7 @@ SharedPlugin& loadedPlugin() {
     resolve(library, "Zelk_getBmap", plugin.getBmap, &plugin.error);
     resolve(library, "Zelk_registerMarker", plugin.registerMarker, &plugin.error);
     resolve(library, "Zelk_setAutoThreshold", plugin.setAutoThreshold, &plugin.error);
+    resolve(library, "Zelk_setPrecise", plugin.setPrecise, &plugin.error);
     if (!plugin.error.empty()) return plugin;
     plugin.bindHost(zelk::host::interfaceRecord());
     for (const std::string& file : zelkPatternFiles()) {
@@ -217,6 +220,51 @@ void BM_FrameMemcpy(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(frame.size()));
 }
 BENCHMARK(BM_FrameMemcpy)->Apply(sceneArgs);
+
+// This thread's CPU time in microseconds.
+double threadMicroseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e6 + now.tv_nsec / 1e3;
+}
+
+// What precise mode adds to Zelk_Update plus the queries, per marker: every iteration takes
+// the scene's frames once in default mode and once in precise mode, each frame updated and
+// every pattern queried; the counters give each mode's time per frame, the markers found per
+// frame and the difference per marker.
+void BM_PreciseModeCost(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    const SharedPlugin* plugin = startPlugin(scene, state);
+    if (!plugin) return;
+    double time[2] = {0, 0};
+    int64_t found = 0, frames = 0;
+    for (auto _ : state) {
+        for (int precise = 0; precise < 2; precise++) {
+            plugin->setPrecise(precise);
+            plugin->rewind();
+            const double start = threadMicroseconds();
+            for (int f = 0; f < SCENE_FRAMES; f++) {
+                plugin->update(BENCH_THRESHOLD);
+                for (int32_t id = 0; id < scene.markers; id++) {
+                    HostVector position;
+                    HostAngle angles;
+                    const bool shown = plugin->getMarker(id, &position, &angles, 0) == 0;
+                    found += precise == 0 && shown;
+                }
+            }
+            time[precise] += threadMicroseconds() - start;
+        }
+        frames += SCENE_FRAMES;
+    }
+    plugin->setPrecise(0);
+    plugin->rewind();
+    if (found == 0) return state.SkipWithError("no marker found");
+    state.counters["default_us"] = time[0] / frames;
+    state.counters["precise_us"] = time[1] / frames;
+    state.counters["markers"] = double(found) / frames;
+    state.counters["added_us_per_marker"] = (time[1] - time[0]) / found;
+}
+BENCHMARK(BM_PreciseModeCost)->Apply(sceneArgs);
 
 // The whole frame as the host makes it: the update, the camera picture and a pose query for
 // each of the four patterns it draws, whether or not the frame shows them.
