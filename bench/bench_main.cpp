@@ -26,7 +26,7 @@ struct SceneKey {
 };
 
 struct Result {
-    double seconds;                          // median (or only) CPU time per iteration
+    double seconds = 0;                      // median (or only) CPU time per iteration
     double detected = -1;                    // the detection rate, for detectors
     std::map<std::string, double> counters;  // the run's counters, e.g. microseconds per mode
 };
@@ -77,7 +77,8 @@ private:
         if (row.rfind("BM_", 0) == 0) row = row.substr(3);
         row += rest;
         const SceneKey scene{args["w"], args["h"], args["markers"]};
-        Result result{run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit)};
+        Result result;
+        result.seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
         const auto detected = run.counters.find("detected");
         if (detected != run.counters.end()) result.detected = detected->second.value;
         for (const auto& [name, counter] : run.counters) result.counters[name] = counter.value;
