@@ -163,16 +163,14 @@ int solveTranslation(const double R[3][3], const double (*modelPoints)[3], const
 }
 
 // The points the search projects: the model and fit points, and where vectors are built,
-// the same again coordinate by coordinate, so that two points fill a vector.
+// the same again coordinate by coordinate, so that four points fill a vector.
 struct SearchPoints {
     const double (*model)[3];
     const double (*fit)[2];
     int n;
-#if ZELK_SSE2
-    double column[5][POSE_MAX_POINTS];  // model x, y, z; fit x, y
-#endif
 #if ZELK_AVX_DISPATCH
-    bool wide;  // this processor runs four-double vectors
+    double column[5][POSE_MAX_POINTS];  // model x, y, z; fit x, y
+    bool wide;                          // this processor runs four-double vectors
 #endif
 };
 
@@ -183,8 +181,6 @@ static void arrangeSearchPoints(const double (*modelPoints)[3], const double (*f
     points->n = n;
 #if ZELK_AVX_DISPATCH
     points->wide = avxAvailable();
-#endif
-#if ZELK_SSE2
     for (int i = 0; i < n; i++) {
         for (int k = 0; k < 3; k++) points->column[k][i] = modelPoints[i][k];
         for (int k = 0; k < 2; k++) points->column[3 + k][i] = fitPoints[i][k];
@@ -196,11 +192,10 @@ static void arrangeSearchPoints(const double (*modelPoints)[3], const double (*f
 // centre's, when known; else knownError is infinity) cannot be its best. Sums of squares only
 // grow, so when a partial sum shows it, the rest is skipped and the error given as infinity.
 
-// Sum of squared distances between the fit points and the model projected by M, or
-// infinity when a partial sum exceeds knownError.
+// error plus the squared distances between the fit points and the model projected by M,
+// added in order, or infinity when a partial sum exceeds knownError.
 static double reprojectionError(const double M[3][4], const double (*modelPoints)[3], const double (*fitPoints)[2],
-                                int n, double knownError) {
-    double error = 0;
+                                int n, double error, double knownError) {
     for (int i = 0; i < n; i++) {
         if (error > knownError) return INFINITY;
         const double* X = modelPoints[i];
@@ -213,40 +208,6 @@ static double reprojectionError(const double M[3][4], const double (*modelPoints
     }
     return error;
 }
-
-#if ZELK_SSE2
-// Row r of M applied to two points, as the scalar code groups it.
-static __m128d projectRow(const double M[3][4], int r, __m128d X0, __m128d X1, __m128d X2) {
-    const __m128d xy = _mm_add_pd(_mm_mul_pd(_mm_set1_pd(M[r][0]), X0), _mm_mul_pd(_mm_set1_pd(M[r][1]), X1));
-    return _mm_add_pd(_mm_add_pd(xy, _mm_mul_pd(_mm_set1_pd(M[r][2]), X2)), _mm_set1_pd(M[r][3]));
-}
-#endif
-
-#if ZELK_SSE2
-// error plus the squared distances of points i, i + 1, ... added in that order, or infinity
-// once above knownError; two points a vector, each lane rounding as the scalar code does.
-static double addRemainingPoints(const double M[3][4], const SearchPoints& p, int i, double error, double knownError) {
-    for (; i + 1 < p.n; i += 2) {
-        if (error > knownError) return INFINITY;
-        const __m128d X0 = _mm_loadu_pd(p.column[0] + i);
-        const __m128d X1 = _mm_loadu_pd(p.column[1] + i);
-        const __m128d X2 = _mm_loadu_pd(p.column[2] + i);
-        const __m128d z = projectRow(M, 2, X0, X1, X2);
-        const __m128d dx = _mm_sub_pd(_mm_loadu_pd(p.column[3] + i), _mm_div_pd(projectRow(M, 0, X0, X1, X2), z));
-        const __m128d dy = _mm_sub_pd(_mm_loadu_pd(p.column[4] + i), _mm_div_pd(projectRow(M, 1, X0, X1, X2), z));
-        const __m128d e = _mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy));
-        error += _mm_cvtsd_f64(e);
-        error += _mm_cvtsd_f64(_mm_unpackhi_pd(e, e));
-    }
-    if (i == p.n) return error;
-    if (error > knownError) return INFINITY;
-    return error + reprojectionError(M, p.model + i, p.fit + i, 1, INFINITY);
-}
-#else
-static double addRemainingPoints(const double M[3][4], const SearchPoints& p, int i, double error, double knownError) {
-    return error + reprojectionError(M, p.model + i, p.fit + i, p.n - i, knownError);
-}
-#endif
 
 #if ZELK_AVX_DISPATCH
 // Row r of M applied to four points, as the scalar code groups it.
@@ -278,7 +239,7 @@ ZELK_AVX static double searchErrorAvx(const double M[3][4], const SearchPoints& 
         _mm256_storeu_pd(e, fourPointTerms(M, p, i));
         for (const double term : e) error += term;
     }
-    return i == p.n ? error : addRemainingPoints(M, p, i, error, knownError);
+    return reprojectionError(M, p.model + i, p.fit + i, p.n - i, error, knownError);
 }
 
 ZELK_AVX static __m256d times(double factor, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(factor), v); }
@@ -336,7 +297,7 @@ static void candidateErrors(const TiltTerms& tilt, const double sine[3], const d
         rotationColumns01(tilt, sine[l], cosine[l], R);
         projectRotationColumn(R, P, 0, M);
         projectRotationColumn(R, P, 1, M);
-        errorOut[l] = addRemainingPoints(M, p, 0, 0.0, knownError);
+        errorOut[l] = reprojectionError(M, p.model, p.fit, p.n, 0.0, knownError);
     }
 }
 
