@@ -8,24 +8,100 @@
 #include "detect/fine_identification.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "camera/distortion.h"
+#include "numeric/simd.h"
 
 namespace zelk {
 
 constexpr int SAMPLES_PER_SIDE = 2;
 
-// Adds the bilinear colour at (fx, fy), pixel centres at integer coordinates, to colour;
+namespace {
+
+// What a sample outside the frame reads: with a finite weight it adds +0, as nothing.
+const unsigned char BLANK_PIXEL[4] = {0, 0, 0, 0};
+
+// A pattern pixel's colour summed over its weighted samples. Both forms do the same
+// multiplications and additions in the same order; with SSE2 blue and green share a register.
+#if ZELK_SSE2
+struct ColourSum {
+    __m128d blueGreen = _mm_setzero_pd(), red = _mm_setzero_pd();
+    void add(double weight, const unsigned char* p) {
+        int32_t word;
+        std::memcpy(&word, p, 4);
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
+        const __m128d w = _mm_set1_pd(weight);
+        blueGreen = _mm_add_pd(blueGreen, _mm_mul_pd(w, _mm_cvtepi32_pd(wide)));
+        red = _mm_add_pd(red, _mm_mul_pd(w, _mm_cvtepi32_pd(_mm_srli_si128(wide, 8))));
+    }
+    void get(double colour[3]) const {
+        _mm_storeu_pd(colour, blueGreen);
+        colour[2] = _mm_cvtsd_f64(red);
+    }
+};
+#else
+struct ColourSum {
+    double value[3] = {0.0, 0.0, 0.0};
+    void add(double weight, const unsigned char* p) {
+        for (int b = 0; b < 3; ++b) value[b] += weight * p[b];
+    }
+    void get(double colour[3]) const {
+        for (int b = 0; b < 3; ++b) colour[b] = value[b];
+    }
+};
+#endif
+
+}  // namespace
+
+// Adds the bilinear colour at (fx, fy), pixel centres at integer coordinates, to sum;
 // pixels outside the frame count as 0. fx and fy lie in (-1, width) and (-1, height).
-static void addBilinearSample(const FrameImage* frame, double fx, double fy, double colour[3]) {
+static void addBilinearSample(const FrameImage* frame, double fx, double fy, ColourSum* sum) {
     const double x0 = std::floor(fx), y0 = std::floor(fy);
     const double ax = fx - x0, ay = fy - y0;
     const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
     for (int k = 0; k < 4; ++k) {
         const int32_t x = int32_t(x0) + (k & 1), y = int32_t(y0) + (k >> 1);
-        if (x < 0 || y < 0 || x >= frame->width || y >= frame->height) continue;
-        const unsigned char* p = frame->pixels + size_t(y) * frame->stride + size_t(x) * 4;
-        for (int b = 0; b < 3; ++b) colour[b] += weights[k] * p[b];
+        const bool inside = x >= 0 && y >= 0 && x < frame->width && y < frame->height;
+        sum->add(weights[k], inside ? frame->pixels + size_t(y) * frame->stride + size_t(x) * 4 : BLANK_PIXEL);
+    }
+}
+
+void sampleFinely(const FrameImage* frame, const double h[3][3], PatternImage* image) {
+    // The middle half of the square, [102.5, 107.5] in plane units. The products with a
+    // sample's X belong to its column and those with Y to its row: formed once each, they
+    // still add as h00 X + h01 Y + h02 does.
+    constexpr int n = PATTERN_SIZE * SAMPLES_PER_SIDE;
+    double columnX[n], columnY[n], columnD[n];
+    for (int i = 0; i < n; ++i) {
+        const double X = 102.5 + 5.0 * (i + 0.5) / n;
+        columnX[i] = h[0][0] * X;
+        columnY[i] = h[1][0] * X;
+        columnD[i] = h[2][0] * X;
+    }
+    ColourSum sums[PATTERN_SIZE];
+    for (int j = 0; j < n; ++j) {
+        const double Y = 102.5 + 5.0 * (j + 0.5) / n;
+        const double rowX = h[0][1] * Y, rowY = h[1][1] * Y, rowD = h[2][1] * Y;
+        for (int i = 0; i < n; ++i) {
+            const double d = columnD[i] + rowD + h[2][2];
+            const double fx = (columnX[i] + rowX + h[0][2]) / d;
+            const double fy = (columnY[i] + rowY + h[1][2]) / d;
+            // Also false for NaN, which a vanishing denominator gives.
+            if (fx > -1.0 && fx < frame->width && fy > -1.0 && fy < frame->height)
+                addBilinearSample(frame, fx, fy, &sums[i / SAMPLES_PER_SIDE]);
+        }
+        if (j % SAMPLES_PER_SIDE < SAMPLES_PER_SIDE - 1) continue;
+        unsigned char* row = image->value + j / SAMPLES_PER_SIDE * PATTERN_SIZE * 3;
+        for (int column = 0; column < PATTERN_SIZE; ++column) {
+            double colour[3];
+            sums[column].get(colour);
+            for (int b = 0; b < 3; ++b)
+                row[column * 3 + b] =
+                    static_cast<unsigned char>(colour[b] / (SAMPLES_PER_SIDE * SAMPLES_PER_SIDE) + 0.5);
+            sums[column] = ColourSum();
+        }
     }
 }
 
@@ -42,26 +118,7 @@ void identifyThroughCorners(const PatternLibrary* library, const FrameImage* fra
     if (computePerspective(plane, observed, h) < 0) return;
 
     PatternImage image;
-    constexpr int n = PATTERN_SIZE * SAMPLES_PER_SIDE;
-    for (int row = 0; row < PATTERN_SIZE; ++row)
-        for (int column = 0; column < PATTERN_SIZE; ++column) {
-            double colour[3] = {0.0, 0.0, 0.0};
-            for (int j = 0; j < SAMPLES_PER_SIDE; ++j)
-                for (int i = 0; i < SAMPLES_PER_SIDE; ++i) {
-                    // The middle half of the square, [102.5, 107.5] in plane units.
-                    const double X = 102.5 + 5.0 * (column * SAMPLES_PER_SIDE + i + 0.5) / n;
-                    const double Y = 102.5 + 5.0 * (row * SAMPLES_PER_SIDE + j + 0.5) / n;
-                    const double d = h[2][0] * X + h[2][1] * Y + h[2][2];
-                    const double fx = (h[0][0] * X + h[0][1] * Y + h[0][2]) / d;
-                    const double fy = (h[1][0] * X + h[1][1] * Y + h[1][2]) / d;
-                    // Also false for NaN, which a vanishing denominator gives.
-                    if (fx > -1.0 && fx < frame->width && fy > -1.0 && fy < frame->height)
-                        addBilinearSample(frame, fx, fy, colour);
-                }
-            for (int b = 0; b < 3; ++b)
-                image.value[(row * PATTERN_SIZE + column) * 3 + b] =
-                    static_cast<unsigned char>(colour[b] / (SAMPLES_PER_SIDE * SAMPLES_PER_SIDE) + 0.5);
-        }
+    sampleFinely(frame, h, &image);
     if (matchPattern(library, &image, patternId, direction, confidence) < 0 || *patternId < 0) {
         *patternId = -1;  // a uniform picture, or no patterns
         *direction = -1;

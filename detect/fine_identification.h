@@ -10,6 +10,10 @@ namespace zelk {
 // Markers smaller than this many pixels are identified through their corners.
 constexpr int32_t FINE_IDENTIFICATION_AREA = 1024;
 
+// The inside's picture through the transform h from plane units (the square is 100 ... 110)
+// to observed pixels: each pattern pixel the mean of 2 x 2 bilinear samples, pixels outside
+// the frame counting as 0.
+void sampleFinely(const FrameImage* frame, const double h[3][3], PatternImage* image);
 // Unwarps the inside through corners (ideal coordinates, taken to the picture with the
 // distortion factors) with bilinear samples, 2 x 2 per pattern pixel, and matches it.
 // Writes all outputs; no match (-1, -1, 0.0) when the corners admit no transform, the
