@@ -52,7 +52,12 @@ void finishTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
     const TileGrid grid = thresholdTiles(frame->width, frame->height);
     const int32_t rows =
         (std::min(THRESHOLD_TILE, frame->height - 2 - r * THRESHOLD_TILE) + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
-    for (int32_t c = 0; c < grid.columns; ++c) tiles->mean[r * grid.columns + c] /= rows * tileWidth(frame->width, c);
+    for (int32_t c = 0; c < grid.columns; ++c) {
+        // The common tile, two sampled rows of sixteen, divides by a constant.
+        const int32_t count = rows * tileWidth(frame->width, c);
+        int32_t& mean = tiles->mean[r * grid.columns + c];
+        mean = count == 2 * THRESHOLD_TILE ? mean / (2 * THRESHOLD_TILE) : mean / count;
+    }
 }
 
 void measureTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
@@ -65,19 +70,38 @@ void measureTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
 
 void boundTileRow(TileGrid grid, int32_t r, ThresholdTiles* tiles) {
     // Sums of three tile rows per column (fewer at the frame's edges), then of three columns.
+    // A mean is at most 765, so even nine of them sum below 2^16.
     const int32_t top = std::max(r - 1, 0), rows = std::min(r + 1, grid.rows - 1) - top + 1;
-    int32_t* columnSum = tiles->columnSum;
+    uint16_t* columnSum = tiles->columnSum;
     for (int32_t c = 0; c < grid.columns; ++c) {
-        columnSum[c] = 0;
-        for (int32_t i = 0; i < rows; ++i) columnSum[c] += tiles->mean[(top + i) * grid.columns + c];
+        int32_t sum = 0;
+        for (int32_t i = 0; i < rows; ++i) sum += tiles->mean[(top + i) * grid.columns + c];
+        columnSum[c] = uint16_t(sum);
     }
-    for (int32_t c = 0; c < grid.columns; ++c) {
+    uint16_t* bound = tiles->bound + r * grid.columns;
+    auto boundAt = [&](int32_t c) {
         const bool left = c > 0, right = c + 1 < grid.columns;
         const int32_t sum = columnSum[c] + (left ? columnSum[c - 1] : 0) + (right ? columnSum[c + 1] : 0);
-        const int32_t count = rows * (1 + left + right);
-        const int32_t mean = count == 9 ? sum / 9 : sum / count;  // the common case divides by a constant
-        tiles->bound[r * grid.columns + c] = uint16_t(std::max(mean - AUTO_THRESHOLD_OFFSET, 0));
+        bound[c] = uint16_t(std::max(sum / (rows * (1 + left + right)) - AUTO_THRESHOLD_OFFSET, 0));
+    };
+    boundAt(0);
+    int32_t c = 1;
+#if ZELK_SSE2
+    // Columns with both neighbours eight at a time: a sum below 2^16 divided by 3, 6 or 9
+    // is the high half of its product with 2^16 / count rounded up, exactly at that size.
+    const int32_t count = 3 * rows;
+    const __m128i reciprocal = _mm_set1_epi16(int16_t(uint16_t((65536 + count - 1) / count)));
+    const __m128i offset = _mm_set1_epi16(AUTO_THRESHOLD_OFFSET);
+    for (; c + 9 <= grid.columns; c += 8) {
+        const __m128i sum =
+            _mm_add_epi16(_mm_add_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(columnSum + c - 1)),
+                                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnSum + c))),
+                          _mm_loadu_si128(reinterpret_cast<const __m128i*>(columnSum + c + 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bound + c),
+                         _mm_subs_epu16(_mm_mulhi_epu16(sum, reciprocal), offset));
     }
+#endif
+    for (; c < grid.columns; ++c) boundAt(c);
 }
 
 void measureTileBounds(const FrameImage* frame, ThresholdTiles* tiles) {
@@ -98,7 +122,20 @@ void rowBounds(const uint16_t* tileBound, TileGrid grid, int32_t y, uint16_t* co
     }
     const uint16_t* upper = tileBound + r * grid.columns;
     const uint16_t* lower = fraction ? upper + grid.columns : upper;
-    for (int32_t c = 0; c < grid.columns; ++c)
+    int32_t c = 0;
+#if ZELK_SSE2
+    // Eight columns at a time: a measured bound is at most 744 (any below 2048 would do), so
+    // every product and sum fits 16 bits.
+    const __m128i keep = _mm_set1_epi16(int16_t(32 - fraction)), take = _mm_set1_epi16(int16_t(fraction));
+    for (; c + 8 <= grid.columns; c += 8) {
+        const __m128i mixed =
+            _mm_add_epi16(_mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(upper + c)), keep),
+                          _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lower + c)), take));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(columnBound + c),
+                         _mm_srli_epi16(_mm_add_epi16(mixed, _mm_set1_epi16(16)), 5));
+    }
+#endif
+    for (; c < grid.columns; ++c)
         columnBound[c] = uint16_t((upper[c] * (32 - fraction) + lower[c] * fraction + 16) >> 5);
 }
 

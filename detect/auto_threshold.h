@@ -26,7 +26,7 @@ struct TileGrid {
 struct ThresholdTiles {
     int32_t mean[TILE_CAPACITY];    // the tile's mean colour sum (its sum while being measured)
     uint16_t bound[TILE_CAPACITY];  // pixels summing below it are dark
-    int32_t columnSum[TILE_COLUMN_CAPACITY];
+    uint16_t columnSum[TILE_COLUMN_CAPACITY];
 };
 
 // The tiles of a labellable width x height (see labelImageFits).

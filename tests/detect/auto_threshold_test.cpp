@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "detect/labelling.h"
@@ -82,5 +83,60 @@ TEST(AutoThreshold, SeparatesSquaresFromPaperUnderUnevenLight) {
         EXPECT_NEAR(l.regionArea[large[i]], 0.75 * 40 * 40, 0.05 * 40 * 40);
     }
 }
+
+}  // namespace
+
+namespace {
+
+class TileBounds : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+// Random frames of shapes with one or many tiles, narrow last ones and edges: the bounds and
+// their interpolation are those of the plain sums, a tile and pixel at a time.
+TEST_P(TileBounds, AreThePlainMeansLessTheOffset) {
+    const int width = GetParam().first, height = GetParam().second;
+    TestFrame f = blankFrame(width, height);
+    std::mt19937 rng(unsigned(width * 7 + height));
+    for (auto& byte : f.bytes) byte = uint8_t(rng() % 2 ? rng() : 200 + rng() % 56);
+    auto tiles = std::make_unique<ThresholdTiles>();
+    const FrameImage image = f.image();
+    measureTileBounds(&image, tiles.get());
+    const TileGrid grid = thresholdTiles(width, height);
+    std::vector<int> mean(size_t(grid.columns) * grid.rows);
+    for (int r = 0; r < grid.rows; ++r)
+        for (int c = 0; c < grid.columns; ++c) {
+            int sum = 0, count = 0;
+            for (int y = 1 + 16 * r; y < std::min(17 + 16 * r, height - 1); y += 8)
+                for (int x = 1 + 16 * c; x < std::min(17 + 16 * c, width - 1); ++x, ++count)
+                    for (int b = 0; b < 3; ++b) sum += f.pixel(x, y)[b];
+            mean[size_t(r) * grid.columns + c] = sum / count;
+        }
+    for (int r = 0; r < grid.rows; ++r)
+        for (int c = 0; c < grid.columns; ++c) {
+            int sum = 0, count = 0;
+            for (int i = std::max(r - 1, 0); i <= std::min(r + 1, grid.rows - 1); ++i)
+                for (int j = std::max(c - 1, 0); j <= std::min(c + 1, grid.columns - 1); ++j, ++count)
+                    sum += mean[size_t(i) * grid.columns + j];
+            ASSERT_EQ(tiles->bound[r * grid.columns + c], std::max(sum / count - AUTO_THRESHOLD_OFFSET, 0))
+                << "tile " << c << ", " << r;
+        }
+    // Any bounds up to just above the largest sum, interpolated at every row.
+    for (int t = 0; t < grid.columns * grid.rows; ++t) tiles->bound[t] = uint16_t(rng() % 767);
+    std::vector<uint16_t> columnBound(grid.columns);
+    for (int y = 1; y < height - 1; ++y) {
+        rowBounds(tiles->bound, grid, y, columnBound.data());
+        const int middle = 2 * (y - (y - 1) % BOUND_ROWS) + 3 - 17;
+        const int r = std::min(std::max(middle, 0) / 32, grid.rows - 1);
+        const int fraction = r == grid.rows - 1 ? 0 : std::max(middle, 0) % 32;
+        for (int c = 0; c < grid.columns; ++c) {
+            const int upper = tiles->bound[r * grid.columns + c];
+            const int lower = fraction ? tiles->bound[(r + 1) * grid.columns + c] : upper;
+            ASSERT_EQ(columnBound[c], (upper * (32 - fraction) + lower * fraction + 16) / 32) << c << ", " << y;
+        }
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Frames, TileBounds,
+                         ::testing::Values(std::make_pair(3, 3), std::make_pair(18, 40), std::make_pair(161, 17),
+                                           std::make_pair(200, 35), std::make_pair(640, 480),
+                                           std::make_pair(1282, 90)));
 
 }  // namespace
