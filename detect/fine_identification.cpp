@@ -61,10 +61,14 @@ static void addBilinearSample(const FrameImage* frame, double fx, double fy, Col
     const double x0 = std::floor(fx), y0 = std::floor(fy);
     const double ax = fx - x0, ay = fy - y0;
     const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
+    // fx and fy lie in (-1, size): only the left column or top row can fall short, and only
+    // the right or bottom one pass the edge.
+    const int32_t left = int32_t(x0), top = int32_t(y0);
+    const bool column[2] = {left >= 0, left + 1 < frame->width}, row[2] = {top >= 0, top + 1 < frame->height};
     for (int k = 0; k < 4; ++k) {
-        const int32_t x = int32_t(x0) + (k & 1), y = int32_t(y0) + (k >> 1);
-        const bool inside = x >= 0 && y >= 0 && x < frame->width && y < frame->height;
-        sum->add(weights[k], inside ? frame->pixels + size_t(y) * frame->stride + size_t(x) * 4 : BLANK_PIXEL);
+        const int32_t x = left + (k & 1), y = top + (k >> 1);
+        sum->add(weights[k], column[k & 1] && row[k >> 1] ? frame->pixels + size_t(y) * frame->stride + size_t(x) * 4
+                                                          : BLANK_PIXEL);
     }
 }
 
