@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -23,7 +24,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "camera/distortion.h"
 #include "camera/scaling.h"
 #include "detect/detector.h"
 #include "tests/support/real_photos.h"
@@ -64,18 +64,13 @@ std::vector<PhotoMarker> reports(const zelk::Detector& detector) {
     for (int32_t i = 0; i < detector.markers.count; ++i) {
         const zelk::MarkerRecord& m = detector.markers.records[i];
         if (m.patternId < 0) continue;
-        PhotoMarker marker{m.patternId, {}};
-        for (int k = 0; k < 4; ++k) {
-            const double* ideal = m.corners[(4 - m.direction + k) % 4];
-            zelk::idealToObserved(detector.camera.distortion, ideal[0], ideal[1], &marker.corners[k][0],
-                                  &marker.corners[k][1]);
-        }
-        out.push_back(marker);
+        out.push_back(photoMarker(m.patternId, m.direction, m.corners, detector.camera.distortion));
     }
     return out;
 }
 
-PhotoScore scoreSet(const fs::path& folder, const SetFiles& set, bool automatic, bool listMisses) {
+PhotoScore scoreSet(const fs::path& folder, const SetFiles& set, const std::vector<ReferencePhoto>& photos,
+                    bool automatic, bool listMisses) {
     const fs::path setFolder = folder / set.name;
     zelk::CameraParams record;
     if (zelk::loadCameraParams((setFolder / set.camera).string().c_str(), 1, &record) < 0 || record.imageWidth < 1)
@@ -88,7 +83,7 @@ PhotoScore scoreSet(const fs::path& folder, const SetFiles& set, bool automatic,
             throw std::runtime_error("cannot load " + pattern.string());
     }
     PhotoScore total;
-    for (const ReferencePhoto& photo : readReference((setFolder / "reference.json").string())) {
+    for (const ReferencePhoto& photo : photos) {
         const cv::Mat picture = cv::imread((setFolder / "photos" / photo.file).string(), cv::IMREAD_COLOR);
         if (picture.empty()) throw std::runtime_error("cannot read " + photo.file);
         cv::Mat bgra;
@@ -105,7 +100,8 @@ PhotoScore scoreSet(const fs::path& folder, const SetFiles& set, bool automatic,
         const std::set<int> listed = listedIds(setFolder, photo.file);
         for (const PhotoMarker& m : reported)
             if (!referenced.count(m.id))
-                std::printf("  %s: tag %d reported, not in the reference%s\n", photo.file.c_str(), m.id,
+                std::printf("  %s: tag %d reported at (%.0f, %.0f), not in the reference%s\n", photo.file.c_str(), m.id,
+                            (m.corners[0][0] + m.corners[2][0]) / 2, (m.corners[0][1] + m.corners[2][1]) / 2,
                             listed.empty()       ? ""
                             : listed.count(m.id) ? " (listed visible)"
                                                  : " nor listed visible");
@@ -136,10 +132,14 @@ int main(int argc, char** argv) {
     std::printf("real photos at %s\n", folder.c_str());
     std::vector<std::string> rows;
     try {
+        std::vector<std::vector<ReferencePhoto>> references;  // each set's, read once for both thresholds
+        for (const SetFiles& set : SETS)
+            references.push_back(readReference((fs::path(folder) / set.name / "reference.json").string()));
         for (const bool automatic : {false, true})
-            for (const SetFiles& set : SETS) {
+            for (size_t i = 0; i < std::size(SETS); ++i) {
+                const SetFiles& set = SETS[i];
                 std::printf("%s, threshold %s:\n", set.name, automatic ? "auto" : "100");
-                const PhotoScore s = scoreSet(folder, set, automatic, listMisses);
+                const PhotoScore s = scoreSet(folder, set, references[i], automatic, listMisses);
                 char row[200];
                 std::snprintf(row, sizeof row, "%-10s %-9s %10d %10d %9.1f %% %8d %9d %9d", set.name,
                               automatic ? "auto" : "100", s.reference, s.identified,

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -198,6 +199,44 @@ INSTANTIATE_TEST_SUITE_P(Frames, AdversarialFrame,
                                          Adversarial{"Largest16384x64", largestWide, 0, 1, ""},
                                          Adversarial{"Largest64x16384", largestTall, 0, 1, ""}),
                          [](const testing::TestParamInfo<Adversarial>& info) { return info.param.name; });
+
+// Frames with nothing to find: one level (black, grey, white) or noise only.
+TestFrame featureless(int kind) {
+    TestFrame f = blankFrame(640, 480, kind == 0 ? kBlack : kind == 1 ? Bgra{128, 128, 128, 255} : kWhite);
+    std::mt19937 rng(static_cast<unsigned>(kind));
+    if (kind == 3)  // every byte at random
+        for (auto& byte : f.bytes) byte = uint8_t(rng());
+    if (kind == 4)  // grey levels at random
+        for (int y = 0; y < f.height; y++)
+            for (int x = 0; x < f.width; x++) {
+                const uint8_t level = uint8_t(rng());
+                f.set(x, y, Bgra{level, level, level, 255});
+            }
+    return f;
+}
+
+class FeaturelessFrame : public AdversarialDetection, public testing::WithParamInterface<int> {};
+
+// In every mode (fixed or automatic threshold, ordinary or precise), frame after frame.
+TEST_P(FeaturelessFrame, HasNoMarkerInAnyMode) {
+    const TestFrame frame = featureless(GetParam());
+    const FrameImage image = frame.image();
+    for (const bool automatic : {false, true})
+        for (const bool precise : {false, true}) {
+            resetDetector(detector);
+            detector->settings.autoThreshold = automatic;
+            detector->poseSettings.precise = precise;
+            for (int n = 0; n < 2; n++) {
+                testing::internal::CaptureStdout();
+                EXPECT_EQ(detectMarkers(detector, &image, 100), 0);
+                testing::internal::GetCapturedStdout();
+                EXPECT_EQ(detector->markers.count, 0) << "automatic " << automatic << ", precise " << precise;
+            }
+        }
+    detector->settings.autoThreshold = false;
+    detector->poseSettings.precise = false;
+}
+INSTANTIATE_TEST_SUITE_P(Frames, FeaturelessFrame, testing::Range(0, 5));
 
 // With more markers than the lists hold, frame after frame, the history stays within its
 // capacity too: markers that left are not carried over into a full list.

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "camera/distortion.h"
 #include "platform/host/host.h"
 #include "plugin/exports.h"
 #include "tests/support/marker_patterns.h"
@@ -37,12 +36,7 @@ std::vector<PhotoMarker> reportedMarkers(const std::vector<int>& tagOfSlot) {
     for (int32_t i = 0; i < Zelk_getMarkerCount(); ++i) {
         ZelkMarkerInfo info;
         if (Zelk_getMarkerInfo(i, &info) != 0 || info.patternId < 0) continue;
-        PhotoMarker marker{tagOfSlot[info.patternId], {}};
-        for (int k = 0; k < 4; ++k) {  // the printed top-left corner is corner (4 - direction) mod 4
-            const double* ideal = info.corners[(4 - info.direction + k) % 4];
-            zelk::idealToObserved(distortion, ideal[0], ideal[1], &marker.corners[k][0], &marker.corners[k][1]);
-        }
-        reported.push_back(marker);
+        reported.push_back(photoMarker(tagOfSlot[info.patternId], info.direction, info.corners, distortion));
     }
     return reported;
 }

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "camera/distortion.h"
 #include "tests/support/paths.h"
 
 namespace {
@@ -47,6 +48,15 @@ int nearestTurn(const PhotoMarker& reported, const PhotoMarker& reference) {
 }
 
 }  // namespace
+
+PhotoMarker photoMarker(int id, int direction, const double corners[4][2], const double distortion[4]) {
+    PhotoMarker marker{id, {}};
+    for (int k = 0; k < 4; ++k) {
+        const double* ideal = corners[(4 - direction + k) % 4];
+        zelk::idealToObserved(distortion, ideal[0], ideal[1], &marker.corners[k][0], &marker.corners[k][1]);
+    }
+    return marker;
+}
 
 std::vector<ReferencePhoto> readReference(const std::string& path) {
     std::ifstream in(path);

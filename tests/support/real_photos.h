@@ -18,6 +18,11 @@ struct ReferencePhoto {
     std::vector<PhotoMarker> markers;
 };
 
+// A detected marker as the reference gives it: its corners (ideal coordinates, the printed
+// top-left one being corner (4 - direction) mod 4) where the picture shows them, through
+// the camera's distortion factors, top-left first.
+PhotoMarker photoMarker(int id, int direction, const double corners[4][2], const double distortion[4]);
+
 // A set's reference.json, photos in name order. Throws std::runtime_error for a file that
 // is missing or not of that form.
 std::vector<ReferencePhoto> readReference(const std::string& path);
