@@ -104,18 +104,11 @@ ZELK_API int32_t Zelk_getBoard(int32_t boardId, HostVector* position, HostAngle*
     const MarkerRecord* seen[BOARD_MAX_MARKERS];
     if (markersInView(*board, seen) == 0) return -3;
     const Detector& detector = pluginState()->detector;
-    const int64_t frame = detector.frameCount;
-    if (board->frame != frame) {
-        // The first pose of this frame: what was newest becomes the previous frame's.
-        board->continued = board->frame != 0 && board->frame == frame - 1;
-        std::memcpy(board->previous, board->pose, sizeof board->previous);
-    }
+    const double(*previous)[4] = enterPoseFrame(&board->poses, detector.frameCount);
     double pose[3][4];
-    const BoardPoseResult fit =
-        estimateBoardPose(&board->model, seen, &detector.camera, board->continued ? board->previous : nullptr, pose);
+    const BoardPoseResult fit = estimateBoardPose(&board->model, seen, &detector.camera, previous, pose);
     if (fit.fitError < 0) return -3;
-    board->frame = frame;
-    std::memcpy(board->pose, pose, sizeof pose);
+    keepPose(&board->poses, detector.frameCount, pose);
     return reportPose(pose, fit.fitError, position, angles, invert) == 0 ? 0 : -3;
 }
 

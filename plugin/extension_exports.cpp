@@ -73,7 +73,7 @@ ZELK_API int32_t Zelk_resetHistory(void) {
     Detector& detector = pluginState()->detector;
     detector.history.count = 0;             // a history of no entries is empty
     resetPoseTracks(&detector.poseTracks);  // nor does a pose carry over as the previous one
-    for (BoardSlot& board : pluginState()->boards) board.frame = 0;
+    for (BoardSlot& board : pluginState()->boards) resetPoseHistory(&board.poses);
     return 0;
 }
 

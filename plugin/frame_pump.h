@@ -10,14 +10,11 @@ namespace zelk {
 
 constexpr int BOARD_SLOTS = 16;
 
-// A registered board and the pose it was last given, which the next frame's pose stays near.
+// A registered board and the poses it was last given, which the next frame's pose stays near.
 struct BoardSlot {
     bool inUse;
     BoardModel model;
-    int64_t frame;      // the frame of pose; 0 for none (frames count from 1)
-    double pose[3][4];  // the newest pose
-    bool continued;     // frame - 1 had a pose too: previous is that pose
-    double previous[3][4];
+    PoseHistory poses;
 };
 
 struct PluginState {

@@ -13,9 +13,9 @@ bool trackable(const MarkerRecord* marker) {
 }
 
 // The pose that the frame's pose should stay near, or null.
-const double (*nearPose(const PoseTrack& track, int64_t frame))[4] {
-    if (track.frame == frame) return track.continued ? track.previous : nullptr;
-    return track.frame != 0 && track.frame == frame - 1 ? track.pose : nullptr;
+const double (*nearPose(const PoseHistory& history, int64_t frame))[4] {
+    if (history.frame == frame) return history.continued ? history.previous : nullptr;
+    return history.frame != 0 && history.frame == frame - 1 ? history.pose : nullptr;
 }
 
 double estimate(const PoseSettings* settings, const CameraParams* camera, const MarkerRecord* marker,
@@ -26,10 +26,28 @@ double estimate(const PoseSettings* settings, const CameraParams* camera, const 
 
 }  // namespace
 
+const double (*enterPoseFrame(PoseHistory* history, int64_t frame))[4] {
+    if (history->frame != frame) {
+        history->continued = history->frame != 0 && history->frame == frame - 1;
+        std::memcpy(history->previous, history->pose, sizeof history->previous);
+    }
+    return history->continued ? history->previous : nullptr;
+}
+
+void keepPose(PoseHistory* history, int64_t frame, const double pose[3][4]) {
+    history->frame = frame;
+    std::memcpy(history->pose, pose, sizeof history->pose);
+}
+
+void resetPoseHistory(PoseHistory* history) {
+    history->frame = 0;
+    history->continued = false;
+}
+
 double markerPose(const PoseTracks* tracks, const PoseSettings* settings, const CameraParams* camera,
                   const MarkerRecord* marker, int64_t frame, const double centre[2], double width, double pose[3][4]) {
     const double(*previous)[4] =
-        tracks && trackable(marker) ? nearPose(tracks->byPattern[marker->patternId], frame) : nullptr;
+        tracks && trackable(marker) ? nearPose(tracks->byPattern[marker->patternId].history, frame) : nullptr;
     return estimate(settings, camera, marker, previous, centre, width, pose);
 }
 
@@ -38,19 +56,16 @@ double trackedMarkerPose(PoseTracks* tracks, const PoseSettings* settings, const
                          double pose[3][4]) {
     if (!trackable(marker) || !pose) return estimate(settings, camera, marker, nullptr, centre, width, pose);
     PoseTrack& track = tracks->byPattern[marker->patternId];
-    if (track.frame != frame) {
-        // The first pose of this frame: what was newest becomes the previous frame's.
-        track.continued = track.frame != 0 && track.frame == frame - 1;
-        std::memcpy(track.previous, track.pose, sizeof track.previous);
+    const bool newFrame = track.history.frame != frame;
+    const double(*previous)[4] = enterPoseFrame(&track.history, frame);
+    if (newFrame) {
         track.filterBefore = track.filter;
-        if (!track.continued) resetPoseFilter(&track.filterBefore);
+        if (!previous) resetPoseFilter(&track.filterBefore);
     }
     double estimated[3][4];
-    const double error =
-        estimate(settings, camera, marker, track.continued ? track.previous : nullptr, centre, width, estimated);
+    const double error = estimate(settings, camera, marker, previous, centre, width, estimated);
     if (error < 0) return error;
-    track.frame = frame;
-    std::memcpy(track.pose, estimated, sizeof track.pose);
+    keepPose(&track.history, frame, estimated);
     if (settings->smooth) {
         track.filter = track.filterBefore;
         smoothPose(&track.filter, settings->smoothing, width, estimated);
@@ -61,8 +76,7 @@ double trackedMarkerPose(PoseTracks* tracks, const PoseSettings* settings, const
 
 void resetPoseTracks(PoseTracks* tracks) {
     for (PoseTrack& track : tracks->byPattern) {
-        track.frame = 0;
-        track.continued = false;
+        resetPoseHistory(&track.history);
         resetPoseFilter(&track.filter);
     }
 }

@@ -21,11 +21,26 @@ struct PoseSettings {
     SmoothingSettings smoothing;
 };
 
-struct PoseTrack {
+// A pose over frames: the newest, and the frame before's when that frame had one. A marker's
+// track and a board keep one each, so that the next frame's pose stays near the last.
+struct PoseHistory {
     int64_t frame;      // the frame of `pose`; 0 for none (frames count from 1)
-    double pose[3][4];  // the newest pose, before smoothing
+    double pose[3][4];  // the newest pose
     bool continued;     // frame - 1 had a pose too: `previous` is that pose
     double previous[3][4];
+};
+
+// Enters frame number `frame` (from 1): on its first call in that frame, what was newest
+// becomes the previous frame's pose. Returns the pose this frame's should stay near: the
+// previous frame's, or null.
+const double (*enterPoseFrame(PoseHistory* history, int64_t frame))[4];
+// Keeps pose as frame's newest.
+void keepPose(PoseHistory* history, int64_t frame, const double pose[3][4]);
+// Forgets every pose.
+void resetPoseHistory(PoseHistory* history);
+
+struct PoseTrack {
+    PoseHistory history;              // poses before smoothing
     PoseFilter filter, filterBefore;  // after and before the newest frame's pose
 };
 
