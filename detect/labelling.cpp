@@ -84,13 +84,14 @@ static inline uint32_t markSixteen(LabelBuffers& b, const unsigned char* row, in
     return dark;
 }
 
-// Whether every colour byte (not the fourth) of the sixteen pixels from x on is at least floor.
-static inline bool sixteenAtLeast(const unsigned char* row, int32_t x, __m128i floor) {
+// Whether every colour byte (not the fourth) of the sixteen pixels from x on exceeds each
+// byte of ceiling; never when ceiling is 255.
+static inline bool sixteenAbove(const unsigned char* row, int32_t x, __m128i ceiling) {
     const __m128i* p = reinterpret_cast<const __m128i*>(row + 4 * x);
     const __m128i smallest = _mm_or_si128(_mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(p), _mm_loadu_si128(p + 1)),
                                                        _mm_min_epu8(_mm_loadu_si128(p + 2), _mm_loadu_si128(p + 3))),
                                           _mm_set1_epi32(int32_t(0xFF000000u)));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(smallest, floor), smallest)) == 0xFFFF;
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(smallest, ceiling), ceiling)) == 0;
 }
 
 // Whether each of the sixteen pixels from x on sums to at least bound (equal lanes): the
@@ -103,12 +104,10 @@ static inline bool sixteenSumAtLeast(const unsigned char* row, int32_t x, __m128
     return _mm_movemask_epi8(darkLanes(&least, bound)) == 0;
 }
 
-// Whether the sixteen pixels from x on all sum to at least bound (also in lanes): first by
-// their bytes, which is cheaper, then by their sums.
-static inline bool brightSixteen(const unsigned char* row, int32_t x, int32_t bound, __m128i lanes) {
-    return (bound <= 765 && sixteenAtLeast(row, x, _mm_set1_epi8(char(uint8_t((bound + 2) / 3))))) ||
-           sixteenSumAtLeast(row, x, lanes);
-}
+// A byte that every colour byte of sixteen pixels exceeds only if they all sum to at least
+// bound: a third of it rounded up, less one; 255 (never) for a bound above 765.
+static inline uint8_t byteCeiling(int32_t bound) { return uint8_t(std::min(std::max(bound - 1, 0) / 3, 255)); }
+
 #endif
 
 // Thresholds pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255)
@@ -125,12 +124,12 @@ static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t wi
     if (width >= 18) {
         const __m128i lanes = _mm_set1_epi32(bound);
         const SixteenBounds boundLanes = {{lanes, lanes, lanes, lanes}};
-        const __m128i floor = _mm_set1_epi8(char(uint8_t(threshold + 1)));
+        const __m128i ceiling = _mm_set1_epi8(char(uint8_t(std::max(threshold, 0))));
         const bool screen = threshold < 255;
         uint32_t any = 0;
         for (int32_t x = 1;; x += 16) {
             if (x > width - 17) x = width - 17;
-            if (!screen || !sixteenAtLeast(row, x, floor)) any |= markSixteen(b, row, x, boundLanes, up, cur);
+            if (!screen || !sixteenAbove(row, x, ceiling)) any |= markSixteen(b, row, x, boundLanes, up, cur);
             if (x == width - 17) break;
         }
         return any != 0;
@@ -152,10 +151,11 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
     if (width >= 18) {
         const int32_t full = (width - 2) / THRESHOLD_TILE;  // columns of sixteen
         for (int32_t c = 0; c < full; ++c) {
+            const int32_t x = 1 + c * THRESHOLD_TILE;
+            if (sixteenAbove(row, x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.columnCeiling[c])))) continue;
             const __m128i lanes = _mm_set1_epi32(columnBound[c]);
-            if (!brightSixteen(row, 1 + c * THRESHOLD_TILE, columnBound[c], lanes))
-                any |= markSixteen(b, row, 1 + c * THRESHOLD_TILE, SixteenBounds{{lanes, lanes, lanes, lanes}}, up,
-                                   cur) != 0;
+            if (!sixteenSumAtLeast(row, x, lanes))
+                any |= markSixteen(b, row, x, SixteenBounds{{lanes, lanes, lanes, lanes}}, up, cur) != 0;
         }
         if (full * THRESHOLD_TILE < width - 2) {
             // A narrower last column: its group is the row's last sixteen, which reach back
@@ -167,7 +167,8 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
             for (int k = 0; k < 4; ++k)
                 bounds.lanes[k] = _mm_load_si128(reinterpret_cast<const __m128i*>(lane + 4 * k));
             const int32_t largest = std::max(columnBound[full - 1], columnBound[full]);
-            if (!brightSixteen(row, x, largest, _mm_set1_epi32(largest)))
+            if (!sixteenAbove(row, x, _mm_set1_epi8(char(byteCeiling(largest)))) &&
+                !sixteenSumAtLeast(row, x, _mm_set1_epi32(largest)))
                 any |= markSixteen(b, row, x, bounds, up, cur) != 0;
         }
         return any;
@@ -176,6 +177,14 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
     for (int32_t x = 1; x < width - 1; ++x)
         any |= markRange(b, row, x, x + 1, columnBound[(x - 1) / THRESHOLD_TILE], up, cur);
     return any;
+}
+
+// The bounds of the block of rows from y on, and with SSE2 their ceilings for the screening.
+static void startBoundBlock(LabelBuffers& b, TileGrid grid, int32_t y) {
+    rowBounds(b.tiles.bound, grid, y, b.columnBound);
+#if ZELK_SSE2
+    for (int32_t c = 0; c < grid.columns; ++c) std::memset(b.columnCeiling[c], byteCeiling(b.columnBound[c]), 16);
+#endif
 }
 
 // Before row y is labelled: makes row y's tile bounds ready. Frame rows are measured three
@@ -404,7 +413,7 @@ static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int t
         if (y > 2) clearColumns(cur, b.labelledSpan[y - 2].first, b.labelledSpan[y - 2].last + 1);  // row y-2's labels
         const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
         if (measure) measureAhead(frame, y, &b.tiles);
-        if (local && (y - 1) % BOUND_ROWS == 0) rowBounds(b.tiles.bound, grid, y, b.columnBound);
+        if (local && (y - 1) % BOUND_ROWS == 0) startBoundBlock(b, grid, y);
         if (local ? markDarkPixelsByColumn(b, row, width, up, cur)
                   : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
             rawCount = labelRow(b, cur, up, width, y, rawCount, &first, &last);

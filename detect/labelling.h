@@ -54,9 +54,12 @@ struct LabelBuffers {
     // the label above.
     uint64_t darkMask[MASK_WORDS];
     uint64_t unsetMask[MASK_WORDS];
-    // The automatic threshold's tiles, and their bounds at the row being labelled.
+    // The automatic threshold's tiles, and their bounds at the row being labelled, each
+    // also as the byte that all three colour bytes of a surely bright pixel exceed, sixteen
+    // times over for the screening of sixteen pixels at once.
     ThresholdTiles tiles;
     uint16_t columnBound[TILE_COLUMN_CAPACITY];
+    uint8_t columnCeiling[TILE_COLUMN_CAPACITY][16];
 };
 static_assert(TILE_COLUMN_CAPACITY >= (WIDEST_ROW - 2 + THRESHOLD_TILE - 1) / THRESHOLD_TILE, "every tile column fits");
 
