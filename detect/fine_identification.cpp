@@ -7,7 +7,6 @@
 // it is spent on the markers that need it: small ones, and those the first look left unsure.
 #include "detect/fine_identification.h"
 
-#include <cmath>
 #include <cstring>
 
 #include "camera/distortion.h"
@@ -31,7 +30,17 @@ struct ColourSum {
         int32_t word;
         std::memcpy(&word, p, 4);
         const __m128i zero = _mm_setzero_si128();
-        const __m128i wide = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
+        addWide(weight, _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero));
+    }
+    // Two neighbouring pixels from p on, read at once.
+    void addPair(double first, double second, const unsigned char* p) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+        addWide(first, _mm_unpacklo_epi16(words, zero));
+        addWide(second, _mm_unpackhi_epi16(words, zero));
+    }
+    // A pixel's bytes as 32-bit lanes.
+    void addWide(double weight, __m128i wide) {
         const __m128d w = _mm_set1_pd(weight);
         blueGreen = _mm_add_pd(blueGreen, _mm_mul_pd(w, _mm_cvtepi32_pd(wide)));
         red = _mm_add_pd(red, _mm_mul_pd(w, _mm_cvtepi32_pd(_mm_srli_si128(wide, 8))));
@@ -47,6 +56,10 @@ struct ColourSum {
     void add(double weight, const unsigned char* p) {
         for (int b = 0; b < 3; ++b) value[b] += weight * p[b];
     }
+    void addPair(double first, double second, const unsigned char* p) {
+        add(first, p);
+        add(second, p + 4);
+    }
     void get(double colour[3]) const {
         for (int b = 0; b < 3; ++b) colour[b] = value[b];
     }
@@ -58,13 +71,19 @@ struct ColourSum {
 // Adds the bilinear colour at (fx, fy), pixel centres at integer coordinates, to sum;
 // pixels outside the frame count as 0. fx and fy lie in (-1, width) and (-1, height).
 static void addBilinearSample(const FrameImage* frame, double fx, double fy, ColourSum* sum) {
-    const double x0 = std::floor(fx), y0 = std::floor(fy);
-    const double ax = fx - x0, ay = fy - y0;
+    // The floors: truncation, less one in (-1, 0), which it rounds up.
+    const int32_t left = int32_t(fx) - (fx < 0.0), top = int32_t(fy) - (fy < 0.0);
+    const double ax = fx - left, ay = fy - top;
     const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
     // fx and fy lie in (-1, size): only the left column or top row can fall short, and only
     // the right or bottom one pass the edge.
-    const int32_t left = int32_t(x0), top = int32_t(y0);
     const bool column[2] = {left >= 0, left + 1 < frame->width}, row[2] = {top >= 0, top + 1 < frame->height};
+    if (column[0] && column[1] && row[0] && row[1]) {
+        const unsigned char* p = frame->pixels + size_t(top) * frame->stride + size_t(left) * 4;
+        sum->addPair(weights[0], weights[1], p);
+        sum->addPair(weights[2], weights[3], p + frame->stride);
+        return;
+    }
     for (int k = 0; k < 4; ++k) {
         const int32_t x = left + (k & 1), y = top + (k >> 1);
         sum->add(weights[k], column[k & 1] && row[k >> 1] ? frame->pixels + size_t(y) * frame->stride + size_t(x) * 4
