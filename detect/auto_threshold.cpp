@@ -32,7 +32,7 @@ bool isSampledRow(int32_t y) { return (y - 1) % SAMPLED_ROW_STEP == 0; }
 
 void addSampledRow(const FrameImage* frame, int32_t y, ThresholdTiles* tiles) {
     const TileGrid grid = thresholdTiles(frame->width, frame->height);
-    int32_t* sums = tiles->mean + (y - 1) / THRESHOLD_TILE * grid.columns;
+    uint16_t* sums = tiles->mean + (y - 1) / THRESHOLD_TILE * grid.columns;
     const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
     int32_t c = 0;
 #if ZELK_SSE2
@@ -47,22 +47,24 @@ void addSampledRow(const FrameImage* frame, int32_t y, ThresholdTiles* tiles) {
                                         _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(p + 1), colours), zero)),
                           _mm_add_epi32(_mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(p + 2), colours), zero),
                                         _mm_sad_epu8(_mm_and_si128(_mm_loadu_si128(p + 3), colours), zero)));
-        sums[c] += _mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_srli_si128(total, 8));
+        sums[c] = uint16_t(sums[c] + _mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_srli_si128(total, 8)));
     }
 #endif
-    for (; c < grid.columns; ++c) sums[c] += colourSum(row, 1 + c * THRESHOLD_TILE, tileWidth(frame->width, c));
+    for (; c < grid.columns; ++c)
+        sums[c] = uint16_t(sums[c] + colourSum(row, 1 + c * THRESHOLD_TILE, tileWidth(frame->width, c)));
 }
 
 void finishTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
     const TileGrid grid = thresholdTiles(frame->width, frame->height);
     const int32_t rows =
         (std::min(THRESHOLD_TILE, frame->height - 2 - r * THRESHOLD_TILE) + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
-    for (int32_t c = 0; c < grid.columns; ++c) {
-        // The common tile, two sampled rows of sixteen, divides by a constant.
-        const int32_t count = rows * tileWidth(frame->width, c);
-        int32_t& mean = tiles->mean[r * grid.columns + c];
-        mean = count == 2 * THRESHOLD_TILE ? mean / (2 * THRESHOLD_TILE) : mean / count;
-    }
+    uint16_t* mean = tiles->mean + r * grid.columns;
+    // A full tile has one or two sampled rows of sixteen: its count is a power of two.
+    const int32_t full = (frame->width - 2) / THRESHOLD_TILE, shift = rows == 1 ? 4 : 5;
+    static_assert(THRESHOLD_TILE == 16 && SAMPLED_ROW_STEP == 8, "full tiles of 16 or 32 samples");
+    int32_t c = 0;
+    for (; c < full; ++c) mean[c] = uint16_t(mean[c] >> shift);
+    for (; c < grid.columns; ++c) mean[c] = uint16_t(mean[c] / (rows * tileWidth(frame->width, c)));
 }
 
 void measureTileRow(const FrameImage* frame, int32_t r, ThresholdTiles* tiles) {
@@ -78,11 +80,10 @@ void boundTileRow(TileGrid grid, int32_t r, ThresholdTiles* tiles) {
     // A mean is at most 765, so even nine of them sum below 2^16.
     const int32_t top = std::max(r - 1, 0), rows = std::min(r + 1, grid.rows - 1) - top + 1;
     uint16_t* columnSum = tiles->columnSum;
-    for (int32_t c = 0; c < grid.columns; ++c) {
-        int32_t sum = 0;
-        for (int32_t i = 0; i < rows; ++i) sum += tiles->mean[(top + i) * grid.columns + c];
-        columnSum[c] = uint16_t(sum);
-    }
+    const uint16_t* mean = tiles->mean + top * grid.columns;
+    std::copy(mean, mean + grid.columns, columnSum);
+    for (int32_t i = 1; i < rows; ++i)
+        for (int32_t c = 0; c < grid.columns; ++c) columnSum[c] = uint16_t(columnSum[c] + mean[i * grid.columns + c]);
     uint16_t* bound = tiles->bound + r * grid.columns;
     auto boundAt = [&](int32_t c) {
         const bool left = c > 0, right = c + 1 < grid.columns;

@@ -24,10 +24,14 @@ struct TileGrid {
 
 // The automatic threshold's working memory, tile by tile, row by row.
 struct ThresholdTiles {
-    int32_t mean[TILE_CAPACITY];    // the tile's mean colour sum (its sum while being measured)
+    uint16_t mean[TILE_CAPACITY];   // the tile's mean colour sum (its sum while being measured)
     uint16_t bound[TILE_CAPACITY];  // pixels summing below it are dark
     uint16_t columnSum[TILE_COLUMN_CAPACITY];
 };
+
+// A tile's sum, of its sampled rows' colour bytes, fits the 16 bits its mean is kept in.
+static_assert((THRESHOLD_TILE + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP * THRESHOLD_TILE * 765 < 65536,
+              "a tile's sum fits 16 bits");
 
 // The tiles of a labellable width x height (see labelImageFits).
 TileGrid thresholdTiles(int32_t width, int32_t height);

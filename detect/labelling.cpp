@@ -190,8 +190,7 @@ static void startBoundBlock(LabelBuffers& b, TileGrid grid, int32_t y) {
 // Before row y is labelled: makes row y's tile bounds ready. Frame rows are measured three
 // tile rows ahead of the labelling, one sampled row each eight rows labelled, so that the
 // reads of both go along together and a measured row is still cached when it is labelled.
-static void measureAhead(const FrameImage* frame, int32_t y, ThresholdTiles* tiles) {
-    const TileGrid grid = thresholdTiles(frame->width, frame->height);
+static void measureAhead(const FrameImage* frame, TileGrid grid, int32_t y, ThresholdTiles* tiles) {
     const int32_t band = (y - 1) / THRESHOLD_TILE, ahead = band + 3;
     if ((y - 1) % THRESHOLD_TILE == 0) {
         // Bounds of the tile rows up to band + 1, whose smoothing reads means up to band + 2.
@@ -412,7 +411,7 @@ static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int t
         int32_t first = width, last = -1;
         if (y > 2) clearColumns(cur, b.labelledSpan[y - 2].first, b.labelledSpan[y - 2].last + 1);  // row y-2's labels
         const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
-        if (measure) measureAhead(frame, y, &b.tiles);
+        if (measure) measureAhead(frame, grid, y, &b.tiles);
         if (local && (y - 1) % BOUND_ROWS == 0) startBoundBlock(b, grid, y);
         if (local ? markDarkPixelsByColumn(b, row, width, up, cur)
                   : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
