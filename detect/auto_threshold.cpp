@@ -81,9 +81,9 @@ void boundTileRow(TileGrid grid, int32_t r, ThresholdTiles* tiles) {
     const int32_t top = std::max(r - 1, 0), rows = std::min(r + 1, grid.rows - 1) - top + 1;
     uint16_t* columnSum = tiles->columnSum;
     const uint16_t* mean = tiles->mean + top * grid.columns;
-    std::copy(mean, mean + grid.columns, columnSum);
-    for (int32_t i = 1; i < rows; ++i)
-        for (int32_t c = 0; c < grid.columns; ++c) columnSum[c] = uint16_t(columnSum[c] + mean[i * grid.columns + c]);
+    for (int32_t c = 0; c < grid.columns; ++c)
+        columnSum[c] =
+            uint16_t(mean[c] + (rows > 1 ? mean[grid.columns + c] : 0) + (rows > 2 ? mean[2 * grid.columns + c] : 0));
     uint16_t* bound = tiles->bound + r * grid.columns;
     auto boundAt = [&](int32_t c) {
         const bool left = c > 0, right = c + 1 < grid.columns;
