@@ -162,16 +162,12 @@ int solveTranslation(const double R[3][3], const double (*modelPoints)[3], const
     return 0;
 }
 
-// The points the search projects: the model and fit points, and where vectors are built,
-// the same again coordinate by coordinate, so that four points fill a vector.
+// The points the search projects, and whether this processor runs four-double vectors.
 struct SearchPoints {
     const double (*model)[3];
     const double (*fit)[2];
     int n;
-#if ZELK_AVX_DISPATCH
-    double column[5][POSE_MAX_POINTS];  // model x, y, z; fit x, y
-    bool wide;                          // this processor runs four-double vectors
-#endif
+    bool wide;
 };
 
 static void arrangeSearchPoints(const double (*modelPoints)[3], const double (*fitPoints)[2], int n,
@@ -181,10 +177,8 @@ static void arrangeSearchPoints(const double (*modelPoints)[3], const double (*f
     points->n = n;
 #if ZELK_AVX_DISPATCH
     points->wide = avxAvailable();
-    for (int i = 0; i < n; i++) {
-        for (int k = 0; k < 3; k++) points->column[k][i] = modelPoints[i][k];
-        for (int k = 0; k < 2; k++) points->column[3 + k][i] = fitPoints[i][k];
-    }
+#else
+    points->wide = false;
 #endif
 }
 
@@ -209,76 +203,8 @@ static double reprojectionError(const double M[3][4], const double (*modelPoints
     return error;
 }
 
-#if ZELK_AVX_DISPATCH
-// Row r of M applied to four points, as the scalar code groups it.
-ZELK_AVX static __m256d projectRow4(const double M[3][4], int r, __m256d X0, __m256d X1, __m256d X2) {
-    const __m256d xy =
-        _mm256_add_pd(_mm256_mul_pd(_mm256_set1_pd(M[r][0]), X0), _mm256_mul_pd(_mm256_set1_pd(M[r][1]), X1));
-    return _mm256_add_pd(_mm256_add_pd(xy, _mm256_mul_pd(_mm256_set1_pd(M[r][2]), X2)), _mm256_set1_pd(M[r][3]));
-}
-
-// The squared distances of points i ... i + 3 under M. Divisions are much of a candidate's
-// cost, and one instruction here divides four numbers.
-ZELK_AVX static __m256d fourPointTerms(const double M[3][4], const SearchPoints& p, int i) {
-    const __m256d X0 = _mm256_loadu_pd(p.column[0] + i);
-    const __m256d X1 = _mm256_loadu_pd(p.column[1] + i);
-    const __m256d X2 = _mm256_loadu_pd(p.column[2] + i);
-    const __m256d z = projectRow4(M, 2, X0, X1, X2);
-    const __m256d dx = _mm256_sub_pd(_mm256_loadu_pd(p.column[3] + i), _mm256_div_pd(projectRow4(M, 0, X0, X1, X2), z));
-    const __m256d dy = _mm256_sub_pd(_mm256_loadu_pd(p.column[4] + i), _mm256_div_pd(projectRow4(M, 1, X0, X1, X2), z));
-    return _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
-}
-
-// The error of M, four points a vector, or infinity once above knownError.
-ZELK_AVX static double searchErrorAvx(const double M[3][4], const SearchPoints& p, double knownError) {
-    double error = 0;
-    int i = 0;
-    for (; i + 3 < p.n; i += 4) {
-        if (error > knownError) return INFINITY;
-        double e[4];
-        _mm256_storeu_pd(e, fourPointTerms(M, p, i));
-        for (const double term : e) error += term;
-    }
-    return reprojectionError(M, p.model + i, p.fit + i, p.n - i, error, knownError);
-}
-
-ZELK_AVX static __m256d times(double factor, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(factor), v); }
-
-// Columns 0 and 1 of M for the three values of c in the lanes of four-double vectors, as
-// rotationColumns01 and projectRotationColumn round them, then each candidate's error (the
-// centre's, lane 1, only when centre is set). M holds columns 2 and 3 on entry.
-ZELK_AVX static void threeCandidateErrors(const TiltTerms& t, const double sine[3], const double cosine[3],
-                                          const double P[3][4], double M[3][4], const SearchPoints& p,
-                                          double knownError, bool centre, double errorOut[3]) {
-    const __m256d sc = _mm256_setr_pd(sine[0], sine[1], sine[2], sine[2]);
-    const __m256d cc = _mm256_setr_pd(cosine[0], cosine[1], cosine[2], cosine[2]);
-    const __m256d signBit = _mm256_set1_pd(-0.0);
-    __m256d R[3][2];
-    R[0][0] = _mm256_sub_pd(_mm256_add_pd(_mm256_add_pd(times(t.cacacb, cc), times(t.sasa, cc)), times(t.sacacb, sc)),
-                            times(t.saca, sc));
-    R[0][1] = _mm256_sub_pd(_mm256_add_pd(_mm256_sub_pd(_mm256_xor_pd(times(t.cacacb, sc), signBit), times(t.sasa, sc)),
-                                          times(t.sacacb, cc)),
-                            times(t.saca, cc));
-    R[1][0] = _mm256_add_pd(_mm256_add_pd(_mm256_sub_pd(times(t.sacacb, cc), times(t.saca, cc)), times(t.caca, sc)),
-                            times(t.sasacb, sc));
-    R[1][1] = _mm256_add_pd(_mm256_add_pd(_mm256_sub_pd(times(t.saca, sc), times(t.sacacb, sc)), times(t.caca, cc)),
-                            times(t.sasacb, cc));
-    R[2][0] = _mm256_sub_pd(_mm256_xor_pd(times(t.casb, cc), signBit), times(t.sasb, sc));
-    R[2][1] = _mm256_sub_pd(times(t.casb, sc), times(t.sasb, cc));
-    double column[3][2][4];
-    for (int r = 0; r < 3; r++)
-        for (int j = 0; j < 2; j++)
-            _mm256_storeu_pd(column[r][j],
-                             _mm256_add_pd(_mm256_add_pd(times(P[r][0], R[0][j]), times(P[r][1], R[1][j])),
-                                           times(P[r][2], R[2][j])));
-    for (int l = 0; l < 3; l++) {
-        if (l == 1 && !centre) continue;
-        for (int r = 0; r < 3; r++)
-            for (int j = 0; j < 2; j++) M[r][j] = column[r][j][l];
-        errorOut[l] = searchErrorAvx(M, p, knownError);
-    }
-}
-#endif
+// An iteration's 27 candidates (a_j, b_k, c_l), numbered 9j + 3k + l.
+constexpr int SEARCH_CANDIDATES = 27;
 
 // The errors of the candidates (a_j, b_k, c_l) for l = 0, 1, 2, or infinity for those above
 // knownError; the centre's (l = 1) only when centre is set. M holds the translation column.
@@ -289,9 +215,6 @@ static void candidateErrors(const TiltTerms& tilt, const double sine[3], const d
     R[1][2] = tilt.sasb;
     R[2][2] = tilt.cb;
     projectRotationColumn(R, P, 2, M);
-#if ZELK_AVX_DISPATCH
-    if (p.wide) return threeCandidateErrors(tilt, sine, cosine, P, M, p, knownError, centre, errorOut);
-#endif
     for (int l = 0; l < 3; l++) {
         if (l == 1 && !centre) continue;
         rotationColumns01(tilt, sine[l], cosine[l], R);
@@ -301,15 +224,143 @@ static void candidateErrors(const TiltTerms& tilt, const double sine[3], const d
     }
 }
 
-static bool sameBits(double x, double y) { return x == y && std::signbit(x) == std::signbit(y); }
-
-// One iteration's three values of every angle, with their sines and cosines. A value with
-// the bits of one of the iteration before (always the centre, unless it is -0, and often a
-// neighbour when the step stays) takes its sine and cosine from there.
+// One iteration's three values of every angle, with their sines and cosines.
 struct AngleValues {
     double value[3][3], sine[3][3], cosine[3][3];
 };
 
+// Every candidate's error, one at a time, skipping those that cannot win (the centre's is
+// centreError when known); the first candidate of the smallest error below SEARCH_NO_ERROR,
+// and that error, or -1 and SEARCH_NO_ERROR.
+static int iterationChoice(const AngleValues& now, const double P[3][4], double M[3][4], const SearchPoints& p,
+                           bool centreKnown, double centreError, double* minimum) {
+    double error[SEARCH_CANDIDATES];
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            const TiltTerms tilt = tiltTerms(now.sine[0][j], now.cosine[0][j], now.sine[1][k], now.cosine[1][k]);
+            const bool centre = !(centreKnown && j == 1 && k == 1);
+            candidateErrors(tilt, now.sine[2], now.cosine[2], P, M, p, centreError, centre, error + 9 * j + 3 * k);
+        }
+    }
+    if (centreKnown) error[13] = centreError;
+    *minimum = SEARCH_NO_ERROR;
+    int chosen = -1;
+    for (int candidate = 0; candidate < SEARCH_CANDIDATES; candidate++) {
+        if (*minimum > error[candidate]) {
+            *minimum = error[candidate];
+            chosen = candidate;
+        }
+    }
+    return chosen;
+}
+
+#if ZELK_AVX_DISPATCH
+ZELK_AVX static __m256d times(double factor, __m256d v) { return _mm256_mul_pd(_mm256_set1_pd(factor), v); }
+
+// Lane m of vector g is candidate 4g + m, whose angles' offsets these are; the seventh
+// vector's last lane repeats candidate 26.
+struct LaneOffsets {
+    unsigned char offset[7][3][4];
+};
+
+constexpr LaneOffsets laneOffsets() {
+    LaneOffsets table{};
+    for (int g = 0; g < 7; g++) {
+        for (int m = 0; m < 4; m++) {
+            const int candidate = 4 * g + m < SEARCH_CANDIDATES ? 4 * g + m : SEARCH_CANDIDATES - 1;
+            table.offset[g][0][m] = static_cast<unsigned char>(candidate / 9);
+            table.offset[g][1][m] = static_cast<unsigned char>(candidate / 3 % 3);
+            table.offset[g][2][m] = static_cast<unsigned char>(candidate % 3);
+        }
+    }
+    return table;
+}
+
+constexpr LaneOffsets LANE_OFFSETS = laneOffsets();
+
+// Lane m holds value[index[m]].
+ZELK_AVX static __m256d lanes(const double value[3], const unsigned char index[4]) {
+    return _mm256_setr_pd(value[index[0]], value[index[1]], value[index[2]], value[index[3]]);
+}
+
+// Four candidates a vector, one candidate a lane, every lane rounded as the scalar code rounds
+// (rotationColumns01, projectRotationColumn, reprojectionError): no candidate is skipped, but
+// no sum is spread over lanes either, and the 54 divisions of an iteration take 14
+// instructions.
+ZELK_AVX static int iterationChoiceAvx(const AngleValues& now, const double P[3][4], const double M[3][4],
+                                       const SearchPoints& p, double* minimum) {
+    double all[4 * 7];
+    const __m256d signBit = _mm256_set1_pd(-0.0);
+    const __m256d noError = _mm256_set1_pd(SEARCH_NO_ERROR);
+    __m256d smallest = noError;
+    for (int g = 0; g < 7; g++) {
+        const auto& at = LANE_OFFSETS.offset[g];
+        const __m256d sa = lanes(now.sine[0], at[0]), ca = lanes(now.cosine[0], at[0]);
+        const __m256d sb = lanes(now.sine[1], at[1]), cb = lanes(now.cosine[1], at[1]);
+        const __m256d sc = lanes(now.sine[2], at[2]), cc = lanes(now.cosine[2], at[2]);
+        const __m256d caca = _mm256_mul_pd(ca, ca), sasa = _mm256_mul_pd(sa, sa), saca = _mm256_mul_pd(sa, ca);
+        const __m256d cacacb = _mm256_mul_pd(caca, cb), sasacb = _mm256_mul_pd(sasa, cb);
+        const __m256d sacacb = _mm256_mul_pd(saca, cb), casb = _mm256_mul_pd(ca, sb), sasb = _mm256_mul_pd(sa, sb);
+        __m256d R[3][3];
+        R[0][0] = _mm256_sub_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(cacacb, cc), _mm256_mul_pd(sasa, cc)), _mm256_mul_pd(sacacb, sc)),
+            _mm256_mul_pd(saca, sc));
+        R[0][1] = _mm256_sub_pd(
+            _mm256_add_pd(_mm256_sub_pd(_mm256_xor_pd(_mm256_mul_pd(cacacb, sc), signBit), _mm256_mul_pd(sasa, sc)),
+                          _mm256_mul_pd(sacacb, cc)),
+            _mm256_mul_pd(saca, cc));
+        R[1][0] = _mm256_add_pd(
+            _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(sacacb, cc), _mm256_mul_pd(saca, cc)), _mm256_mul_pd(caca, sc)),
+            _mm256_mul_pd(sasacb, sc));
+        R[1][1] = _mm256_add_pd(
+            _mm256_add_pd(_mm256_sub_pd(_mm256_mul_pd(saca, sc), _mm256_mul_pd(sacacb, sc)), _mm256_mul_pd(caca, cc)),
+            _mm256_mul_pd(sasacb, cc));
+        R[2][0] = _mm256_sub_pd(_mm256_xor_pd(_mm256_mul_pd(casb, cc), signBit), _mm256_mul_pd(sasb, sc));
+        R[2][1] = _mm256_sub_pd(_mm256_mul_pd(casb, sc), _mm256_mul_pd(sasb, cc));
+        R[0][2] = casb;
+        R[1][2] = sasb;
+        R[2][2] = cb;
+        __m256d projection[3][4];
+        for (int r = 0; r < 3; r++) {
+            for (int c = 0; c < 3; c++)
+                projection[r][c] = _mm256_add_pd(_mm256_add_pd(times(P[r][0], R[0][c]), times(P[r][1], R[1][c])),
+                                                 times(P[r][2], R[2][c]));
+            projection[r][3] = _mm256_set1_pd(M[r][3]);
+        }
+        __m256d sum = _mm256_setzero_pd();
+        for (int i = 0; i < p.n; i++) {
+            const double* X = p.model[i];
+            __m256d h[3];
+            for (int r = 0; r < 3; r++)
+                h[r] = _mm256_add_pd(
+                    _mm256_add_pd(_mm256_add_pd(times(X[0], projection[r][0]), times(X[1], projection[r][1])),
+                                  times(X[2], projection[r][2])),
+                    projection[r][3]);
+            const __m256d dx = _mm256_sub_pd(_mm256_set1_pd(p.fit[i][0]), _mm256_div_pd(h[0], h[2]));
+            const __m256d dy = _mm256_sub_pd(_mm256_set1_pd(p.fit[i][1]), _mm256_div_pd(h[1], h[2]));
+            sum = _mm256_add_pd(sum, _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy)));
+        }
+        // Errors that are not below SEARCH_NO_ERROR (not a number included) are never chosen.
+        sum = _mm256_blendv_pd(noError, sum, _mm256_cmp_pd(sum, noError, _CMP_LT_OQ));
+        smallest = _mm256_min_pd(smallest, sum);
+        _mm256_storeu_pd(all + 4 * g, sum);
+    }
+    smallest = _mm256_min_pd(smallest, _mm256_permute2f128_pd(smallest, smallest, 1));
+    smallest = _mm256_min_pd(smallest, _mm256_permute_pd(smallest, 5));
+    *minimum = _mm256_cvtsd_f64(smallest);
+    if (!(*minimum < SEARCH_NO_ERROR)) return -1;
+    // The first candidate of the smallest error, as a scan keeping the first smallest would choose.
+    int chosen = 0;
+    while (all[chosen] != *minimum) chosen++;
+    return chosen;
+}
+#endif
+
+static bool sameBits(double x, double y) { return x == y && std::signbit(x) == std::signbit(y); }
+
+// The next iteration's values. A value with the bits of one of the iteration before (always
+// the centre, unless it is -0, and often a neighbour when the step stays) takes its sine and
+// cosine from there.
 static void nextAngleValues(const double angle[3], double step, const AngleValues& before, AngleValues* out) {
     for (int axis = 0; axis < 3; axis++) {
         for (int o = 0; o < 3; o++) {
@@ -330,7 +381,8 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
     double angle[3];
     matrixToAngles(rotation, &angle[0], &angle[1], &angle[2]);
     double step = SEARCH_START_STEP;
-    double best[3] = {0, 0, 0};
+    // The best candidate's angles with their sines and cosines; no angle before one is found.
+    double best[3] = {0, 0, 0}, bestSine[3] = {0, 0, 0}, bestCosine[3] = {1, 1, 1};
     int bestOffset[3] = {0, 0, 0};
     double minimum = SEARCH_NO_ERROR;
     // The translation column is the same for every candidate.
@@ -349,37 +401,26 @@ double searchRotationAngles(double rotation[3][3], const double translation[3], 
         const bool centreKnown = found && sameBits(now.value[0][1], best[0]) && sameBits(now.value[1][1], best[1]) &&
                                  sameBits(now.value[2][1], best[2]);
         const double centreError = centreKnown ? minimum : INFINITY;
-        // Every candidate's error first, then the choice: no candidate waits for the last.
-        double error[3][3][3];
-        for (int j = 0; j < 3; j++) {
-            for (int k = 0; k < 3; k++) {
-                const TiltTerms tilt = tiltTerms(now.sine[0][j], now.cosine[0][j], now.sine[1][k], now.cosine[1][k]);
-                const bool centre = !(centreKnown && j == 1 && k == 1);
-                candidateErrors(tilt, now.sine[2], now.cosine[2], P, M, points, centreError, centre, error[j][k]);
-                if (!centre) error[j][k][1] = centreError;
-            }
-        }
-        minimum = SEARCH_NO_ERROR;
-        for (int j = 0; j < 3; j++) {
-            for (int k = 0; k < 3; k++) {
-                for (int l = 0; l < 3; l++) {
-                    if (minimum > error[j][k][l]) {
-                        minimum = error[j][k][l];
-                        best[0] = now.value[0][j];
-                        best[1] = now.value[1][k];
-                        best[2] = now.value[2][l];
-                        bestOffset[0] = j - 1;
-                        bestOffset[1] = k - 1;
-                        bestOffset[2] = l - 1;
-                    }
-                }
+#if ZELK_AVX_DISPATCH
+        const int chosen = points.wide ? iterationChoiceAvx(now, P, M, points, &minimum)
+                                       : iterationChoice(now, P, M, points, centreKnown, centreError, &minimum);
+#else
+        const int chosen = iterationChoice(now, P, M, points, centreKnown, centreError, &minimum);
+#endif
+        if (chosen >= 0) {
+            const int offset[3] = {chosen / 9, chosen / 3 % 3, chosen % 3};
+            for (int axis = 0; axis < 3; axis++) {
+                best[axis] = now.value[axis][offset[axis]];
+                bestSine[axis] = now.sine[axis][offset[axis]];
+                bestCosine[axis] = now.cosine[axis][offset[axis]];
+                bestOffset[axis] = offset[axis] - 1;
             }
         }
         found = minimum < SEARCH_NO_ERROR;
         if (bestOffset[0] == 0 && bestOffset[1] == 0 && bestOffset[2] == 0) step /= 2;
         for (int axis = 0; axis < 3; axis++) angle[axis] = best[axis];
     }
-    anglesToMatrix(best[0], best[1], best[2], rotation);
+    rotationFromSinCos(bestSine[0], bestCosine[0], bestSine[1], bestCosine[1], bestSine[2], bestCosine[2], rotation);
     return minimum / n;
 }
 
