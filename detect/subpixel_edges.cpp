@@ -19,12 +19,17 @@ constexpr double WINDOW_MAX = 3.5;
 constexpr int PROFILE_CAPACITY = 2 * int(WINDOW_MAX / PROFILE_STEP) + 1;
 // Grey levels (B + G + R, 0-765) between the profile's dark and light ends for a readable edge.
 constexpr double MIN_CONTRAST = 24;
-// The second pass centres the profiles on the first pass's edge.
+// The second pass centres the profiles on the first pass's edge. The first only has to bring
+// the edge well inside the window, which half as many places do.
 constexpr int PASSES = 2;
+constexpr int FIRST_PASS_PLACES = EDGE_SAMPLES / 2;
 
-// B + G + R at observed point (x, y), bilinear between pixel centres; false outside the frame.
-bool sampleGrey(const FrameImage& frame, double x, double y, double* value) {
-    if (!(x >= 0 && y >= 0 && x <= frame.width - 1 && y <= frame.height - 1)) return false;
+bool inFrame(const FrameImage& frame, double x, double y) {
+    return x >= 0 && y >= 0 && x <= frame.width - 1 && y <= frame.height - 1;
+}
+
+// B + G + R at observed point (x, y) inside the frame, bilinear between pixel centres.
+double sampleGrey(const FrameImage& frame, double x, double y) {
     const int32_t x0 = x < frame.width - 1 ? int32_t(x) : frame.width - 2;
     const int32_t y0 = y < frame.height - 1 ? int32_t(y) : frame.height - 2;
     const double fx = x - x0, fy = y - y0;
@@ -33,8 +38,7 @@ bool sampleGrey(const FrameImage& frame, double x, double y, double* value) {
     const auto grey = [](const unsigned char* pixel) { return double(pixel[0] + pixel[1] + pixel[2]); };
     const double top = grey(p) + fx * (grey(p + 4) - grey(p));
     const double bottom = grey(q) + fx * (grey(q + 4) - grey(q));
-    *value = top + fy * (bottom - top);
-    return true;
+    return top + fy * (bottom - top);
 }
 
 // The edge's offset from observed point o along the unit outward normal n: where a step with
@@ -43,10 +47,15 @@ bool sampleGrey(const FrameImage& frame, double x, double y, double* value) {
 bool edgeOffset(const FrameImage& frame, const double o[2], const double n[2], double halfWidth, double* offset) {
     const int half = int(halfWidth / PROFILE_STEP);
     const int count = 2 * half + 1;
+    // The samples move monotonically along the normal: with both ends in the frame, all are.
+    const double first = -half * PROFILE_STEP, last = (count - 1 - half) * PROFILE_STEP;
+    if (!inFrame(frame, o[0] + first * n[0], o[1] + first * n[1]) ||
+        !inFrame(frame, o[0] + last * n[0], o[1] + last * n[1]))
+        return false;
     double v[PROFILE_CAPACITY];
     for (int j = 0; j < count; j++) {
         const double s = (j - half) * PROFILE_STEP;
-        if (!sampleGrey(frame, o[0] + s * n[0], o[1] + s * n[1], &v[j])) return false;
+        v[j] = sampleGrey(frame, o[0] + s * n[0], o[1] + s * n[1]);
     }
     const double dark = (v[0] + v[1]) / 2, light = (v[count - 2] + v[count - 1]) / 2;
     if (!(light - dark >= MIN_CONTRAST)) return false;
@@ -77,9 +86,10 @@ int fitLine(const double* points, int count, double line[3]) {
     return 0;
 }
 
-// Side from ideal corner a to corner b of a square around `inside`: its refined line, or -1.
+// Side from ideal corner a to corner b of a square around `inside`, read at up to mostPlaces
+// places: its refined line, or -1.
 int refineSide(const FrameImage& frame, const double distortion[4], const double a[2], const double b[2],
-               const double inside[2], double line[3]) {
+               const double inside[2], int mostPlaces, double line[3]) {
     const double dx = b[0] - a[0], dy = b[1] - a[1];
     const double length = std::sqrt(dx * dx + dy * dy);
     if (!(length > 0) || !std::isfinite(length)) return -1;
@@ -91,7 +101,7 @@ int refineSide(const FrameImage& frame, const double distortion[4], const double
     const double margin = halfWidth + 1;
     const double usable = length - 2 * margin;
     if (usable < 2) return -1;
-    const int places = usable + 1 < EDGE_SAMPLES ? int(usable) + 1 : EDGE_SAMPLES;
+    const int places = usable + 1 < mostPlaces ? int(usable) + 1 : mostPlaces;
 
     double points[EDGE_SAMPLES * 2];
     int found = 0;
@@ -135,7 +145,9 @@ int refineEdgeLines(const FrameImage* image, const double distortion[4], double 
         const double inside[2] = {(points[0][0] + points[1][0] + points[2][0] + points[3][0]) / 4,
                                   (points[0][1] + points[1][1] + points[2][1] + points[3][1]) / 4};
         for (int i = 0; i < 4; i++)
-            if (refineSide(frame, distortion, points[i], points[(i + 1) % 4], inside, lines[i]) != 0) return -1;
+            if (refineSide(frame, distortion, points[i], points[(i + 1) % 4], inside,
+                           pass == 0 ? FIRST_PASS_PLACES : EDGE_SAMPLES, lines[i]) != 0)
+                return -1;
         if (intersectEdgeLines(lines, points) != 0) return -1;
         for (int i = 0; i < 4; i++)
             if (!std::isfinite(points[i][0]) || !std::isfinite(points[i][1])) return -1;

@@ -140,6 +140,35 @@ int solveInPlace(double* a, double* b, int n) {
     return 0;
 }
 
+int solveSymmetricInPlace(double* a, double* b, int n) {
+    if (a == nullptr || b == nullptr || n <= 0 || n > INVERT_MAX_DIMENSION) return -1;
+    // a = L L', L in a's lower triangle, column by column.
+    for (int j = 0; j < n; j++) {
+        double pivot = a[j * n + j];
+        for (int k = 0; k < j; k++) pivot -= a[j * n + k] * a[j * n + k];
+        if (!(pivot > 0) || !std::isfinite(pivot)) return -1;
+        const double root = std::sqrt(pivot);
+        a[j * n + j] = root;
+        for (int i = j + 1; i < n; i++) {
+            double sum = a[i * n + j];
+            for (int k = 0; k < j; k++) sum -= a[i * n + k] * a[j * n + k];
+            a[i * n + j] = sum / root;
+        }
+    }
+    // L y = b, then L' x = y.
+    for (int i = 0; i < n; i++) {
+        double sum = b[i];
+        for (int k = 0; k < i; k++) sum -= a[i * n + k] * b[k];
+        b[i] = sum / a[i * n + i];
+    }
+    for (int i = n - 1; i >= 0; i--) {
+        double sum = b[i];
+        for (int k = i + 1; k < n; k++) sum -= a[k * n + i] * b[k];
+        b[i] = sum / a[i * n + i];
+    }
+    return 0;
+}
+
 double* gaussJordanInvert(double* a, int n, int stride) {
     if (a == nullptr || n <= 0 || n > INVERT_MAX_DIMENSION || stride < n) {
         return nullptr;

@@ -40,6 +40,11 @@ double* gaussJordanInvert(double* a, int n, int stride);
 // Solves a x = b for the n x n matrix a (overwritten) and b (replaced by x); 0, or -1 as
 // gaussJordanInvert fails (b untouched).
 int solveInPlace(double* a, double* b, int n);
+// Solves a x = b for the symmetric positive definite n x n matrix a, of which only the lower
+// triangle is read (and overwritten by its Cholesky factor); b is replaced by x. 0, or -1
+// (b untouched) when n is outside 1 .. INVERT_MAX_DIMENSION or a pivot is not a positive
+// finite number: a not positive definite, or not finite.
+int solveSymmetricInPlace(double* a, double* b, int n);
 // New vector with uninitialised elements, or null.
 DenseVector* createVector(int32_t length);
 // Releases the elements and the record. Returns 0.

@@ -19,8 +19,9 @@ constexpr double RELATIVE_IMPROVEMENT = 1e-10;
 constexpr double AMBIGUOUS_RATIO = 2.0;
 constexpr double AMBIGUOUS_FLOOR = 0.01;
 
-// Sum of squared residuals of the pose, and the normal equations J'J and J'r when asked;
-// -1 when a point is behind the camera or a value is not finite.
+// Sum of squared residuals of the pose, and the normal equations J'J (its lower triangle, all
+// the solver reads) and J'r when asked; -1 when a point is behind the camera or a value is
+// not finite.
 double residuals(const double (*model)[2], const double (*image)[2], int n, const double P[3][4],
                  const double pose[3][4], double normal[36], double gradient[6]) {
     if (normal)
@@ -56,7 +57,7 @@ double residuals(const double (*model)[2], const double (*image)[2], int n, cons
                                    g[2]};
             for (int a = 0; a < 6; a++) {
                 gradient[a] += row[a] * e[k];
-                for (int b = 0; b < 6; b++) normal[6 * a + b] += row[a] * row[b];
+                for (int b = 0; b <= a; b++) normal[6 * a + b] += row[a] * row[b];
             }
         }
     }
@@ -117,7 +118,7 @@ double optimisePose(const double (*modelPoints)[2], const double (*imagePoints)[
             system[7 * k] += damping;
             step[k] = -gradient[k];
         }
-        if (solveInPlace(system, step, 6) != 0) return -1.0;
+        if (solveSymmetricInPlace(system, step, 6) != 0) return -1.0;
         double trial[3][4];
         applyStep(current, step, trial);
         const double trialError = residuals(modelPoints, imagePoints, n, P, trial, nullptr, nullptr);

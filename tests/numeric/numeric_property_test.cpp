@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "numeric/pca.h"
 #include "tests/numeric/matrix_fixture.h"
@@ -59,6 +60,38 @@ TEST_P(SizedProperty, InverseTimesMatrixIsIdentity) {
                 ASSERT_NEAR(at(left.get(), i, j), i == j ? 1.0 : 0.0, 1e-12) << "seed " << seed;
                 ASSERT_NEAR(at(right.get(), i, j), i == j ? 1.0 : 0.0, 1e-12) << "seed " << seed;
             }
+    }
+}
+
+// The symmetric solver reads only the lower triangle: the upper holds garbage here. It agrees
+// with the general solver on positive definite matrices and refuses those that are not.
+TEST_P(SizedProperty, SymmetricSolveAgreesWithTheGeneralOne) {
+    const int n = GetParam();
+    for (int seed = 0; seed < SEEDS; seed++) {
+        std::mt19937 rng(seed * 17 + n);
+        MatrixPtr m = randomMatrix(rng, n, n);
+        std::vector<double> spd(n * n), general(n * n), b(n), x(n);
+        for (int i = 0; i < n; i++) {
+            b[i] = m->data[i];
+            for (int j = 0; j < n; j++) {
+                double sum = i == j ? 0.1 : 0.0;
+                for (int k = 0; k < n; k++) sum += m->data[k * n + i] * m->data[k * n + j];
+                spd[i * n + j] = general[i * n + j] = sum;
+            }
+        }
+        const double indefinite = seed % 4 == 1 ? -1.0 : seed % 4 == 2 ? NAN : 0.0;
+        for (int i = 0; i < n; i++)
+            for (int j = i + 1; j < n; j++) spd[i * n + j] = 1e300;
+        x = b;
+        if (indefinite != 0) {
+            spd[(n - 1) * n + (n - 1)] = indefinite;
+            ASSERT_EQ(solveSymmetricInPlace(spd.data(), x.data(), n), -1) << "seed " << seed;
+            ASSERT_EQ(x, b);
+            continue;
+        }
+        ASSERT_EQ(solveSymmetricInPlace(spd.data(), x.data(), n), 0) << "seed " << seed;
+        ASSERT_EQ(solveInPlace(general.data(), b.data(), n), 0);
+        for (int i = 0; i < n; i++) ASSERT_NEAR(x[i], b[i], 1e-9 * (1 + std::fabs(b[i]))) << "seed " << seed;
     }
 }
 
