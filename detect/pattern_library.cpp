@@ -202,6 +202,43 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
     return true;
 }
 
+#if ZELK_AVX_DISPATCH
+// The same, four samples at a time where the processor has four-double vectors, whose
+// divisions go through in about the time of two: the same operations in the same order,
+// so the same quotients, the same comparisons (false for NaN) and the same truncations.
+ZELK_AVX static bool locateRowSamplesWide(const SampleRow& row, const unsigned char* frame, size_t stride,
+                                          int32_t width, int32_t height, const unsigned char** pixels) {
+    alignas(32) double d[64];
+    const __m256d zero = _mm256_setzero_pd(), rowD = _mm256_set1_pd(row.rowD), h22 = _mm256_set1_pd(row.h22);
+    __m256d vanishing = zero;
+    for (int i = 0; i < row.count; i += 4) {
+        const __m256d di = _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row.columnD + i), rowD), h22);
+        vanishing = _mm256_or_pd(vanishing, _mm256_cmp_pd(di, zero, _CMP_EQ_OQ));
+        _mm256_store_pd(d + i, di);
+    }
+    if (_mm256_movemask_pd(vanishing)) return false;
+    const __m256d rowX = _mm256_set1_pd(row.rowX), rowY = _mm256_set1_pd(row.rowY);
+    const __m256d h02 = _mm256_set1_pd(row.h02), h12 = _mm256_set1_pd(row.h12);
+    const __m256d low = _mm256_set1_pd(-1.0), right = _mm256_set1_pd(width), bottom = _mm256_set1_pd(height);
+    for (int i = 0; i < row.count; i += 4) {
+        const __m256d di = _mm256_load_pd(d + i);
+        const __m256d fx = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row.columnX + i), rowX), h02), di);
+        const __m256d fy = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(row.columnY + i), rowY), h12), di);
+        const __m256d inside =
+            _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(fx, low, _CMP_GT_OQ), _mm256_cmp_pd(fx, right, _CMP_LT_OQ)),
+                          _mm256_and_pd(_mm256_cmp_pd(fy, low, _CMP_GT_OQ), _mm256_cmp_pd(fy, bottom, _CMP_LT_OQ)));
+        const int mask = _mm256_movemask_pd(inside);
+        alignas(16) int32_t px[4], py[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(px), _mm256_cvttpd_epi32(fx));
+        _mm_store_si128(reinterpret_cast<__m128i*>(py), _mm256_cvttpd_epi32(fy));
+        for (int k = 0; k < 4; k++)
+            pixels[i + k] = mask >> k & 1 ? frame + static_cast<size_t>(py[k]) * stride + static_cast<size_t>(px[k]) * 4
+                                          : BLANK_PIXEL;
+    }
+    return true;
+}
+#endif
+
 // Adds the first three bytes of count pixels to sum[0..2] (sum[3] takes the fourth byte).
 static void addPixels(const unsigned char* const* pixels, int count, uint16_t sum[4]) {
 #if ZELK_SSE2
@@ -256,12 +293,22 @@ int samplePatternImage(const FrameImage* frame, const double h[3][3], int nx, in
     alignas(16) uint16_t sums[PATTERN_SIZE * PATTERN_SIZE][4] = {};
     const int shift = (sx == 1 ? 0 : sx == 2 ? 1 : 2) + (sy == 1 ? 0 : sy == 2 ? 1 : 2);
     const unsigned char* pixels[64];
+#if ZELK_AVX_DISPATCH
+    const bool wide = avxAvailable();
+#endif
     for (int j = 0; j < ny; j++) {
         const double Y = 102.5 + 5.0 * (j + 0.5) / ny;
         row.rowX = h[0][1] * Y;
         row.rowY = h[1][1] * Y;
         row.rowD = h[2][1] * Y;
-        if (!locateRowSamples(row, frame->pixels, stride, frame->width, frame->height, pixels)) return -1;
+#if ZELK_AVX_DISPATCH
+        const bool located = wide
+                                 ? locateRowSamplesWide(row, frame->pixels, stride, frame->width, frame->height, pixels)
+                                 : locateRowSamples(row, frame->pixels, stride, frame->width, frame->height, pixels);
+#else
+        const bool located = locateRowSamples(row, frame->pixels, stride, frame->width, frame->height, pixels);
+#endif
+        if (!located) return -1;
         // A pattern pixel's samples of this row are summed in registers, then added once.
         uint16_t(*rowSums)[4] = sums + (j / sy) * PATTERN_SIZE;
         for (int column = 0; column < PATTERN_SIZE; column++) addPixels(pixels + column * sx, sx, rowSums[column]);
