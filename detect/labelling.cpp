@@ -110,34 +110,44 @@ static inline uint8_t byteCeiling(int32_t bound) { return uint8_t(std::min(std::
 
 #endif
 
+// The row masks' words w with first <= w < end, outside which a row's masks hold no mark.
+struct MarkedWords {
+    int32_t first, end;
+};
+
 // Thresholds pixels 1 ... width-2 of a frame row (threshold already clamped to -1 ... 255)
 // into the row's masks, gives every dark pixel the label above it (0 where that is
-// background) and tells whether any is dark. `cur` must hold 0 on entry: bright pixels may
-// be left as they are. With SSE2, sixteen pixels at a time: a pixel whose three bytes all
-// exceed the threshold sums to more than three times it, so sixteen pixels whose smallest
-// colour byte does are bright without summing or writing them, a test that costs about
-// what reading the bytes does. The row's last sixteen are done again from its
-// end rather than one by one; doing a pixel twice changes nothing.
-static bool markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold, uint16_t bound,
-                           const LabelPixel* up, LabelPixel* cur) {
+// background) and tells which mask words hold marks (none when no pixel is dark), so that a
+// row crossing a marker is finished over the marker's words alone. `cur` must hold 0 on
+// entry: bright pixels may be left as they are. With SSE2, sixteen pixels at a time: a
+// pixel whose three bytes all exceed the threshold sums to more than three times it, so
+// sixteen pixels whose smallest colour byte does are bright without summing or writing
+// them, a test that costs about what reading the bytes does. The row's last sixteen are
+// done again from its end rather than one by one; doing a pixel twice changes nothing.
+static MarkedWords markDarkPixels(LabelBuffers& b, const unsigned char* row, int32_t width, int threshold,
+                                  uint16_t bound, const LabelPixel* up, LabelPixel* cur) {
 #if ZELK_SSE2
     if (width >= 18) {
         const __m128i lanes = _mm_set1_epi32(bound);
         const SixteenBounds boundLanes = {{lanes, lanes, lanes, lanes}};
         const __m128i ceiling = _mm_set1_epi8(char(uint8_t(std::max(threshold, 0))));
         const bool screen = threshold < 255;
-        uint32_t any = 0;
+        int32_t firstMarked = width, lastMarked = 0;  // the first and last pixel of the groups with marks
         for (int32_t x = 1;; x += 16) {
             if (x > width - 17) x = width - 17;
-            if (!screen || !sixteenAbove(row, x, ceiling)) any |= markSixteen(b, row, x, boundLanes, up, cur);
+            if ((!screen || !sixteenAbove(row, x, ceiling)) && markSixteen(b, row, x, boundLanes, up, cur)) {
+                firstMarked = std::min(firstMarked, x);
+                lastMarked = x + 15;
+            }
             if (x == width - 17) break;
         }
-        return any != 0;
+        return firstMarked > lastMarked ? MarkedWords{0, 0}
+                                        : MarkedWords{(firstMarked - 1) >> 6, ((lastMarked - 1) >> 6) + 1};
     }
 #else
     (void)threshold;
 #endif
-    return markRange(b, row, 1, width - 1, bound, up, cur);
+    return MarkedWords{0, markRange(b, row, 1, width - 1, bound, up, cur) ? maskWords(width) : 0};
 }
 
 // The same with a bound per tile column of the automatic threshold (tile column c holds
@@ -265,10 +275,9 @@ static int32_t lowestBit(uint64_t word) { return __builtin_ctzll(word); }
 // counts the row's runs of dark pixels. Clears the row's masks. Returns the raw label
 // count, or -1 when the table overflows. *firstDark and *lastDark receive the row's first
 // and last dark column.
-static int32_t labelRow(LabelBuffers& b, LabelPixel* cur, const LabelPixel* up, int32_t width, int32_t y,
+static int32_t labelRow(LabelBuffers& b, LabelPixel* cur, const LabelPixel* up, MarkedWords marked, int32_t y,
                         int32_t rawCount, int32_t* firstDark, int32_t* lastDark) {
-    const int32_t words = maskWords(width);
-    for (int32_t w = 0; w < words; ++w) {
+    for (int32_t w = marked.first; w < marked.end; ++w) {
         for (uint64_t bits = b.unsetMask[w]; bits; bits &= bits - 1) {
             const int32_t x = 64 * w + lowestBit(bits) + 1;
             int32_t label = labelWithoutUp(b.labelTable, up[x + 1], up[x - 1], cur[x - 1]);
@@ -286,7 +295,7 @@ static int32_t labelRow(LabelBuffers& b, LabelPixel* cur, const LabelPixel* up, 
     // right neighbour is; one that reaches past a word is carried to the next.
     int32_t runStart = -1;
     uint64_t carry = 0;  // the previous word's last pixel
-    for (int32_t w = 0; w < words; ++w) {
+    for (int32_t w = marked.first; w < marked.end; ++w) {
         const uint64_t dark = b.darkMask[w];
         uint64_t starts = dark & ~((dark << 1) | carry);
         uint64_t ends = dark & ~((dark >> 1) | (b.darkMask[w + 1] << 63));
@@ -413,9 +422,11 @@ static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int t
         const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
         if (measure) measureAhead(frame, grid, y, &b.tiles);
         if (local && (y - 1) % BOUND_ROWS == 0) startBoundBlock(b, grid, y);
-        if (local ? markDarkPixelsByColumn(b, row, width, up, cur)
-                  : markDarkPixels(b, row, width, threshold, bound, up, cur)) {
-            rawCount = labelRow(b, cur, up, width, y, rawCount, &first, &last);
+        const MarkedWords marked =
+            local ? MarkedWords{0, markDarkPixelsByColumn(b, row, width, up, cur) ? maskWords(width) : 0}
+                  : markDarkPixels(b, row, width, threshold, bound, up, cur);
+        if (marked.first < marked.end) {
+            rawCount = labelRow(b, cur, up, marked, y, rawCount, &first, &last);
             if (rawCount < 0) return result;
         }
         storeRow(b, cur, y, first, last);
