@@ -14,8 +14,9 @@ int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
         automatic ? labelFrameLocally(&detector->labels, frame, true) : labelFrame(&detector->labels, frame, threshold);
     if (!labelling.image) return -1;
     extractCandidates(&labelling, &detector->settings.candidateLimits, &detector->candidates);
+    // The automatic mode identifies its small markers only through their fitted corners.
     buildMarkerList(frame, &detector->camera, &detector->patterns, &detector->candidates, &detector->sidePoints,
-                    &detector->markers);
+                    &detector->markers, automatic ? FINE_IDENTIFICATION_AREA : 0);
     if (detector->poseSettings.precise) {
         // A side that cannot be read keeps the outline's fit.
         for (int32_t i = 0; i < detector->markers.count; i++) {

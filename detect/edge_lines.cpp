@@ -47,7 +47,8 @@ int intersectEdgeLines(const double edgeLines[4][3], double corners[4][2]) {
 }
 
 int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, const PatternLibrary* patterns,
-                        const CandidateList* candidates, SidePoints* work, MarkerList* markers) {
+                        const CandidateList* candidates, SidePoints* work, MarkerList* markers,
+                        int32_t identifiedArea) {
     const int32_t candidateCount = candidates->count < MARKER_LIST_CAPACITY ? candidates->count : MARKER_LIST_CAPACITY;
     int32_t built = 0;
     for (int32_t k = 0; k < candidateCount; k++) {
@@ -60,8 +61,14 @@ int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, con
         if (fitEdgeLines(candidate->contourX, candidate->contourY, candidate->vertexIndex, camera->distortion, work,
                          marker->edgeLines, marker->corners) < 0)
             continue;  // the slot is reused by the next candidate
-        identifyCandidate(patterns, frame, candidate->contourX, candidate->contourY, candidate->vertexIndex,
-                          &marker->patternId, &marker->direction, &marker->confidence);
+        if (candidate->pixelArea >= identifiedArea) {
+            identifyCandidate(patterns, frame, candidate->contourX, candidate->contourY, candidate->vertexIndex,
+                              &marker->patternId, &marker->direction, &marker->confidence);
+        } else {
+            marker->patternId = -1;
+            marker->direction = -1;
+            marker->confidence = 0.0;
+        }
         built++;
     }
     markers->count = built;

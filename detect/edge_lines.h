@@ -21,8 +21,10 @@ int fitEdgeLines(const int32_t* contourX, const int32_t* contourY, const int32_t
 // Corner i of neighbouring sides i-1 and i. 0, or -1 when two neighbours are parallel.
 int intersectEdgeLines(const double edgeLines[4][3], double corners[4][2]);
 // Fits and identifies every candidate into the marker list, dropping those that cannot be
-// fitted. Returns the marker count.
+// fitted; those of fewer than identifiedArea pixels are left unidentified (-1, -1, 0.0), for
+// a finer identification. Returns the marker count.
 int32_t buildMarkerList(const FrameImage* frame, const CameraParams* camera, const PatternLibrary* patterns,
-                        const CandidateList* candidates, SidePoints* work, MarkerList* markers);
+                        const CandidateList* candidates, SidePoints* work, MarkerList* markers,
+                        int32_t identifiedArea = 0);
 
 }  // namespace zelk
