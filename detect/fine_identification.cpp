@@ -68,6 +68,14 @@ struct ColourSum {
 
 }  // namespace
 
+// Adds a bilinear sample whose four pixels, from (left, top) on, all lie in the frame.
+static void addInnerSample(const FrameImage* frame, int32_t left, int32_t top, const double weights[4],
+                           ColourSum* sum) {
+    const unsigned char* p = frame->pixels + size_t(top) * frame->stride + size_t(left) * 4;
+    sum->addPair(weights[0], weights[1], p);
+    sum->addPair(weights[2], weights[3], p + frame->stride);
+}
+
 // Adds the bilinear colour at (fx, fy), pixel centres at integer coordinates, to sum;
 // pixels outside the frame count as 0. fx and fy lie in (-1, width) and (-1, height).
 static void addBilinearSample(const FrameImage* frame, double fx, double fy, ColourSum* sum) {
@@ -78,12 +86,7 @@ static void addBilinearSample(const FrameImage* frame, double fx, double fy, Col
     // fx and fy lie in (-1, size): only the left column or top row can fall short, and only
     // the right or bottom one pass the edge.
     const bool column[2] = {left >= 0, left + 1 < frame->width}, row[2] = {top >= 0, top + 1 < frame->height};
-    if (column[0] && column[1] && row[0] && row[1]) {
-        const unsigned char* p = frame->pixels + size_t(top) * frame->stride + size_t(left) * 4;
-        sum->addPair(weights[0], weights[1], p);
-        sum->addPair(weights[2], weights[3], p + frame->stride);
-        return;
-    }
+    if (column[0] && column[1] && row[0] && row[1]) return addInnerSample(frame, left, top, weights, sum);
     for (int k = 0; k < 4; ++k) {
         const int32_t x = left + (k & 1), y = top + (k >> 1);
         sum->add(weights[k], column[k & 1] && row[k >> 1] ? frame->pixels + size_t(y) * frame->stride + size_t(x) * 4
@@ -91,12 +94,54 @@ static void addBilinearSample(const FrameImage* frame, double fx, double fy, Col
     }
 }
 
+#if ZELK_SSE2
+// The samples at lanes 0 and 1 of (fx, fy), added to sum one after the other as
+// addBilinearSample adds them, those outside (-1, width) x (-1, height) skipped. Their
+// floors and weights are formed two at a time: packed doubles round each operation as
+// scalar ones do.
+static void addSamplePair(const FrameImage* frame, __m128d fx, __m128d fy, ColourSum* sum) {
+    const __m128d low = _mm_set1_pd(-1.0), zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    const __m128d right = _mm_set1_pd(frame->width), bottom = _mm_set1_pd(frame->height);
+    // Also false for NaN, which a vanishing denominator gives.
+    const int inside = _mm_movemask_pd(_mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(fx, low), _mm_cmplt_pd(fx, right)),
+                                                  _mm_and_pd(_mm_cmpgt_pd(fy, low), _mm_cmplt_pd(fy, bottom))));
+    if (!inside) return;
+    // The floors: truncation, less one where it rounded up.
+    __m128d x0 = _mm_cvtepi32_pd(_mm_cvttpd_epi32(fx)), y0 = _mm_cvtepi32_pd(_mm_cvttpd_epi32(fy));
+    x0 = _mm_sub_pd(x0, _mm_and_pd(_mm_cmpgt_pd(x0, fx), one));
+    y0 = _mm_sub_pd(y0, _mm_and_pd(_mm_cmpgt_pd(y0, fy), one));
+    const __m128d ax = _mm_sub_pd(fx, x0), ay = _mm_sub_pd(fy, y0);
+    const __m128d bx = _mm_sub_pd(one, ax), by = _mm_sub_pd(one, ay);
+    const __m128d w0 = _mm_mul_pd(bx, by), w1 = _mm_mul_pd(ax, by), w2 = _mm_mul_pd(bx, ay), w3 = _mm_mul_pd(ax, ay);
+    alignas(16) double weights[2][4];
+    _mm_store_pd(weights[0], _mm_unpacklo_pd(w0, w1));
+    _mm_store_pd(weights[0] + 2, _mm_unpacklo_pd(w2, w3));
+    _mm_store_pd(weights[1], _mm_unpackhi_pd(w0, w1));
+    _mm_store_pd(weights[1] + 2, _mm_unpackhi_pd(w2, w3));
+    const int inner = inside & _mm_movemask_pd(_mm_and_pd(
+                                   _mm_and_pd(_mm_cmpge_pd(x0, zero), _mm_cmplt_pd(_mm_add_pd(x0, one), right)),
+                                   _mm_and_pd(_mm_cmpge_pd(y0, zero), _mm_cmplt_pd(_mm_add_pd(y0, one), bottom))));
+    alignas(16) int32_t left[4], top[4];
+    alignas(16) double xs[2], ys[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(left), _mm_cvttpd_epi32(x0));
+    _mm_store_si128(reinterpret_cast<__m128i*>(top), _mm_cvttpd_epi32(y0));
+    _mm_store_pd(xs, fx);
+    _mm_store_pd(ys, fy);
+    for (int s = 0; s < 2; ++s) {
+        if (inner >> s & 1)
+            addInnerSample(frame, left[s], top[s], weights[s], sum);
+        else if (inside >> s & 1)
+            addBilinearSample(frame, xs[s], ys[s], sum);
+    }
+}
+#endif
+
 void sampleFinely(const FrameImage* frame, const double h[3][3], PatternImage* image) {
     // The middle half of the square, [102.5, 107.5] in plane units. The products with a
     // sample's X belong to its column and those with Y to its row: formed once each, they
     // still add as h00 X + h01 Y + h02 does.
     constexpr int n = PATTERN_SIZE * SAMPLES_PER_SIDE;
-    double columnX[n], columnY[n], columnD[n];
+    alignas(16) double columnX[n], columnY[n], columnD[n];
     for (int i = 0; i < n; ++i) {
         const double X = 102.5 + 5.0 * (i + 0.5) / n;
         columnX[i] = h[0][0] * X;
@@ -107,6 +152,18 @@ void sampleFinely(const FrameImage* frame, const double h[3][3], PatternImage* i
     for (int j = 0; j < n; ++j) {
         const double Y = 102.5 + 5.0 * (j + 0.5) / n;
         const double rowX = h[0][1] * Y, rowY = h[1][1] * Y, rowD = h[2][1] * Y;
+#if ZELK_SSE2
+        // The two samples of a pattern pixel's row at once.
+        static_assert(SAMPLES_PER_SIDE == 2, "a pattern pixel's samples in one register");
+        const __m128d rX = _mm_set1_pd(rowX), rY = _mm_set1_pd(rowY), rD = _mm_set1_pd(rowD);
+        const __m128d h02 = _mm_set1_pd(h[0][2]), h12 = _mm_set1_pd(h[1][2]), h22 = _mm_set1_pd(h[2][2]);
+        for (int i = 0; i < n; i += 2) {
+            const __m128d d = _mm_add_pd(_mm_add_pd(_mm_load_pd(columnD + i), rD), h22);
+            addSamplePair(frame, _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(columnX + i), rX), h02), d),
+                          _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(columnY + i), rY), h12), d),
+                          &sums[i / SAMPLES_PER_SIDE]);
+        }
+#else
         for (int i = 0; i < n; ++i) {
             const double d = columnD[i] + rowD + h[2][2];
             const double fx = (columnX[i] + rowX + h[0][2]) / d;
@@ -115,6 +172,7 @@ void sampleFinely(const FrameImage* frame, const double h[3][3], PatternImage* i
             if (fx > -1.0 && fx < frame->width && fy > -1.0 && fy < frame->height)
                 addBilinearSample(frame, fx, fy, &sums[i / SAMPLES_PER_SIDE]);
         }
+#endif
         if (j % SAMPLES_PER_SIDE < SAMPLES_PER_SIDE - 1) continue;
         unsigned char* row = image->value + j / SAMPLES_PER_SIDE * PATTERN_SIZE * 3;
         for (int column = 0; column < PATTERN_SIZE; ++column) {
