@@ -19,10 +19,8 @@ constexpr double WINDOW_MAX = 3.5;
 constexpr int PROFILE_CAPACITY = 2 * int(WINDOW_MAX / PROFILE_STEP) + 1;
 // Grey levels (B + G + R, 0-765) between the profile's dark and light ends for a readable edge.
 constexpr double MIN_CONTRAST = 24;
-// The second pass centres the profiles on the first pass's edge. The first only has to bring
-// the edge well inside the window, which half as many places do.
+// The second pass centres the profiles on the first pass's edge.
 constexpr int PASSES = 2;
-constexpr int FIRST_PASS_PLACES = EDGE_SAMPLES / 2;
 
 bool inFrame(const FrameImage& frame, double x, double y) {
     return x >= 0 && y >= 0 && x <= frame.width - 1 && y <= frame.height - 1;
@@ -86,10 +84,9 @@ int fitLine(const double* points, int count, double line[3]) {
     return 0;
 }
 
-// Side from ideal corner a to corner b of a square around `inside`, read at up to mostPlaces
-// places: its refined line, or -1.
+// Side from ideal corner a to corner b of a square around `inside`: its refined line, or -1.
 int refineSide(const FrameImage& frame, const double distortion[4], const double a[2], const double b[2],
-               const double inside[2], int mostPlaces, double line[3]) {
+               const double inside[2], double line[3]) {
     const double dx = b[0] - a[0], dy = b[1] - a[1];
     const double length = std::sqrt(dx * dx + dy * dy);
     if (!(length > 0) || !std::isfinite(length)) return -1;
@@ -101,7 +98,7 @@ int refineSide(const FrameImage& frame, const double distortion[4], const double
     const double margin = halfWidth + 1;
     const double usable = length - 2 * margin;
     if (usable < 2) return -1;
-    const int places = usable + 1 < mostPlaces ? int(usable) + 1 : mostPlaces;
+    const int places = usable + 1 < EDGE_SAMPLES ? int(usable) + 1 : EDGE_SAMPLES;
 
     double points[EDGE_SAMPLES * 2];
     int found = 0;
@@ -145,9 +142,7 @@ int refineEdgeLines(const FrameImage* image, const double distortion[4], double 
         const double inside[2] = {(points[0][0] + points[1][0] + points[2][0] + points[3][0]) / 4,
                                   (points[0][1] + points[1][1] + points[2][1] + points[3][1]) / 4};
         for (int i = 0; i < 4; i++)
-            if (refineSide(frame, distortion, points[i], points[(i + 1) % 4], inside,
-                           pass == 0 ? FIRST_PASS_PLACES : EDGE_SAMPLES, lines[i]) != 0)
-                return -1;
+            if (refineSide(frame, distortion, points[i], points[(i + 1) % 4], inside, lines[i]) != 0) return -1;
         if (intersectEdgeLines(lines, points) != 0) return -1;
         for (int i = 0; i < 4; i++)
             if (!std::isfinite(points[i][0]) || !std::isfinite(points[i][1])) return -1;
