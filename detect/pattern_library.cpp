@@ -152,38 +152,7 @@ static const unsigned char BLANK_PIXEL[4] = {0, 0, 0, 0};
 // (nothing is divided then).
 static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, size_t stride, int32_t width,
                              int32_t height, const unsigned char** pixels) {
-    alignas(16) double d[64];
-#if ZELK_SSE2
-    // Two samples at a time: packed doubles round each operation as scalar ones do, and
-    // truncate to int as the scalar conversion does for every value that lies inside.
-    const __m128d zero = _mm_setzero_pd(), rowD = _mm_set1_pd(row.rowD), h22 = _mm_set1_pd(row.h22);
-    __m128d vanishing = zero;
-    for (int i = 0; i < row.count; i += 2) {
-        const __m128d di = _mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnD + i), rowD), h22);
-        vanishing = _mm_or_pd(vanishing, _mm_cmpeq_pd(di, zero));
-        _mm_store_pd(d + i, di);
-    }
-    if (_mm_movemask_pd(vanishing)) return false;
-    const __m128d rowX = _mm_set1_pd(row.rowX), rowY = _mm_set1_pd(row.rowY);
-    const __m128d h02 = _mm_set1_pd(row.h02), h12 = _mm_set1_pd(row.h12);
-    const __m128d low = _mm_set1_pd(-1.0), right = _mm_set1_pd(width), bottom = _mm_set1_pd(height);
-    // Selecting rather than branching lets the divisions of the next samples overlap this work.
-    for (int i = 0; i < row.count; i += 2) {
-        const __m128d di = _mm_load_pd(d + i);
-        const __m128d fx = _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnX + i), rowX), h02), di);
-        const __m128d fy = _mm_div_pd(_mm_add_pd(_mm_add_pd(_mm_load_pd(row.columnY + i), rowY), h12), di);
-        const __m128d inside = _mm_and_pd(_mm_and_pd(_mm_cmpgt_pd(fx, low), _mm_cmplt_pd(fx, right)),
-                                          _mm_and_pd(_mm_cmpgt_pd(fy, low), _mm_cmplt_pd(fy, bottom)));
-        const int mask = _mm_movemask_pd(inside);
-        const __m128i px = _mm_cvttpd_epi32(fx), py = _mm_cvttpd_epi32(fy);
-        const size_t first =
-            static_cast<size_t>(_mm_cvtsi128_si32(py)) * stride + static_cast<size_t>(_mm_cvtsi128_si32(px)) * 4;
-        const size_t second = static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(py, 4))) * stride +
-                              static_cast<size_t>(_mm_cvtsi128_si32(_mm_srli_si128(px, 4))) * 4;
-        pixels[i] = mask & 1 ? frame + first : BLANK_PIXEL;
-        pixels[i + 1] = mask & 2 ? frame + second : BLANK_PIXEL;
-    }
-#else
+    double d[64];
     bool vanishing = false;
     for (int i = 0; i < row.count; i++) {
         d[i] = row.columnD[i] + row.rowD + row.h22;
@@ -198,7 +167,6 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
                               static_cast<size_t>(static_cast<int>(fx)) * 4
                         : BLANK_PIXEL;
     }
-#endif
     return true;
 }
 
@@ -206,6 +174,7 @@ static bool locateRowSamples(const SampleRow& row, const unsigned char* frame, s
 // The same, four samples at a time where the processor has four-double vectors, whose
 // divisions go through in about the time of two: the same operations in the same order,
 // so the same quotients, the same comparisons (false for NaN) and the same truncations.
+// Selecting rather than branching lets the divisions of the next samples overlap this work.
 ZELK_AVX static bool locateRowSamplesWide(const SampleRow& row, const unsigned char* frame, size_t stride,
                                           int32_t width, int32_t height, const unsigned char** pixels) {
     alignas(32) double d[64];
