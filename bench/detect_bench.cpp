@@ -159,3 +159,41 @@ void BM_LabelFrameOverflow(benchmark::State& state) {
 BENCHMARK(BM_LabelFrameOverflow);
 
 }  // namespace
+namespace {
+void BM_TmpLabelBoundsOnly(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
+    const zelk::FrameImage f0 = sceneFrame(scene, 0);
+    zelk::measureTileBounds(&f0, &detector.labels.tiles);
+    size_t next = 0;
+    for (auto _ : state) {
+        const zelk::FrameImage frame = sceneFrame(scene, next++ % SCENE_FRAMES);
+        benchmark::DoNotOptimize(zelk::labelFrameLocally(&detector.labels, &frame, false).image);
+    }
+}
+BENCHMARK(BM_TmpLabelBoundsOnly)->Apply(sceneArgs);
+void BM_TmpMeasureOnly(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
+    size_t next = 0;
+    for (auto _ : state) {
+        const zelk::FrameImage frame = sceneFrame(scene, next++ % SCENE_FRAMES);
+        zelk::measureTileBounds(&frame, &detector.labels.tiles);
+        benchmark::DoNotOptimize(detector.labels.tiles.bound[0]);
+    }
+}
+BENCHMARK(BM_TmpMeasureOnly)->Apply(sceneArgs);
+}
+namespace {
+void BM_TmpTwoPass(benchmark::State& state) {
+    const RenderedScene& scene = zelkScene(state);
+    zelk::Detector& detector = sceneDetector(scene);
+    size_t next = 0;
+    for (auto _ : state) {
+        const zelk::FrameImage frame = sceneFrame(scene, next++ % SCENE_FRAMES);
+        zelk::measureTileBounds(&frame, &detector.labels.tiles);
+        benchmark::DoNotOptimize(zelk::labelFrameLocally(&detector.labels, &frame, false).image);
+    }
+}
+BENCHMARK(BM_TmpTwoPass)->Apply(sceneArgs);
+}

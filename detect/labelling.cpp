@@ -224,6 +224,14 @@ static void startBoundBlock(LabelBuffers& b, TileGrid grid, int32_t y) {
 #endif
 }
 
+// Asks for bytes start ... end-1 of frame row y (a row below the labelled ones: none) to be
+// fetched into the cache.
+static void askForRow(const FrameImage* frame, int32_t y, int32_t start, int32_t end) {
+    if (y >= frame->height - 1) return;
+    const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
+    for (int32_t byte = start; byte < std::min(end, frame->width * 4); byte += 64) __builtin_prefetch(row + byte);
+}
+
 // Before row y is labelled: makes row y's tile bounds ready. Frame rows are measured three
 // tile rows ahead of the labelling, one sampled row each eight rows labelled, so that the
 // reads of both go along together and a measured row is still cached when it is labelled.
@@ -244,13 +252,13 @@ static void measureAhead(const FrameImage* frame, TileGrid grid, int32_t y, Thre
     if (ahead < grid.rows && sampled < frame->height - 1 && isSampledRow(sampled)) addSampledRow(frame, sampled, tiles);
     // The next sampled row is asked for an eighth at a time over the rows before it, so that
     // it has arrived when it is summed: read in one go it would wait on memory.
-    const int32_t next = sampled + SAMPLED_ROW_STEP - (sampled - 1) % SAMPLED_ROW_STEP;
-    if (next < frame->height - 1) {
-        const unsigned char* row = frame->pixels + size_t(next) * frame->stride;
-        const int32_t part = (frame->width * 4 + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
-        const int32_t start = (sampled - 1) % SAMPLED_ROW_STEP * part, end = std::min(start + part, frame->width * 4);
-        for (int32_t byte = start; byte < end; byte += 64) __builtin_prefetch(row + byte);
-    }
+    const int32_t part = (frame->width * 4 + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
+    const int32_t start = (sampled - 1) % SAMPLED_ROW_STEP * part;
+    askForRow(frame, sampled + SAMPLED_ROW_STEP - (sampled - 1) % SAMPLED_ROW_STEP, start, start + part);
+    // Those reads ahead break the run of rows the processor would fetch by itself, and the
+    // labelling would then wait on each row it reaches: each row is asked for whole, two
+    // rows before it is labelled.
+    askForRow(frame, y + 2, 0, frame->width * 4);
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
