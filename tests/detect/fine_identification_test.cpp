@@ -14,22 +14,24 @@ using namespace zelk;
 
 namespace {
 
-// Each pattern pixel: its 2 x 2 samples, each forming its position and its four weighted
-// neighbours from scratch, skipping the neighbours outside the frame.
+// Each pattern pixel: its 2 x 2 samples, each forming its place and its four weighted
+// neighbours from scratch (places to 1/128 of a pixel, sums in integers), skipping the
+// neighbours outside the frame.
 void plainFineSample(const TestFrame& frame, const double h[3][3], PatternImage* image) {
     for (int row = 0; row < PATTERN_SIZE; ++row)
         for (int column = 0; column < PATTERN_SIZE; ++column) {
-            double colour[3] = {0.0, 0.0, 0.0};
+            int32_t colour[3] = {0, 0, 0};
             for (int j = 0; j < 2; ++j)
                 for (int i = 0; i < 2; ++i) {
                     const double X = 102.5 + 5.0 * (column * 2 + i + 0.5) / 32;
                     const double Y = 102.5 + 5.0 * (row * 2 + j + 0.5) / 32;
-                    const double d = h[2][0] * X + h[2][1] * Y + h[2][2];
-                    const double fx = (h[0][0] * X + h[0][1] * Y + h[0][2]) / d;
-                    const double fy = (h[1][0] * X + h[1][1] * Y + h[1][2]) / d;
+                    const double r = 1.0 / (h[2][0] * X + h[2][1] * Y + h[2][2]);
+                    const double fx = (h[0][0] * X + h[0][1] * Y + h[0][2]) * r;
+                    const double fy = (h[1][0] * X + h[1][1] * Y + h[1][2]) * r;
                     if (!(fx > -1.0 && fx < frame.width && fy > -1.0 && fy < frame.height)) continue;
-                    const double x0 = std::floor(fx), y0 = std::floor(fy), ax = fx - x0, ay = fy - y0;
-                    const double weights[4] = {(1 - ax) * (1 - ay), ax * (1 - ay), (1 - ax) * ay, ax * ay};
+                    const double x0 = std::floor(fx), y0 = std::floor(fy);
+                    const int32_t ax = int32_t((fx - x0) * 128 + 0.5), ay = int32_t((fy - y0) * 128 + 0.5);
+                    const int32_t weights[4] = {(128 - ax) * (128 - ay), ax * (128 - ay), (128 - ax) * ay, ax * ay};
                     for (int k = 0; k < 4; ++k) {
                         const int x = int(x0) + (k & 1), y = int(y0) + (k >> 1);
                         if (x < 0 || y < 0 || x >= frame.width || y >= frame.height) continue;
@@ -38,7 +40,7 @@ void plainFineSample(const TestFrame& frame, const double h[3][3], PatternImage*
                     }
                 }
             for (int b = 0; b < 3; ++b)
-                image->value[(row * PATTERN_SIZE + column) * 3 + b] = static_cast<unsigned char>(colour[b] / 4 + 0.5);
+                image->value[(row * PATTERN_SIZE + column) * 3 + b] = static_cast<unsigned char>((colour[b] + 32768) >> 16);
         }
 }
 
