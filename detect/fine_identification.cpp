@@ -7,6 +7,7 @@
 // it is spent on the markers that need it: small ones, and those the first look left unsure.
 #include "detect/fine_identification.h"
 
+#include <cstddef>
 
 #include "camera/distortion.h"
 #include "numeric/simd.h"
