@@ -40,7 +40,8 @@ void plainFineSample(const TestFrame& frame, const double h[3][3], PatternImage*
                     }
                 }
             for (int b = 0; b < 3; ++b)
-                image->value[(row * PATTERN_SIZE + column) * 3 + b] = static_cast<unsigned char>((colour[b] + 32768) >> 16);
+                image->value[(row * PATTERN_SIZE + column) * 3 + b] =
+                    static_cast<unsigned char>((colour[b] + 32768) >> 16);
         }
 }
 
