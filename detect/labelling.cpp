@@ -152,9 +152,12 @@ static MarkedWords markDarkPixels(LabelBuffers& b, const unsigned char* row, int
 
 // The same with a bound per tile column of the automatic threshold (tile column c holds
 // pixels 1 + 16c ... 16 + 16c), sixteen pixels at a time where SSE2 is available and the
-// row is wide enough, else one at a time.
+// row is wide enough, else one at a time. Each group of sixteen, one cache line of the frame,
+// asks for the group below it in the frame row `soon` (none when null): the tiles' reads
+// ahead break the run of rows the processor would fetch by itself, and the labelling would
+// then wait on each row it reaches.
 static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, int32_t width, const LabelPixel* up,
-                                   LabelPixel* cur) {
+                                   LabelPixel* cur, const unsigned char* soon) {
     const uint16_t* columnBound = b.columnBound;
     bool any = false;
 #if ZELK_SSE2
@@ -162,6 +165,7 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
         const int32_t full = (width - 2) / THRESHOLD_TILE;  // columns of sixteen
         for (int32_t c = 0; c < full; ++c) {
             const int32_t x = 1 + c * THRESHOLD_TILE;
+            if (soon) __builtin_prefetch(soon + 4 * x);
             if (sixteenAbove(row, x, _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.columnCeiling[c])))) continue;
             const __m128i lanes = _mm_set1_epi32(columnBound[c]);
             if (!sixteenSumAtLeast(row, x, lanes))
@@ -183,6 +187,8 @@ static bool markDarkPixelsByColumn(LabelBuffers& b, const unsigned char* row, in
         }
         return any;
     }
+#else
+    (void)soon;  // one pixel at a time waits on the sums, not on memory
 #endif
     for (int32_t x = 1; x < width - 1; ++x)
         any |= markRange(b, row, x, x + 1, columnBound[(x - 1) / THRESHOLD_TILE], up, cur);
@@ -224,14 +230,6 @@ static void startBoundBlock(LabelBuffers& b, TileGrid grid, int32_t y) {
 #endif
 }
 
-// Asks for bytes start ... end-1 of frame row y (a row below the labelled ones: none) to be
-// fetched into the cache.
-static void askForRow(const FrameImage* frame, int32_t y, int32_t start, int32_t end) {
-    if (y >= frame->height - 1) return;
-    const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
-    for (int32_t byte = start; byte < std::min(end, frame->width * 4); byte += 64) __builtin_prefetch(row + byte);
-}
-
 // Before row y is labelled: makes row y's tile bounds ready. Frame rows are measured three
 // tile rows ahead of the labelling, one sampled row each eight rows labelled, so that the
 // reads of both go along together and a measured row is still cached when it is labelled.
@@ -252,13 +250,13 @@ static void measureAhead(const FrameImage* frame, TileGrid grid, int32_t y, Thre
     if (ahead < grid.rows && sampled < frame->height - 1 && isSampledRow(sampled)) addSampledRow(frame, sampled, tiles);
     // The next sampled row is asked for an eighth at a time over the rows before it, so that
     // it has arrived when it is summed: read in one go it would wait on memory.
-    const int32_t part = (frame->width * 4 + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
-    const int32_t start = (sampled - 1) % SAMPLED_ROW_STEP * part;
-    askForRow(frame, sampled + SAMPLED_ROW_STEP - (sampled - 1) % SAMPLED_ROW_STEP, start, start + part);
-    // Those reads ahead break the run of rows the processor would fetch by itself, and the
-    // labelling would then wait on each row it reaches: each row is asked for whole, two
-    // rows before it is labelled.
-    askForRow(frame, y + 2, 0, frame->width * 4);
+    const int32_t next = sampled + SAMPLED_ROW_STEP - (sampled - 1) % SAMPLED_ROW_STEP;
+    if (next < frame->height - 1) {
+        const unsigned char* row = frame->pixels + size_t(next) * frame->stride;
+        const int32_t part = (frame->width * 4 + SAMPLED_ROW_STEP - 1) / SAMPLED_ROW_STEP;
+        const int32_t start = (sampled - 1) % SAMPLED_ROW_STEP * part, end = std::min(start + part, frame->width * 4);
+        for (int32_t byte = start; byte < end; byte += 64) __builtin_prefetch(row + byte);
+    }
 }
 
 // The representative of raw label r: the root of its tree, with path halving.
@@ -456,9 +454,10 @@ static Labelling labelWith(LabelBuffers* buffers, const FrameImage* frame, int t
         if (y > 2) clearColumns(cur, b.labelledSpan[y - 2].first, b.labelledSpan[y - 2].last + 1);  // row y-2's labels
         const unsigned char* row = frame->pixels + size_t(y) * frame->stride;
         if (measure) measureAhead(frame, grid, y, &b.tiles);
+        const unsigned char* soon = measure && y + 2 < height - 1 ? row + 2 * frame->stride : nullptr;
         if (local && (y - 1) % BOUND_ROWS == 0) startBoundBlock(b, grid, y);
         const MarkedWords marked =
-            local ? MarkedWords{0, markDarkPixelsByColumn(b, row, width, up, cur) ? maskWords(width) : 0}
+            local ? MarkedWords{0, markDarkPixelsByColumn(b, row, width, up, cur, soon) ? maskWords(width) : 0}
                   : markDarkPixels(b, row, width, threshold, bound, up, cur);
         if (marked.first < marked.end) {
             rawCount = labelRow(b, cur, up, marked, y, rawCount, &first, &last);
