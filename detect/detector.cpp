@@ -25,7 +25,8 @@ int detectMarkers(Detector* detector, const FrameImage* frame, int threshold) {
         }
     }
     if (automatic)
-        identifyFinely(&detector->patterns, frame, detector->camera.distortion, CONFIDENCE_FLOOR, &detector->markers);
+        identifyFinely(&detector->patterns, frame, detector->camera.distortion, FINE_CONFIDENCE_FLOOR,
+                       &detector->markers);
     applyMarkerHistory(&detector->history, &detector->markers);
     return 0;
 }

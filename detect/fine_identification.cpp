@@ -139,6 +139,7 @@ void identifyFinely(const PatternLibrary* library, const FrameImage* frame, cons
         if (marker.pixelArea >= FINE_IDENTIFICATION_AREA && marker.confidence >= confidenceFloor) continue;
         identifyThroughCorners(library, frame, marker.corners, distortion, &marker.patternId, &marker.direction,
                                &marker.confidence);
+        if (marker.confidence < confidenceFloor) marker.patternId = -1;
     }
 }
 
