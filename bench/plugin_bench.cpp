@@ -127,9 +127,10 @@ void reportedCentre(const RenderedScene& scene, const HostVector& position, doub
     *y = image[1] / image[2];
 }
 
-// One pass over the scene as the host makes it: a frame, then every pattern's pose.
-double detectionRate(const SharedPlugin& plugin, const RenderedScene& scene) {
-    return detectionRateOnce(&scene, 0, [&] {
+// One pass over the scene as the host makes it: a frame, then every pattern's pose; once for
+// each mode, fixed or automatic, as the plug-in is set.
+double detectionRate(const SharedPlugin& plugin, const RenderedScene& scene, bool automatic = false) {
+    return detectionRateOnce(&scene, automatic, [&] {
         DetectionTally tally;
         for (int f = 0; f < SCENE_FRAMES; f++) {
             plugin.update(BENCH_THRESHOLD);
@@ -153,7 +154,7 @@ void updateFrames(benchmark::State& state, bool automatic) {
     const SharedPlugin* plugin = startPlugin(scene, state);
     if (!plugin) return;
     plugin->setAutoThreshold(automatic);
-    state.counters["detected"] = detectionRate(*plugin, scene);
+    state.counters["detected"] = detectionRate(*plugin, scene, automatic);
     for (auto _ : state) benchmark::DoNotOptimize(plugin->update(BENCH_THRESHOLD));
     plugin->setAutoThreshold(0);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(scene.frames[0].size()));
