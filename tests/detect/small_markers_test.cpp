@@ -117,4 +117,47 @@ TEST_P(SmallMarkers, AreIdentifiedAndLookAlikesAreNot) {
 
 INSTANTIATE_TEST_SUITE_P(Scenes, SmallMarkers, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
 
+// A large, clear marker whose picture is design 0 mixed with an unregistered design so far
+// that it correlates with design 0 only this much: the fixed mode keeps the specified floor
+// of 0.5, the automatic mode its own of 0.6.
+struct UnsureCase {
+    double correlation;
+    bool fixedIdentifies, automaticIdentifies;
+};
+class UnsureMarker : public ::testing::TestWithParam<UnsureCase> {};
+
+TEST_P(UnsureMarker, IsIdentifiedAboveTheModesFloor) {
+    const PatternPicture own = makePatternPicture(0), other = makePatternPicture(3);
+    auto mixed = [&](double t) {
+        PatternPicture p;
+        for (int i = 0; i < 16 * 16 * 3; ++i)
+            (&p.value[0][0][0])[i] =
+                static_cast<unsigned char>((1 - t) * (&own.value[0][0][0])[i] + t * (&other.value[0][0][0])[i] + 0.5);
+        return p;
+    };
+    double low = 0.0, high = 1.0;  // the mix whose correlation is the case's, by bisection
+    for (int step = 0; step < 30; ++step)
+        (pictureCorrelation(mixed((low + high) / 2), own) > GetParam().correlation ? low : high) = (low + high) / 2;
+    TestFrame frame = blankFrame(320, 240);
+    drawMarker(frame, {{100, 60}, {220, 60}, {220, 180}, {100, 180}}, mixed(low));
+    const FrameImage image = frame.image();
+    for (const bool automatic : {false, true}) {
+        auto detector = newDetector();
+        detector->camera = undistortedCamera(frame.width, frame.height);
+        detector->settings.autoThreshold = automatic;
+        const std::string path = scratchPath("unsure.patt");
+        writePatternFile(path, own);
+        ASSERT_EQ(loadPattern(&detector->patterns, path.c_str()), 0);
+        ASSERT_EQ(detectMarkers(detector.get(), &image, 100), 0);
+        ASSERT_EQ(detector->markers.count, 1);
+        EXPECT_EQ(detector->markers.records[0].patternId == 0,
+                  automatic ? GetParam().automaticIdentifies : GetParam().fixedIdentifies)
+            << (automatic ? "automatic" : "fixed") << ", confidence " << detector->markers.records[0].confidence;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Correlations, UnsureMarker,
+                         ::testing::Values(UnsureCase{0.45, false, false}, UnsureCase{0.55, true, false},
+                                           UnsureCase{0.65, true, true}));
+
 }  // namespace
