@@ -27,8 +27,15 @@ std::string binaryPath(const std::string& relative) { return std::string(ZELK_BI
 
 std::string scratchPath(const std::string& name) {
     static std::atomic<int> counter{0};
-    const std::string file = "zelk_test_" + std::to_string(processId()) + "_" + std::to_string(counter++) + "_" + name;
-    return (std::filesystem::temp_directory_path() / file).string();
+    // A file of an earlier process with the same number can linger: only a name that no
+    // file has yet is handed out, so that a test never reads another's leftovers.
+    for (;;) {
+        const std::string file =
+            "zelk_test_" + std::to_string(processId()) + "_" + std::to_string(counter++) + "_" + name;
+        const std::filesystem::path path = std::filesystem::temp_directory_path() / file;
+        std::error_code error;
+        if (!std::filesystem::exists(path, error)) return path.string();
+    }
 }
 
 std::string pluginPath() { return ZELK_PLUGIN_PATH; }
