@@ -11,7 +11,7 @@ namespace zelk {
 constexpr int32_t FINE_IDENTIFICATION_AREA = 1024;
 // The automatic mode keeps an identity only this sure or surer. On the real photos every
 // right identity came at 0.63 or more, and a tag behind a lamp's glare was read as another
-// at 0.59: the specified floor of 0.5 suits the fixed mode's clear prints, not real light.
+// at 0.59: the fixed mode's floor of 0.5 suits clear prints, not real light.
 constexpr double FINE_CONFIDENCE_FLOOR = 0.6;
 
 // The inside's picture through the transform h from plane units (the square is 100 ... 110)

@@ -118,8 +118,8 @@ TEST_P(SmallMarkers, AreIdentifiedAndLookAlikesAreNot) {
 INSTANTIATE_TEST_SUITE_P(Scenes, SmallMarkers, ::testing::Values(1u, 2u, 3u, 4u, 5u, 6u));
 
 // A large, clear marker whose picture is design 0 mixed with an unregistered design so far
-// that it correlates with design 0 only this much: the fixed mode keeps the specified floor
-// of 0.5, the automatic mode its own of 0.6.
+// that it correlates with design 0 only this much: the fixed mode keeps its floor of 0.5,
+// the automatic mode its own of 0.6.
 struct UnsureCase {
     double correlation;
     bool fixedIdentifies, automaticIdentifies;
